@@ -1,0 +1,27 @@
+# carvix_unit_test(NAME SOURCES... LIBS...) adds a GoogleTest binary labelled "unit".
+function(carvix_unit_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS unit)
+endfunction()
+
+# carvix_fuzz_target(NAME SOURCES... LIBS...) adds a libFuzzer binary when CARVIX_FUZZ is on,
+# and a ctest entry "fuzz.NAME" that runs it for a bounded time.
+set(CARVIX_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs under ctest")
+function(carvix_fuzz_target name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT CARVIX_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+  add_test(NAME fuzz.${name}
+           COMMAND ${name} -max_total_time=${CARVIX_FUZZ_SECONDS} -rss_limit_mb=2048
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz)
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+endfunction()
