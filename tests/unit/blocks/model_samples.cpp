@@ -41,7 +41,8 @@ std::u16string RandomAscii(std::mt19937& random, std::size_t maxChars) {
     return text;
 }
 
-/// Any code units except lone surrogates; some surrogate pairs.
+/// Any code units, lone surrogates included (UTF-16 values are stored unit by unit), with
+/// some proper surrogate pairs.
 std::u16string RandomUtf16(std::mt19937& random, std::size_t maxUnits) {
     const std::size_t units = std::uniform_int_distribution<std::size_t>(0, maxUnits)(random);
     std::u16string text;
@@ -50,8 +51,7 @@ std::u16string RandomUtf16(std::mt19937& random, std::size_t maxUnits) {
             text += u"\U0001F600";
             continue;
         }
-        char16_t c = static_cast<char16_t>(random() % 0xD800);
-        text += c;
+        text += static_cast<char16_t>(random() % 0x10000);
     }
     return text;
 }
