@@ -15,13 +15,13 @@ namespace {
 
 // Keeps the thread's last-error value across the construction of an exception.
 class LastErrorKeeper {
-public:
+  public:
     LastErrorKeeper() noexcept : saved_(GetLastError()) {}
     ~LastErrorKeeper() { SetLastError(saved_); }
     LastErrorKeeper(const LastErrorKeeper&) = delete;
     LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
-private:
+  private:
     std::uint32_t saved_;
 };
 
@@ -57,8 +57,7 @@ ArgumentException::ArgumentException(std::u16string message) : Exception(std::mo
 ArgumentException::ArgumentException(std::u16string message, std::u16string paramName)
     : Exception(WithParamName(std::move(message), paramName)), paramName_(std::move(paramName)) {}
 
-ArgumentException::ArgumentException(std::u16string fullMessage, std::u16string paramName,
-                                     NoTrace)
+ArgumentException::ArgumentException(std::u16string fullMessage, std::u16string paramName, NoTrace)
     : Exception(std::move(fullMessage)), paramName_(std::move(paramName)) {}
 
 ArgumentException::~ArgumentException() = default;
