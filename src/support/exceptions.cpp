@@ -58,12 +58,6 @@ ArgumentException::ArgumentException(std::u16string message) : Exception(std::mo
 ArgumentException::ArgumentException(std::u16string message, std::u16string paramName)
     : Exception(WithParamName(std::move(message), paramName)), paramName_(std::move(paramName)) {}
 
-<<<<<<< HEAD
-ArgumentException::ArgumentException(std::u16string fullMessage, std::u16string paramName, NoTrace)
-    : Exception(std::move(fullMessage)), paramName_(std::move(paramName)) {}
-
-=======
->>>>>>> link
 ArgumentException::~ArgumentException() = default;
 
 ArgumentOutOfRangeException::ArgumentOutOfRangeException(std::u16string paramName)
