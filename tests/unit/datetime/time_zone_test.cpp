@@ -121,6 +121,8 @@ TEST(TzifData, FooterRuleOrFixedOffset) {
     ASSERT_TRUE(v1);
     EXPECT_EQ(v1->bias, 300);
 
+    // A damaged offset is not taken; the zone is then UTC.
+    EXPECT_EQ(Orvel::TimeZoneRulesFromTzif(MakeTzif('\0', INT32_MIN, "")), TimeZoneRules{});
     EXPECT_FALSE(Orvel::TimeZoneRulesFromTzif(std::vector<std::uint8_t>{'T', 'Z'}));
     EXPECT_FALSE(Orvel::TimeZoneRulesFromTzif(std::vector<std::uint8_t>(60, 'x')));
     // Every truncation of valid data is handled without reading past its end.
