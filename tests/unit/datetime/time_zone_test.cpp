@@ -236,6 +236,12 @@ TEST(Conversions, SouthernAndNegativeRules) {
     // The repeated hour is read as its first pass, here the (summer) standard time.
     EXPECT_EQ(At(2025, 10, 26, 1, 30, kLocal).ToUniversalTime(dublin),
               At(2025, 10, 26, 0, 30, kUtc));
+    // The flagged winter pass converts back to its own instant.
+    const DateTime winterPass = At(2025, 10, 26, 1, 30, kUtc).ToLocalTime(dublin);
+    ASSERT_EQ(winterPass.Kind(), DateTimeKind::LocalAmbiguousDst);
+    EXPECT_EQ(winterPass.ToUniversalTime(dublin), At(2025, 10, 26, 1, 30, kUtc));
+    // Moved out of the repeated hour, the flag no longer changes the reading.
+    EXPECT_EQ(winterPass.AddDays(-1).ToUniversalTime(dublin), At(2025, 10, 25, 0, 30, kUtc));
     // 30 Mar 2025: 01:00 GMT becomes 02:00 IST; the skipped hour is read as winter time.
     EXPECT_EQ(At(2025, 3, 30, 1, 30, kLocal).ToUniversalTime(dublin), At(2025, 3, 30, 1, 30, kUtc));
     EXPECT_EQ(At(2025, 3, 30, 2, 0, kLocal).ToUniversalTime(dublin), At(2025, 3, 30, 1, 0, kUtc));
