@@ -307,6 +307,16 @@ class ScopedTz {
     std::optional<std::string> saved_;
 };
 
+TEST(PlatformZone, SnapshotIsThePlatformZoneAndDrivesTheDefaultConversions) {
+    const LocalTimeZone& current = LocalTimeZone::Current();
+    EXPECT_EQ(&current, &LocalTimeZone::Current());
+    EXPECT_EQ(current.Rules(), Orvel::LoadPlatformTimeZoneRules());
+    const DateTime utc = At(2025, 7, 1, 12, 0, kUtc);
+    EXPECT_EQ(utc.ToLocalTime(), utc.ToLocalTime(current));
+    EXPECT_EQ(utc.ToLocalTime().ToUniversalTime(),
+              utc.ToLocalTime(current).ToUniversalTime(current));
+}
+
 TEST(PlatformZone, ReadsTzNamesPathsAndRules) {
     {
         ScopedTz tz("CET-1CEST,M3.5.0,M10.5.0/3");
