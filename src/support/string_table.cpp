@@ -27,6 +27,12 @@ constexpr Entry kStrings[] = {
     {20497, u"Month must be between one and twelve."},
     {20498, u"Value to add was out of range."},
     {20499, u"TimeSpan overflowed because the duration is too long."},
+    {20994, u"The path is too long."},
+    {21698, u"Certificate store is already opened."},
+    {21699, u"Certificate store is already closed."},
+    {21700, u"Certificate store is not opened."},
+    {21701, u"Invalid flags specified."},
+    {21702, u"Certificate is not initialized."},
 };
 
 }  // namespace
