@@ -4,6 +4,7 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_comm.h"
 #include "carvix/support/pcsc_context.h"
+#include "carvix/support/trace.h"
 #include "fake_pcsc.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,21 @@ TEST_F(Pcsc, StatusSplitsReaderNamesAndTakesTheLongestAtr) {
     EXPECT_EQ(status.atr.size(), 33u);
     EXPECT_EQ(status.protocol, 2u);
     EXPECT_GE(card.lastAtrRoom, 33u);
+}
+
+TEST_F(Pcsc, TraceShowsHeadersAndLengthsButNeverCommandData) {
+    std::vector<std::u16string> lines;
+    Orvel::SetTraceSink(
+        [&](Orvel::TraceLevel, std::u16string_view text) { lines.emplace_back(text); });
+    PCSCContext context;
+    PCSCComm comm;
+    comm.Connect(context, u"R", 2, 3);
+    const std::vector<std::uint8_t> authenticate{0x00, 0x82, 0x00, 0x01, 0x04,
+                                                 0xDE, 0xAD, 0xBE, 0xEF};
+    comm.Transmit(authenticate, false);
+    Orvel::SetTraceSink({});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], u"APDU 00 82 00 01, 9 bytes -> 9000, 2 bytes");
 }
 
 class ResetRule : public Pcsc {
