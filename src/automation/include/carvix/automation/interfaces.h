@@ -20,6 +20,7 @@ struct ITypeInfo;
 
 struct IUnknown {
     static constexpr const IID& kIid = IID_IUnknown;
+    static constexpr const char16_t* kName = u"IUnknown";
     virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
     virtual std::uint32_t AddRef() = 0;
     virtual std::uint32_t Release() = 0;
@@ -30,6 +31,7 @@ struct IUnknown {
 
 struct IDispatch : IUnknown {
     static constexpr const IID& kIid = IID_IDispatch;
+    static constexpr const char16_t* kName = u"IDispatch";
     virtual HRESULT GetTypeInfoCount(std::uint32_t* pctinfo) = 0;
     virtual HRESULT GetTypeInfo(std::uint32_t iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
     virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, std::uint32_t cNames, LCID lcid,
@@ -44,6 +46,7 @@ struct IDispatch : IUnknown {
 
 struct IClassFactory : IUnknown {
     static constexpr const IID& kIid = IID_IClassFactory;
+    static constexpr const char16_t* kName = u"IClassFactory";
     virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
     virtual HRESULT LockServer(std::int32_t fLock) = 0;
 
@@ -53,6 +56,7 @@ struct IClassFactory : IUnknown {
 
 struct IObjectSafety : IUnknown {
     static constexpr const IID& kIid = IID_IObjectSafety;
+    static constexpr const char16_t* kName = u"IObjectSafety";
     virtual HRESULT GetInterfaceSafetyOptions(REFIID riid, std::uint32_t* pdwSupportedOptions,
                                               std::uint32_t* pdwEnabledOptions) = 0;
     virtual HRESULT SetInterfaceSafetyOptions(REFIID riid, std::uint32_t dwOptionSetMask,
@@ -68,6 +72,7 @@ struct IObjectSafety : IUnknown {
 /// is available as JSON, see typeinfo.h.
 struct ITypeInfo : IUnknown {
     static constexpr const IID& kIid = IID_ITypeInfo;
+    static constexpr const char16_t* kName = u"ITypeInfo";
     virtual HRESULT GetTypeAttr(void** ppTypeAttr) = 0;
     virtual HRESULT GetTypeComp(void** ppTComp) = 0;
     virtual HRESULT GetFuncDesc(std::uint32_t index, void** ppFuncDesc) = 0;
