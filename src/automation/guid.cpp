@@ -1,4 +1,5 @@
 #include "carvix/automation/guid.h"
+#include "carvix/automation/oleauto.h"
 
 #include <cstdio>
 
