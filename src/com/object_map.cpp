@@ -9,12 +9,15 @@
 // in guids.h. VLContactlessBlock is the one row with objectSafety = false.
 #include "carvix/com/module.h"
 #include "carvix/com/object.h"
+#include "smartcard/smartcard_service.h"
 #include "utilities/utilities_service.h"
 
 namespace carvix::com {
 namespace {
 
 const ClassEntry kObjectMap[] = {
+    {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
+     kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
      kUtilitiesServiceDesc, true, &Create<UtilitiesService>},
 };
