@@ -9,6 +9,7 @@
 // in guids.h. VLContactlessBlock is the one row with objectSafety = false.
 #include "carvix/com/module.h"
 #include "carvix/com/object.h"
+#include "docadmin/docadmin_service.h"
 #include "smartcard/smartcard_service.h"
 #include "utilities/utilities_service.h"
 
@@ -16,6 +17,8 @@ namespace carvix::com {
 namespace {
 
 const ClassEntry kObjectMap[] = {
+    {u"DocAdminService", u"DocAdminService", kClsidDocAdminService, u"CARVIX.DocAdmin", 108,
+     kDocAdminServiceDesc, true, &Create<DocAdminService>},
     {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
