@@ -95,24 +95,26 @@ VARIANT IntArg(std::int32_t value) {
 
 std::u16string ToUtf16(const std::string& text) {
     std::u16string out;
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t n = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 6 && i + 1 < text.size()) {
-            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
-            n = 2;
-        } else if ((c >> 4) == 14 && i + 2 < text.size()) {
-            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-                 (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
-            n = 3;
-        } else if ((c >> 3) == 30 && i + 3 < text.size()) {
-            cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 12) |
-                 ((static_cast<unsigned char>(text[i + 2]) & 0x3Fu) << 6) |
-                 (static_cast<unsigned char>(text[i + 3]) & 0x3Fu);
-            n = 4;
+        const unsigned char c = byte(i);
+        // Length and payload bits of the lead byte; a bad sequence is one U+FFFD per byte.
+        const std::size_t n = c < 0x80         ? 1
+                              : (c >> 5) == 6  ? 2
+                              : (c >> 4) == 14 ? 3
+                              : (c >> 3) == 30 ? 4
+                                               : 0;
+        char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1Fu) : n == 3 ? (c & 0x0Fu) : (c & 0x07u);
+        bool good = n != 0 && i + n <= text.size();
+        for (std::size_t k = 1; good && k < n; ++k) {
+            good = (byte(i + k) & 0xC0u) == 0x80u;
+            cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+        }
+        static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!good || cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+            out.push_back(u'\xFFFD');
+            ++i;
+            continue;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
