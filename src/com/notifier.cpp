@@ -2,18 +2,16 @@
 
 #include "carvix/support/text.h"
 
+#include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <string>
-#include <utility>
 
 namespace carvix::com {
 namespace {
 
-std::mutex g_lock;
-Notifier g_notifier;
+std::atomic<NotifierFn> gNotifier{nullptr};
 
-void ToStandardError(std::u16string_view caption, std::u16string_view text) {
+void WriteToStandardError(const char16_t* caption, const char16_t* text, std::uint32_t) {
     const std::string line = Orvel::Utf16ToUtf8(caption) + ": " + Orvel::Utf16ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
@@ -21,26 +19,27 @@ void ToStandardError(std::u16string_view caption, std::u16string_view text) {
 
 }  // namespace
 
-Notifier SetNotifier(Notifier notifier) {
-    std::lock_guard guard(g_lock);
-    return std::exchange(g_notifier, std::move(notifier));
+void SetNotifier(NotifierFn fn) noexcept {
+    gNotifier.store(fn);
+}
+
+NotifierFn GetNotifier() noexcept {
+    return gNotifier.load();
 }
 
 void Notify(std::u16string_view caption, std::u16string_view text, std::uint32_t style) noexcept {
     try {
-        Notifier current;
-        {
-            std::lock_guard guard(g_lock);
-            current = g_notifier;
-        }
-        if (current) {
-            current(caption, text, style);
-        } else {
-            ToStandardError(caption, text);
-        }
+        const std::u16string c(caption);
+        const std::u16string t(text);
+        NotifierFn fn = gNotifier.load();
+        (fn != nullptr ? fn : &WriteToStandardError)(c.c_str(), t.c_str(), style);
     } catch (...) {
-        // A notice is advice to the user; its failure must not change the call's result.
+        // Out of memory while building the notice: there is nothing left to show it with.
     }
+}
+
+void ShowWarning(std::u16string_view text) noexcept {
+    Notify(kWarningCaption, text, kWarningStyle);
 }
 
 }  // namespace carvix::com

@@ -15,7 +15,7 @@ HRESULT RunCardSteps(const std::function<void()>& steps) noexcept {
         return S_OK;
     } catch (const CardException& e) {
         if (e.Code() == E_FAIL) {
-            Notify(kNoticeCaption, e.Message(), kNoticeWarningStyle);
+            ShowWarning(e.Message());
         }
         return Orvel::HResultFromCode(e.Code());
     } catch (const Orvel::PCSC::PCSCWin32Exception& e) {

@@ -7,9 +7,6 @@
 
 namespace carvix::com {
 
-/// The caption of every notice the scripting classes show.
-inline constexpr const char16_t* kNoticeCaption = u"Tessaro";
-
 /// Runs the guarded steps of a method and turns what they throw into its HRESULT:
 /// - CardException with E_FAIL: a warning notice with the exception's message, then E_FAIL;
 /// - CardException with another code: the code mapped by HResultFromCode (zero and negative

@@ -90,19 +90,26 @@ struct Notice {
     std::uint32_t style;
 };
 
+// The notices of the running test (the notifier is a plain function).
+std::vector<Notice>* gNotices = nullptr;
+
+void Record(const char16_t* caption, const char16_t* text, std::uint32_t style) {
+    gNotices->push_back({caption, text, style});
+}
+
 class DocAdmin : public ::testing::Test {
   protected:
     void SetUp() override {
         service = new DocAdminService(backend);
-        previous = carvix::com::SetNotifier(
-            [this](std::u16string_view caption, std::u16string_view text, std::uint32_t style) {
-                notices.push_back({std::u16string(caption), std::u16string(text), style});
-            });
+        gNotices = &notices;
+        previous = carvix::com::GetNotifier();
+        carvix::com::SetNotifier(&Record);
         reader = SysAllocString(u"Virtual PCD 00 00");
     }
     void TearDown() override {
         SysFreeString(reader);
         carvix::com::SetNotifier(previous);
+        gNotices = nullptr;
         service->Release();
         EXPECT_EQ(backend.block.refs, 0u) << "a block object was leaked or over-released";
     }
@@ -119,7 +126,7 @@ class DocAdmin : public ::testing::Test {
 
     FakeBackend backend;
     DocAdminService* service = nullptr;
-    carvix::com::Notifier previous;
+    carvix::com::NotifierFn previous = nullptr;
     std::vector<Notice> notices;
     BSTR reader = nullptr;
 };

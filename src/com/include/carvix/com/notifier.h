@@ -1,27 +1,30 @@
-// The warning box of the scripting classes. The host program installs a notifier (a dialog,
-// a terminal line, a test's recorder); until it does, notices go to standard error.
+// The warning notice of the scripting classes. The module shows no window of its own: the
+// host program installs a notifier (a terminal prompt, a dialog, a log line), and without
+// one the caption and text go to standard error.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 namespace carvix::com {
 
-/// MB_OK | MB_ICONWARNING, the style of every notice the classes show.
-inline constexpr std::uint32_t kNoticeWarningStyle = 0x30;
+/// MB_OK | MB_ICONWARNING, the style of every warning the module shows.
+inline constexpr std::uint32_t kWarningStyle = 0x30;
+/// The caption of every warning the module shows.
+inline constexpr std::u16string_view kWarningCaption = u"Tessaro";
 
-/// Receives one notice; called on the caller's thread inside the method call, which waits for
-/// it to return (as for a modal box).
-using Notifier =
-    std::function<void(std::u16string_view caption, std::u16string_view text, std::uint32_t style)>;
+/// A notifier: caption, text (both zero-terminated UTF-16) and the message-box style. It runs
+/// on the caller's thread inside the method call and may block until the user answers.
+using NotifierFn = void (*)(const char16_t* caption, const char16_t* text, std::uint32_t style);
 
-/// Installs `notifier`; an empty one restores the default (caption and text to stderr).
-/// Returns the notifier that was installed before, so a caller can put it back.
-Notifier SetNotifier(Notifier notifier);
+/// Installs `fn` for the whole process; nullptr restores the default (standard error).
+void SetNotifier(NotifierFn fn) noexcept;
+/// The installed notifier, or nullptr when the default is in force.
+NotifierFn GetNotifier() noexcept;
 
-/// Shows one notice. Never throws: a failing notifier is ignored.
-void Notify(std::u16string_view caption, std::u16string_view text,
-            std::uint32_t style = kNoticeWarningStyle) noexcept;
+/// Shows one notice through the installed notifier. Never throws.
+void Notify(std::u16string_view caption, std::u16string_view text, std::uint32_t style) noexcept;
+/// Notify(kWarningCaption, text, kWarningStyle).
+void ShowWarning(std::u16string_view text) noexcept;
 
 }  // namespace carvix::com
