@@ -45,6 +45,15 @@ std::filesystem::path TamperedCopy(const std::string& card, const std::string& i
     return target;
 }
 
+// An out-pointer for any of the read methods: each names its own block interface.
+struct AnyOut {
+    IDispatch* p = nullptr;
+    template <class I>
+    operator I**() {
+        return reinterpret_cast<I**>(&p);
+    }
+};
+
 struct Notice {
     std::u16string caption;
     std::u16string text;
@@ -85,13 +94,13 @@ class DocAdminOnBench : public ::testing::Test {
     }
     // ReadVLFixedPersoData (or ReadZKDocumentData for application 5); no object on failure.
     HRESULT Read(const BenchCard& card, std::uint16_t appId) {
-        IDispatch* block = reinterpret_cast<IDispatch*>(1);
-        const HRESULT hr = appId == 5 ? service->ReadZKDocumentData(Reader(card), appId, &block)
-                                      : service->ReadVLFixedPersoData(Reader(card), appId, &block);
+        AnyOut block{reinterpret_cast<IDispatch*>(1)};
+        const HRESULT hr = appId == 5 ? service->ReadZKDocumentData(Reader(card), appId, block)
+                                      : service->ReadVLFixedPersoData(Reader(card), appId, block);
         if (FAILED(hr)) {
-            EXPECT_EQ(block, nullptr);
-        } else if (block != nullptr) {
-            block->Release();
+            EXPECT_EQ(block.p, nullptr);
+        } else if (block.p != nullptr) {
+            block.p->Release();
         }
         return hr;
     }
@@ -105,10 +114,10 @@ class DocAdminOnBench : public ::testing::Test {
 TEST_F(DocAdminOnBench, AnEmptyReaderNameNeverReachesPcsc) {
     BenchCard card(Image("vl-full"));
     card.ClearApduLog();
-    IDispatch* block = nullptr;
+    AnyOut block;
     BSTR empty = SysAllocString(u"");
-    EXPECT_EQ(service->ReadVLDocumentData(empty, 1, &block), E_INVALIDARG);
-    EXPECT_EQ(service->ReadVLDocumentData(nullptr, 1, &block), E_INVALIDARG);
+    EXPECT_EQ(service->ReadVLDocumentData(empty, 1, block), E_INVALIDARG);
+    EXPECT_EQ(service->ReadVLDocumentData(nullptr, 1, block), E_INVALIDARG);
     SysFreeString(empty);
     EXPECT_TRUE(card.ApduLog().empty());
     EXPECT_TRUE(notices.empty());

@@ -18,6 +18,15 @@ namespace {
 using carvix::com::DocAdminService;
 using carvix::com::IDocAdminService;
 
+// An out-pointer for any of the read methods: each names its own block interface.
+struct AnyOut {
+    IDispatch* p = nullptr;
+    template <class I>
+    operator I**() {
+        return reinterpret_cast<I**>(&p);
+    }
+};
+
 // A block object stand-in that counts its references.
 struct FakeBlock final : IDispatch {
     HRESULT QueryInterface(REFIID, void** ppv) override {
@@ -117,9 +126,9 @@ class DocAdmin : public ::testing::Test {
     // ReadVLDocumentData failing the way `fail` makes the card fail.
     HRESULT FailingRead(std::function<void()> fail) {
         backend.fail = std::move(fail);
-        IDispatch* block = reinterpret_cast<IDispatch*>(1);
-        const HRESULT hr = service->ReadVLDocumentData(reader, 1, &block);
-        EXPECT_EQ(block, nullptr);
+        AnyOut block{reinterpret_cast<IDispatch*>(1)};
+        const HRESULT hr = service->ReadVLDocumentData(reader, 1, block);
+        EXPECT_EQ(block.p, nullptr);
         EXPECT_TRUE(backend.created.empty()) << "no object is created after a failed read";
         return hr;
     }
@@ -132,7 +141,9 @@ class DocAdmin : public ::testing::Test {
 };
 
 TEST_F(DocAdmin, EveryReadMethodReadsItsOwnBlockIntoItsOwnObject) {
-    using Fn = HRESULT (IDocAdminService::*)(BSTR, std::uint16_t, IDispatch**);
+    using Fn = HRESULT (*)(IDocAdminService*, BSTR, std::uint16_t, AnyOut&);
+#define CARVIX_READ(method) \
+    [](IDocAdminService* s, BSTR r, std::uint16_t a, AnyOut& o) { return s->method(r, a, o); }
     struct Row {
         Fn fn;
         std::uint16_t tag;
@@ -141,22 +152,22 @@ TEST_F(DocAdmin, EveryReadMethodReadsItsOwnBlockIntoItsOwnObject) {
     };
     namespace c = carvix::com;
     const Row rows[] = {
-        {&IDocAdminService::ReadVLDocumentData, 0x0D01, c::kClsidVLDocumentBlock,
+        {CARVIX_READ(ReadVLDocumentData), 0x0D01, c::kClsidVLDocumentBlock,
          c::kIidIVLDocumentBlock},
-        {&IDocAdminService::ReadVLFixedPersoData, 0x0D02, c::kClsidVLFixedPersoBlock,
+        {CARVIX_READ(ReadVLFixedPersoData), 0x0D02, c::kClsidVLFixedPersoBlock,
          c::kIidIVLFixedPersoBlock},
-        {&IDocAdminService::ReadVLPhotoData, 0x0D04, c::kClsidVLPhotoBlock, c::kIidIVLPhotoBlock},
-        {&IDocAdminService::ReadVLVariablePersoData, 0x0D03, c::kClsidVLVariablePersoBlock,
+        {CARVIX_READ(ReadVLPhotoData), 0x0D04, c::kClsidVLPhotoBlock, c::kIidIVLPhotoBlock},
+        {CARVIX_READ(ReadVLVariablePersoData), 0x0D03, c::kClsidVLVariablePersoBlock,
          c::kIidIVLVariablePersoBlock},
-        {&IDocAdminService::ReadZKDocumentData, 0x0D01, c::kClsidZKDocumentBlock,
+        {CARVIX_READ(ReadZKDocumentData), 0x0D01, c::kClsidZKDocumentBlock,
          c::kIidIZKDocumentBlock},
-        {&IDocAdminService::ReadZKFixedAdminData, 0x0E01, c::kClsidZKFixedAdminBlock,
+        {CARVIX_READ(ReadZKFixedAdminData), 0x0E01, c::kClsidZKFixedAdminBlock,
          c::kIidIZKFixedAdminBlock},
-        {&IDocAdminService::ReadZKFixedPersoData, 0x0D02, c::kClsidZKFixedPersoBlock,
+        {CARVIX_READ(ReadZKFixedPersoData), 0x0D02, c::kClsidZKFixedPersoBlock,
          c::kIidIZKFixedPersoBlock},
-        {&IDocAdminService::ReadZKVariableAdminData, 0x0E02, c::kClsidZKVariableAdminBlock,
+        {CARVIX_READ(ReadZKVariableAdminData), 0x0E02, c::kClsidZKVariableAdminBlock,
          c::kIidIZKVariableAdminBlock},
-        {&IDocAdminService::ReadZKVariablePersoData, 0x0D03, c::kClsidZKVariablePersoBlock,
+        {CARVIX_READ(ReadZKVariablePersoData), 0x0D03, c::kClsidZKVariablePersoBlock,
          c::kIidIZKVariablePersoBlock},
     };
     IDocAdminService* api = service;
@@ -164,8 +175,9 @@ TEST_F(DocAdmin, EveryReadMethodReadsItsOwnBlockIntoItsOwnObject) {
     for (const Row& row : rows) {
         backend.reads.clear();
         backend.created.clear();
-        IDispatch* block = nullptr;
-        ASSERT_EQ((api->*row.fn)(reader, appId, &block), S_OK);
+        AnyOut out;
+        ASSERT_EQ(row.fn(api, reader, appId, out), S_OK);
+        IDispatch* block = out.p;
         ASSERT_EQ(backend.reads.size(), 1u);
         EXPECT_EQ(backend.reads[0].reader, u"Virtual PCD 00 00");
         EXPECT_EQ(backend.reads[0].appId, appId);
@@ -183,10 +195,10 @@ TEST_F(DocAdmin, EveryReadMethodReadsItsOwnBlockIntoItsOwnObject) {
 }
 
 TEST_F(DocAdmin, EmptyReaderOrNullOutPointerIsAnInvalidArgumentAndTouchesNothing) {
-    IDispatch* block = nullptr;
+    AnyOut block;
     BSTR empty = SysAllocString(u"");
-    EXPECT_EQ(service->ReadVLDocumentData(nullptr, 1, &block), E_INVALIDARG);
-    EXPECT_EQ(service->ReadVLDocumentData(empty, 1, &block), E_INVALIDARG);
+    EXPECT_EQ(service->ReadVLDocumentData(nullptr, 1, block), E_INVALIDARG);
+    EXPECT_EQ(service->ReadVLDocumentData(empty, 1, block), E_INVALIDARG);
     EXPECT_EQ(service->ReadZKFixedAdminData(reader, 5, nullptr), E_INVALIDARG);
     SysFreeString(empty);
     EXPECT_TRUE(backend.reads.empty());
@@ -248,21 +260,21 @@ TEST_F(DocAdmin, FailuresTheCardLayerLetsThroughNeverEscapeAndNeverShowANotice) 
 }
 
 TEST_F(DocAdmin, ObjectCreationAndLoadFailuresLeaveTheCallerWithoutAnObject) {
-    IDispatch* block = nullptr;
+    AnyOut block;
     backend.createResult = CLASS_E_CLASSNOTAVAILABLE;
-    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, &block), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, block), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(block.p, nullptr);
 
     backend.createResult = S_OK;
     backend.loadResult = E_INVALIDARG;
-    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, &block), E_INVALIDARG);
-    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, block), E_INVALIDARG);
+    EXPECT_EQ(block.p, nullptr);
     EXPECT_EQ(backend.block.refs, 0u) << "the object is released when Load fails";
 
     backend.loadResult = S_OK;
     backend.loadThrows = true;
-    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, &block), E_FAIL);
-    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(service->ReadVLPhotoData(reader, 1, block), E_FAIL);
+    EXPECT_EQ(block.p, nullptr);
     EXPECT_TRUE(notices.empty());
 }
 
@@ -271,8 +283,8 @@ TEST_F(DocAdmin, WriteAndContactlessMethodsSayTheyAreNotThereYet) {
     EXPECT_EQ(service->WriteVLVariablePersoData(nullptr, nullptr, none), E_NOTIMPL);
     EXPECT_EQ(service->WriteZKVariableAdminData(nullptr, nullptr, none), E_NOTIMPL);
     EXPECT_EQ(service->WriteZKVariablePersoData(nullptr, nullptr, none), E_NOTIMPL);
-    IDispatch* block = nullptr;
-    EXPECT_EQ(service->ReadVLContactlessData(reader, 1, &block), E_NOTIMPL);
+    AnyOut block;
+    EXPECT_EQ(service->ReadVLContactlessData(reader, 1, block), E_NOTIMPL);
     EXPECT_EQ(service->UpdateVLContactlessData(reader, 1, reader, 1, none, none), E_NOTIMPL);
     EXPECT_TRUE(backend.reads.empty());
 }
