@@ -24,7 +24,7 @@ class ModuleBackend final : public DocAdminBackend {
         }
         return entry->create(nullptr, iid, ppv);
     }
-    HRESULT LoadBlockObject(IUnknown* object, CardBlock& model) override {
+    HRESULT LoadBlockObject(const ReadMethod&, IUnknown* object, CardBlock& model) override {
         return LoadModelInto(object, model);
     }
 };

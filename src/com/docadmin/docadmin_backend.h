@@ -12,6 +12,10 @@
 class CardBlock;
 
 namespace carvix::com {
+struct ReadMethod;
+}
+
+namespace carvix::com {
 
 class DocAdminBackend {
   public:
@@ -24,8 +28,10 @@ class DocAdminBackend {
                               CardBlock& model) = 0;
     /// Creates the block object of `clsid` in process and asks it for `iid`.
     virtual HRESULT CreateBlockObject(const CLSID& clsid, const IID& iid, void** ppv) = 0;
-    /// Hands `model` to the object's Load (the object copies the fields).
-    virtual HRESULT LoadBlockObject(IUnknown* object, CardBlock& model) = 0;
+    /// Hands `model` to the Load of `object`, created for `method` (the object copies the
+    /// fields).
+    virtual HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object,
+                                    CardBlock& model) = 0;
 };
 
 /// The backend of every service created by the class factory.

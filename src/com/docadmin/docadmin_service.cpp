@@ -87,7 +87,7 @@ HRESULT DocAdminService::Read(const ReadMethod& method, BSTR readerName, std::ui
         auto* unknown = static_cast<IUnknown*>(object);
         HRESULT loaded = E_FAIL;
         try {
-            loaded = backend_.LoadBlockObject(unknown, *model);
+            loaded = backend_.LoadBlockObject(method, unknown, *model);
         } catch (...) {
             loaded = E_FAIL;  // a model that cannot give its values; never escapes the call
         }

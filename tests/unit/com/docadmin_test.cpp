@@ -67,7 +67,7 @@ struct FakeBackend final : carvix::com::DocAdminBackend {
         *ppv = static_cast<IDispatch*>(&block);
         return S_OK;
     }
-    HRESULT LoadBlockObject(IUnknown*, CardBlock& model) override {
+    HRESULT LoadBlockObject(const carvix::com::ReadMethod&, IUnknown*, CardBlock& model) override {
         block.loadedTag = model.Tag();
         if (loadThrows) {
             throw CardException(u"model without values");
