@@ -109,7 +109,7 @@ TEST(Authentication, WrongResponseAndReusedChallengeAreRefused) {
     auto wrong = AuthResponse(kRole3Key, challenge);  // another role's key
     EXPECT_EQ(s.Authenticate(1, wrong), "6300");
     // A challenge is good for one attempt, even when the next one would be right.
-    EXPECT_EQ(s.Authenticate(1, AuthResponse(kRole1Key, challenge)), "6985");
+    EXPECT_EQ(s.Authenticate(1, AuthResponse(kRole1Key, challenge)), "6300");
     EXPECT_EQ(s.pcsc.Send("00D6000001AA"), "6982");
     // A role the application does not have.
     s.Challenge();

@@ -120,7 +120,7 @@ TEST_F(AppletTest, WrongResponseWithdrawsTheRoleAndUsesUpTheChallenge) {
     Authenticate(1, testing::kKey1);
     const Bytes challenge = Run("0084000008").data;
     EXPECT_EQ(Sw("0082008110" + std::string(32, '0')), 0x6300);
-    EXPECT_EQ(Sw("0082008110" + ToHex(ComputeAuthResponse(testing::kKey1, challenge))), 0x6985);
+    EXPECT_EQ(Sw("0082008110" + ToHex(ComputeAuthResponse(testing::kKey1, challenge))), 0x6300);
     Run("00A40000020101");
     EXPECT_EQ(Sw("00D6000001AA"), 0x6982);
     EXPECT_EQ(Sw("0082000110" + std::string(32, '0')), 0x6A86);  // P2 without the role flag

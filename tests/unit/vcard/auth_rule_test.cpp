@@ -25,12 +25,12 @@ TEST(AuthRule, MatchesAesCmacVectors) {
 TEST(SecurityState, ChallengeIsSingleUseAndClearEndsEverything) {
     SecurityState s;
     const Role role{2, Bytes(16, 0x42), {0x0101}};
-    EXPECT_EQ(s.Authenticate(role, Bytes(16)), 0x6985);  // no challenge yet
+    EXPECT_EQ(s.Authenticate(role, Bytes(16)), 0x6300);  // no challenge yet
     const auto c = s.NewChallenge();
     const auto good = ComputeAuthResponse(role.key, c);
     EXPECT_EQ(s.Authenticate(role, good), 0x9000);
     EXPECT_TRUE(s.Granted(2));
-    EXPECT_EQ(s.Authenticate(role, good), 0x6985);
+    EXPECT_EQ(s.Authenticate(role, good), 0x6300);
     EXPECT_TRUE(s.Granted(2));  // a refused replay leaves the granted role alone
     const auto c2 = s.NewChallenge();
     auto truncated = ComputeAuthResponse(role.key, c2);
@@ -39,7 +39,7 @@ TEST(SecurityState, ChallengeIsSingleUseAndClearEndsEverything) {
     EXPECT_FALSE(s.Granted(2));
     s.NewChallenge();
     s.Clear();
-    EXPECT_EQ(s.Authenticate(role, good), 0x6985);
+    EXPECT_EQ(s.Authenticate(role, good), 0x6300);
 }
 
 }  // namespace
