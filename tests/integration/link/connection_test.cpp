@@ -5,10 +5,13 @@
 #include "carvix/support/hresult.h"
 #include "carvix/support/pcsc_comm.h"
 #include "carvix/support/pcsc_context.h"
+#include "carvix/support/trace.h"
 #include "link_helpers.h"
 #include "pcsc_client.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace carvix::linktest {
 namespace {
@@ -55,9 +58,15 @@ TEST(ResetByAnotherClient, IsAbsorbedOnceAndTheNextOperationSucceeds) {
     }
     PcscCard other(card.ReaderName());
     other.Reconnect(SCARD_RESET_CARD);
+    std::vector<std::u16string> trace;
+    Orvel::SetTraceSink([&](Orvel::TraceLevel, std::u16string_view t) { trace.emplace_back(t); });
     {
         TransactionGuard guard(connection);  // sees the reset, reconnects with a reset
-        OpenFile0D01(connection);            // a freshly reset card: selected again
+        Orvel::SetTraceSink({});
+        EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                                [](const auto& t) { return t.find(u"reset") != t.npos; }),
+                  1);
+        OpenFile0D01(connection);  // a freshly reset card: selected again
         EXPECT_EQ(connection.Transmit(ReadBinary(0, 4)).SW(), 0x9000);
     }
     TransactionGuard again(connection);  // nothing left to absorb

@@ -123,25 +123,33 @@ TEST(T1Exchange, MoreDataIsFetchedOnceByTheTopLevel) {
                                    {"00C0000011", kVlFci + "9000"}}));
 }
 
-TEST(T1Exchange, AnswerLongerThan512BytesNeedsTheExtendedBuffer) {
-    BenchCard card(SampleCard("sample-t1.json"));
-    CardConnection connection(Reader(card), 2, 3);
-    TransactionGuard guard(connection);
-    OpenFile0D01(connection);
-    const ByteArray read = ReadBinary(0, 128).Bytes();
-
-    card.Control("fault long:500@1");  // 128 + 500 data bytes, past the 512-byte buffer
+void ExpectTransmitFailure(SmartCardIO::CardConnection& connection, const ByteArray& command) {
     try {
-        const ByteArray reply = connection.TransmitRaw(read, false);
+        const ByteArray reply = connection.TransmitRaw(command, false);
         ADD_FAILURE() << "got " << reply.size() << " bytes instead of a failure";
     } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
         EXPECT_EQ(e.OperationName(), "SCardTransmit");
         EXPECT_EQ(e.Code() & 0xFFFF0000u, 0x80100000u) << std::hex << e.Code();
     }
+}
 
-    card.Control("fault long:500@1");
-    const ByteArray reply = connection.TransmitRaw(read, true);
-    EXPECT_EQ(reply.size(), 128u + 500u + 2u);
+TEST(T1Exchange, AnswerLongerThan512BytesNeedsTheExtendedBuffer) {
+    BenchCard card(SampleCard("sample-t1.json"));
+    CardConnection connection(Reader(card), 2, 3);
+    TransactionGuard guard(connection);
+    ASSERT_EQ(connection.Transmit(SelectVl()).SW(), 0x9000);
+    ASSERT_EQ(connection.Transmit(SelectFile(0x0D05)).SW(), 0x9000);  // 2600 bytes
+
+    const ByteArray read = ReadBinary(0, 1000, true).Bytes();
+    ExpectTransmitFailure(connection, read);
+    EXPECT_EQ(connection.TransmitRaw(read, true).size(), 1000u + 2u);
+
+    // A short command whose answer grows past the buffer fails the same way.
+    const ByteArray shortRead = ReadBinary(0, 255).Bytes();
+    card.Control("fault long:256@1");
+    ExpectTransmitFailure(connection, shortRead);
+    card.Control("fault long:256@1");
+    EXPECT_EQ(connection.TransmitRaw(shortRead, true).size(), 255u + 256u + 2u);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "carvix/smartcardio/command_apdu.h"
 #include "carvix/support/text.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
