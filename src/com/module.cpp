@@ -3,6 +3,7 @@
 #include "class_factory.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -45,16 +46,17 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     static std::mutex lock;  // the module's critical section: guards factory creation
-    static std::vector<ClassFactory*> cache(ObjectMap().size(), nullptr);
+    // Factories live until the module is unloaded (or the process ends).
+    static std::vector<std::unique_ptr<ClassFactory>> cache(ObjectMap().size());
     const std::size_t index = static_cast<std::size_t>(entry - ObjectMap().data());
     ClassFactory* factory = nullptr;
     {
         std::lock_guard guard(lock);
         if (cache[index] == nullptr) {
-            // Cached for the module's lifetime; its one reference belongs to the cache.
-            cache[index] = new (std::nothrow) ClassFactory(entry->create);
+            // Its one reference belongs to the cache.
+            cache[index].reset(new (std::nothrow) ClassFactory(entry->create));
         }
-        factory = cache[index];
+        factory = cache[index].get();
     }
     if (factory == nullptr) {
         return CLASS_E_CLASSNOTAVAILABLE;
