@@ -107,14 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* disp = static_cast<IDispatch*>(p);
     const auto id = in.Take<std::int32_t>() % 4;
     const auto flags = in.Take<std::uint16_t>();
-    const auto cArgs = in.Take<std::uint8_t>() % 4;
+    const std::uint32_t cArgs = in.Take<std::uint8_t>() % 4u;
     const auto cNamed = in.Take<std::uint8_t>() % 2;
     DISPID named = in.Take<std::uint8_t>() % 2 ? DISPID_PROPERTYPUT : in.Take<std::int32_t>();
     VARIANT args[4];
     Scratch scratch{};
     std::vector<BSTR> owned;
     std::vector<SAFEARRAY*> arrays;
-    for (int k = 0; k < cArgs; ++k) {
+    for (int k = 0; k < static_cast<int>(cArgs); ++k) {
         Fill(in, args[k], disp, scratch, k, owned, arrays);
     }
     DISPPARAMS params{cArgs ? args : nullptr, cNamed ? &named : nullptr, cArgs,
