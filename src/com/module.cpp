@@ -2,6 +2,8 @@
 #include "carvix/com/module.h"
 #include "class_factory.h"
 
+#include "carvix/automation/oleauto.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -32,6 +34,17 @@ const ClassEntry* FindClass(REFCLSID clsid) {
         }
     }
     return nullptr;
+}
+
+HRESULT CreateObject(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (const ClassEntry* entry = FindClass(clsid); entry != nullptr) {
+        return entry->create(outer, riid, ppv);
+    }
+    return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, riid, ppv);
 }
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
