@@ -75,7 +75,7 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     HRESULT hr = factory->QueryInterface(riid, ppv);
-    return FAILED(hr) && hr == E_FAIL ? CLASS_E_CLASSNOTAVAILABLE : hr;
+    return SUCCEEDED(hr) && *ppv == nullptr ? CLASS_E_CLASSNOTAVAILABLE : hr;
 }
 
 }  // namespace carvix::com

@@ -212,6 +212,8 @@ TEST_F(DispatchTest, BadCallsGiveDispatchErrors) {
     EXPECT_EQ(Call(1, DISPATCH_PROPERTYPUT, {I4(1)}, &result, nullptr, nullptr, true),
               DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(Call(1, 0, {I4(1), I4(2)}, &result), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(1, DISPATCH_PROPERTYGET, {I4(1), I4(2)}, &result), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(3, DISPATCH_METHOD, {}, &result), DISP_E_MEMBERNOTFOUND);  // a property
     DISPPARAMS broken{nullptr, nullptr, 2, 0};
     EXPECT_EQ(calc.Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &broken, &result, nullptr, nullptr),
               E_INVALIDARG);
