@@ -179,3 +179,31 @@ TEST(ChangeType, ReferencesNullAndInterfaces) {
 }
 
 }  // namespace
+
+#include "carvix/automation/scoped.h"
+
+namespace {
+
+TEST(Scoped, OwnersReleaseWhatTheyHold) {
+    CountedObject obj;
+    {
+        auto p = carvix::automation::ComPtr<IDispatch>::Adopt(&obj);
+        obj.AddRef();
+        carvix::automation::ComPtr<IDispatch> copy = p;
+        EXPECT_EQ(obj.refs, 3);
+        carvix::automation::ComPtr<IUnknown> unknown;
+        ASSERT_EQ(p.As(unknown), S_OK);
+        EXPECT_EQ(obj.refs, 4);
+    }
+    EXPECT_EQ(obj.refs, 1);
+    carvix::automation::ScopedBstr empty{u""};
+    EXPECT_EQ(empty.Get(), nullptr);  // empty text travels as a null BSTR
+    carvix::automation::ScopedBstr text{u"abc"};
+    EXPECT_EQ(text.Text(), u"abc");
+    EXPECT_EQ(carvix::automation::BstrText(nullptr), u"");
+    carvix::automation::ScopedVariant v;
+    v->vt = VT_BSTR;
+    v->bstrVal = text.Detach();  // freed by the variant
+}
+
+}  // namespace
