@@ -117,7 +117,16 @@ TEST(ChangeType, TextConvertsBothWays) {
     SysReAllocString(&s.bstrVal, u"&HFF");
     ASSERT_EQ(VariantChangeType(&out, &s, 0, VT_UI2), S_OK);
     EXPECT_EQ(out.uiVal, 255);
-    SysReAllocString(&s.bstrVal, u"12abc");
+    for (const char16_t* bad : {u"12abc", u"&H-1", u"&H", u"", u" ", u"1 2"}) {
+        SysReAllocString(&s.bstrVal, bad);
+        EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_I4), DISP_E_TYPEMISMATCH)
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+    }
+    SysFreeString(s.bstrVal);
+    s.bstrVal = SysAllocStringLen(
+        u"12\0"
+        "3",
+        3);  // an embedded terminator is not skipped
     EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_I4), DISP_E_TYPEMISMATCH);
     SysReAllocString(&s.bstrVal, u"TRUE");
     ASSERT_EQ(VariantChangeType(&out, &s, 0, VT_BOOL), S_OK);
