@@ -19,6 +19,11 @@ constexpr Entry kStrings[] = {
     {20488, u"An unhandled exception was thrown."},
     {20490, u"An unrecognized Win32Exception was thrown."},
     {20491, u"Valid values are between %d and %d, inclusive."},
+    {21698, u"Certificate store is already opened."},
+    {21699, u"Certificate store is already closed."},
+    {21700, u"Certificate store is not opened."},
+    {21701, u"Invalid flags specified."},
+    {21702, u"Certificate is not initialized."},
 };
 
 }  // namespace
