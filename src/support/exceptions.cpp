@@ -15,13 +15,13 @@ namespace {
 
 // Keeps the thread's last-error value across the construction of an exception.
 class LastErrorKeeper {
-public:
+  public:
     LastErrorKeeper() noexcept : saved_(GetLastError()) {}
     ~LastErrorKeeper() { SetLastError(saved_); }
     LastErrorKeeper(const LastErrorKeeper&) = delete;
     LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
-private:
+  private:
     std::uint32_t saved_;
 };
 
@@ -45,6 +45,7 @@ Exception::Exception() {
 }
 
 Exception::Exception(std::u16string message) : message_(std::move(message)) {
+    LastErrorKeeper keep;
     TraceMessage(message_);
 }
 
@@ -56,10 +57,6 @@ ArgumentException::ArgumentException(std::u16string message) : Exception(std::mo
 
 ArgumentException::ArgumentException(std::u16string message, std::u16string paramName)
     : Exception(WithParamName(std::move(message), paramName)), paramName_(std::move(paramName)) {}
-
-ArgumentException::ArgumentException(std::u16string fullMessage, std::u16string paramName,
-                                     NoTrace)
-    : Exception(std::move(fullMessage)), paramName_(std::move(paramName)) {}
 
 ArgumentException::~ArgumentException() = default;
 
@@ -82,6 +79,7 @@ Win32Exception::Win32Exception(const char* operationName, std::uint32_t code)
     : Exception(SystemMessageText(code), NoTrace{}),
       code_(code),
       operationName_(operationName ? operationName : "") {
+    LastErrorKeeper keep;
     if (TraceEnabled()) {
         Trace(TraceLevel::Info, Message() + u" (" + Utf8ToUtf16(operationName_) + u")");
     }
@@ -116,6 +114,7 @@ SCIOException::~SCIOException() = default;
 
 namespace JavaCard {
 AppletException::AppletException(std::uint16_t statusWord) : statusWord_(statusWord) {
+    Orvel::LastErrorKeeper keep;
     if (Orvel::TraceEnabled()) {
         char text[64];
         std::snprintf(text, sizeof text, "Smart card applet return error code %04hXh.",

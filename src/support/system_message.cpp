@@ -3,19 +3,159 @@
 #include "carvix/support/string_table.h"
 #include "carvix/support/text.h"
 
-#include <PCSC/pcsclite.h>
+#include <PCSC/winscard.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 
 namespace Orvel {
+namespace {
 
-std::u16string SystemMessageText(std::uint32_t code) {
-    // PC/SC codes (0x8010xxxx) take pcsc-lite's own text.
+struct CodeText {
+    std::uint32_t code;
+    const char16_t* text;
+};
+
+// Win32 error codes that the component or its platform layers report (also reached through
+// HRESULTs of the form 0x8007xxxx). Sorted by code.
+constexpr CodeText kWin32Texts[] = {
+    {0, u"The operation succeeded."},
+    {1, u"The function is not supported."},
+    {2, u"The file was not found."},
+    {3, u"The path was not found."},
+    {5, u"Access was denied."},
+    {6, u"The handle is not valid."},
+    {8, u"Not enough memory to complete the operation."},
+    {13, u"The data is not valid."},
+    {14, u"Out of memory."},
+    {80, u"The file already exists."},
+    {87, u"A parameter is not valid."},
+    {122, u"The buffer is too small for the data."},
+    {126, u"The library module was not found."},
+    {127, u"The procedure was not found in the library."},
+    {183, u"The object already exists."},
+    {206, u"The file name or path is too long."},
+    {234, u"More data is available."},
+    {1113, u"The text cannot be translated to the requested code page."},
+    {1168, u"The element was not found."},
+    {1223, u"The operation was cancelled by the user."},
+    {1359, u"An internal error occurred."},
+};
+
+// HRESULT codes (other than 0x8007xxxx) and PC/SC codes that pcsc-lite has no text for.
+// Sorted by code.
+constexpr CodeText kHResultTexts[] = {
+    {0x00000001u, u"The operation succeeded with a false result."},
+    {0x80004001u, u"Not implemented."},
+    {0x80004002u, u"The interface is not supported."},
+    {0x80004003u, u"A pointer is not valid."},
+    {0x80004005u, u"Unspecified failure."},
+    {0x8000FFFFu, u"Unexpected failure."},
+    {0x80020003u, u"The member was not found."},
+    {0x80020004u, u"A parameter was not found."},
+    {0x80020005u, u"The types do not match."},
+    {0x80020006u, u"The name is not known."},
+    {0x80020009u, u"An exception occurred."},
+    {0x8002000Bu, u"The index is not valid."},
+    {0x8002000Eu, u"The number of parameters is not valid."},
+    {0x8002801Du, u"The type library is not registered."},
+    {0x80040110u, u"The class does not support aggregation."},
+    {0x80040111u, u"The class factory cannot supply the requested class."},
+    {0x80040154u, u"The class is not registered."},
+    {0x800401F3u, u"The class string is not valid."},
+    {0x80040200u, u"The type library could not be registered."},
+    {0x80040201u, u"The class could not be registered."},
+    {0x80090005u, u"The data is bad."},
+    {0x80090006u, u"The signature is not valid."},
+    {0x80090008u, u"The algorithm is not valid."},
+    {0x80090009u, u"The flags are not valid."},
+    {0x8009000Du, u"The key does not exist."},
+    {0x8009000Eu, u"Not enough memory for the cryptographic operation."},
+    {0x8009000Fu, u"The object already exists."},
+    {0x80090010u, u"Access was denied to the cryptographic object."},
+    {0x80090011u, u"The cryptographic object was not found."},
+    {0x80090016u, u"The key set does not exist."},
+    {0x80090019u, u"The key set is not defined."},
+    {0x80090020u, u"An internal cryptographic error occurred."},
+    {0x80090029u, u"The requested cryptographic operation is not supported."},
+    {0x80092004u, u"The object or property was not found."},
+    {0x80092005u, u"The object or property already exists."},
+    {0x8010002Cu, u"The requested certificate does not exist."},
+    {0x8010002Du, u"The action was cancelled by the user."},
+};
+
+template <std::size_t N>
+const char16_t* Find(const CodeText (&table)[N], std::uint32_t code) {
+    auto it = std::lower_bound(std::begin(table), std::end(table), code,
+                               [](const CodeText& e, std::uint32_t key) { return e.code < key; });
+    return it != std::end(table) && it->code == code ? it->text : nullptr;
+}
+
+template <std::size_t N>
+constexpr bool Sorted(const CodeText (&table)[N]) {
+    for (std::size_t i = 1; i < N; ++i) {
+        if (table[i - 1].code >= table[i].code) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(Sorted(kWin32Texts) && Sorted(kHResultTexts));
+
+// pcsc-lite's text, or null when the library does not know the code.
+const char* PcscText(std::uint32_t code) {
+    const char* text = pcsc_stringify_error(static_cast<LONG>(code));
+    static constexpr char kUnknown[] = "Unknown error";
+    if (text == nullptr || text[0] == '\0' ||
+        std::strncmp(text, kUnknown, sizeof kUnknown - 1) == 0) {
+        return nullptr;
+    }
+    return text;
+}
+
+std::u16string WithoutLineBreaks(std::u16string text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            ++i;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+std::u16string Lookup(std::uint32_t code) {
     if ((code & 0xFFFF0000u) == 0x80100000u) {
-        const char* text = pcsc_stringify_error(static_cast<LONG>(static_cast<std::int32_t>(code)));
-        if (text != nullptr && text[0] != '\0') {
+        if (const char* text = PcscText(code)) {
             return Utf8ToUtf16(text);
         }
     }
-    return LoadString(20490);
+    if (code <= 0xFFFFu) {
+        if (const char16_t* text = Find(kWin32Texts, code)) {
+            return text;
+        }
+    } else if ((code & 0xFFFF0000u) == 0x80070000u) {
+        if (const char16_t* text = Find(kWin32Texts, code & 0xFFFFu)) {
+            return text;
+        }
+    }
+    if (const char16_t* text = Find(kHResultTexts, code)) {
+        return text;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::u16string SystemMessageText(std::uint32_t code) {
+    std::u16string text = WithoutLineBreaks(Lookup(code));
+    if (text.empty()) {
+        return LoadString(20490);
+    }
+    return text;
 }
 
 }  // namespace Orvel

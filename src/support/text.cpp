@@ -15,7 +15,11 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     while (p < end) {
         char32_t cp = 0xFFFD;
         unsigned char b = *p;
-        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        std::size_t len = b < 0x80           ? 1
+                          : (b >> 5) == 0x6  ? 2
+                          : (b >> 4) == 0xE  ? 3
+                          : (b >> 3) == 0x1E ? 4
+                                             : 0;
         if (len == 0 || static_cast<std::size_t>(end - p) < len) {
             ++p;
         } else {

@@ -10,9 +10,13 @@ TraceSink& Sink() {
 }
 }  // namespace
 
-void SetTraceSink(TraceSink sink) { Sink() = std::move(sink); }
+void SetTraceSink(TraceSink sink) {
+    Sink() = std::move(sink);
+}
 
-bool TraceEnabled() noexcept { return static_cast<bool>(Sink()); }
+bool TraceEnabled() noexcept {
+    return static_cast<bool>(Sink());
+}
 
 void Trace(TraceLevel level, std::u16string_view text) noexcept {
     try {

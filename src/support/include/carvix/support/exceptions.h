@@ -12,7 +12,7 @@ namespace Orvel {
 
 /// Root of the hierarchy. Owns its message text.
 class Exception {
-public:
+  public:
     /// Message = string 20488 "An unhandled exception was thrown.".
     Exception();
     explicit Exception(std::u16string message);
@@ -22,17 +22,17 @@ public:
 
     const std::u16string& Message() const noexcept { return message_; }
 
-protected:
+  protected:
     struct NoTrace {};
     Exception(std::u16string message, NoTrace);
 
-private:
+  private:
     std::u16string message_;
 };
 
 /// A bad argument to a support-library call. The message ends in the parameter's name.
 class ArgumentException : public Exception {
-public:
+  public:
     explicit ArgumentException(std::u16string message);
     ArgumentException(std::u16string message, std::u16string paramName);
     ~ArgumentException() override;
@@ -41,15 +41,12 @@ public:
 
     const std::u16string& ParamName() const noexcept { return paramName_; }
 
-protected:
-    ArgumentException(std::u16string fullMessage, std::u16string paramName, NoTrace);
-
-private:
+  private:
     std::u16string paramName_;
 };
 
 class ArgumentOutOfRangeException : public ArgumentException {
-public:
+  public:
     /// Message = string 20487, then 20485, then paramName.
     explicit ArgumentOutOfRangeException(std::u16string paramName);
     ArgumentOutOfRangeException(std::u16string paramName, std::u16string message);
@@ -59,7 +56,7 @@ public:
 };
 
 class OverflowException : public Exception {
-public:
+  public:
     explicit OverflowException(std::u16string message);
     ~OverflowException() override;
     OverflowException(const OverflowException&) = default;
@@ -69,7 +66,7 @@ public:
 /// A failed system call, with its 32-bit error code. The message is the system text of
 /// the code; the operation name only goes to the trace sink.
 class Win32Exception : public Exception {
-public:
+  public:
     /// code = the calling thread's last-error value (see last_error.h).
     explicit Win32Exception(const char* operationName);
     Win32Exception(const char* operationName, std::uint32_t code);
@@ -80,7 +77,7 @@ public:
     std::uint32_t Code() const noexcept { return code_; }
     const std::string& OperationName() const noexcept { return operationName_; }
 
-private:
+  private:
     std::uint32_t code_;
     std::string operationName_;
 };
@@ -88,7 +85,7 @@ private:
 namespace PCSC {
 /// A failed PC/SC call or state check; Code() holds the PC/SC return value.
 class PCSCWin32Exception : public Win32Exception {
-public:
+  public:
     PCSCWin32Exception(const char* operationName, std::uint32_t code);
     ~PCSCWin32Exception() override;
     PCSCWin32Exception(const PCSCWin32Exception&) = default;
@@ -98,7 +95,7 @@ public:
 
 namespace IO {
 class IOException : public Exception {
-public:
+  public:
     explicit IOException(std::u16string message);
     ~IOException() override;
     IOException(const IOException&) = default;
@@ -106,7 +103,7 @@ public:
 };
 
 class PathTooLongException : public IOException {
-public:
+  public:
     /// Message = string 20994.
     PathTooLongException();
     ~PathTooLongException() override;
@@ -117,7 +114,7 @@ public:
 
 namespace Security::Cryptography::X509 {
 class X509Exception : public Exception {
-public:
+  public:
     explicit X509Exception(std::u16string message);
     ~X509Exception() override;
     X509Exception(const X509Exception&) = default;
@@ -130,7 +127,7 @@ public:
 namespace SmartCardIO {
 /// Command APDU construction and transport-protocol errors.
 class SCIOException : public Orvel::Exception {
-public:
+  public:
     explicit SCIOException(std::u16string message);
     ~SCIOException() override;
     SCIOException(const SCIOException&) = default;
@@ -141,7 +138,7 @@ public:
 namespace JavaCard {
 /// An applet answered with a status word other than 9000.
 class AppletException : public Orvel::Exception {
-public:
+  public:
     /// statusWord = SW1 << 8 | SW2; message = string 20488.
     explicit AppletException(std::uint16_t statusWord);
     ~AppletException() override;
@@ -150,7 +147,7 @@ public:
 
     std::uint16_t StatusWord() const noexcept { return statusWord_; }
 
-private:
+  private:
     std::uint16_t statusWord_;
 };
 }  // namespace JavaCard
@@ -158,7 +155,7 @@ private:
 /// The one exception the card-application layer lets out. Its code becomes the HRESULT of
 /// the scripting methods (see hresult.h for the mapping).
 class CardException : public Orvel::Exception {
-public:
+  public:
     /// code = E_FAIL.
     explicit CardException(std::u16string message);
     CardException(std::u16string message, std::int32_t code);
@@ -172,6 +169,6 @@ public:
 
     std::int32_t Code() const noexcept { return code_; }
 
-private:
+  private:
     std::int32_t code_;
 };

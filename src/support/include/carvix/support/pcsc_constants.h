@@ -1,0 +1,36 @@
+// The PC/SC values the card link uses, as 32-bit numbers (pcsc-lite's own macros are `long`
+// on LP64, which must never take part in a sign test or an HRESULT mapping).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Orvel::PCSC {
+
+inline constexpr std::uint32_t kScopeUser = 0;
+inline constexpr std::uint32_t kScopeSystem = 2;
+
+inline constexpr std::uint32_t kShareShared = 2;
+
+inline constexpr std::uint32_t kProtocolUndefined = 0;
+inline constexpr std::uint32_t kProtocolT0 = 1;
+inline constexpr std::uint32_t kProtocolT1 = 2;
+inline constexpr std::uint32_t kProtocolT0OrT1 = kProtocolT0 | kProtocolT1;
+inline constexpr std::uint32_t kProtocolRaw = 0x10000;
+
+inline constexpr std::uint32_t kLeaveCard = 0;
+inline constexpr std::uint32_t kResetCard = 1;
+
+inline constexpr std::uint32_t kSuccess = 0;
+inline constexpr std::uint32_t kInternalError = 0x80100001u;  // calls made in the wrong state
+inline constexpr std::uint32_t kInsufficientBuffer = 0x80100008u;
+inline constexpr std::uint32_t kProtocolMismatch = 0x8010000Fu;
+inline constexpr std::uint32_t kNoService = 0x8010001Du;
+inline constexpr std::uint32_t kResetCardWarning = 0x80100068u;  // reset by another application
+inline constexpr std::uint32_t kRemovedCard = 0x80100069u;
+
+/// Receive buffer sizes of a transmission, chosen by the command's extended flag.
+inline constexpr std::size_t kShortReceiveBuffer = 512;
+inline constexpr std::size_t kExtendedReceiveBuffer = 8192;
+
+}  // namespace Orvel::PCSC

@@ -1,0 +1,195 @@
+#include "carvix/support/pcsc_comm.h"
+
+#include "carvix/support/text.h"
+#include "carvix/support/trace.h"
+#include "pcsc_call.h"
+
+#include <algorithm>
+#include <string>
+
+namespace Orvel::PCSC {
+namespace {
+
+constexpr std::size_t kReaderNameRoom = 1024;
+// The longest ATR ISO/IEC 7816-3 allows is 33 bytes; a smaller buffer would make the status
+// read, and with it every transaction start, fail for such a card.
+constexpr std::size_t kAtrRoom = MAX_ATR_SIZE;
+
+struct RawStatus {
+    char names[kReaderNameRoom] = {};
+    DWORD namesLength = kReaderNameRoom;
+    DWORD state = 0;
+    DWORD protocol = 0;
+    BYTE atr[kAtrRoom] = {};
+    DWORD atrLength = kAtrRoom;
+};
+
+void ReadStatus(SCARDHANDLE handle, RawStatus& raw) {
+    detail::Check("SCardStatus", SCardStatus(handle, raw.names, &raw.namesLength, &raw.state,
+                                             &raw.protocol, raw.atr, &raw.atrLength));
+}
+
+const SCARD_IO_REQUEST* PciFor(std::uint32_t protocol) {
+    switch (protocol) {
+        case kProtocolT0:
+            return SCARD_PCI_T0;
+        case kProtocolT1:
+            return SCARD_PCI_T1;
+        case kProtocolRaw:
+            return SCARD_PCI_RAW;
+        default:
+            throw PCSCWin32Exception("GetHeader", kProtocolMismatch);
+    }
+}
+
+void TraceSwallowed(const char16_t* what, const Exception& e) noexcept {
+    if (TraceEnabled()) {
+        Trace(TraceLevel::Warning, std::u16string(what) + e.Message());
+    }
+}
+
+}  // namespace
+
+PCSCComm::PCSCComm(SCARDHANDLE handle)
+    : handle_(handle), activeProtocol_(ProtocolOf(handle)), connected_(true), attached_(true) {}
+
+PCSCComm::~PCSCComm() noexcept {
+    if (!connected_ || attached_) {
+        return;
+    }
+    try {
+        Disconnect(kLeaveCard);
+    } catch (const Exception& e) {
+        TraceSwallowed(u"Disconnecting the card failed: ", e);
+    } catch (...) {
+    }
+}
+
+void PCSCComm::AssertConnected() const {
+    if (!connected_) {
+        detail::WrongState("PCSCComm::AssertConnected");
+    }
+}
+
+void PCSCComm::Connect(const PCSCContext& context, std::u16string_view readerName,
+                       std::uint32_t shareMode, std::uint32_t preferredProtocols) {
+    if (connected_ || attached_) {
+        detail::WrongState("PCSCComm::Connect");
+    }
+    const std::string name = Utf16ToUtf8(readerName);
+    SCARDHANDLE handle = 0;
+    DWORD protocol = 0;
+    detail::Check("SCardConnect",
+                  SCardConnect(context.Handle(), name.empty() ? nullptr : name.c_str(), shareMode,
+                               preferredProtocols, &handle, &protocol));
+    handle_ = handle;
+    activeProtocol_ = static_cast<std::uint32_t>(protocol);
+    connected_ = true;
+}
+
+void PCSCComm::Reconnect(std::uint32_t shareMode, std::uint32_t preferredProtocols,
+                         std::uint32_t initialization) {
+    AssertConnected();
+    DWORD protocol = 0;
+    detail::Check("SCardReconnect", SCardReconnect(handle_, shareMode, preferredProtocols,
+                                                   initialization, &protocol));
+    activeProtocol_ = static_cast<std::uint32_t>(protocol);
+}
+
+void PCSCComm::Disconnect(std::uint32_t disposition) {
+    if (!connected_ || attached_) {
+        detail::WrongState("PCSCComm::Disconnect");
+    }
+    detail::Check("SCardDisconnect", SCardDisconnect(handle_, disposition));
+    handle_ = 0;
+    connected_ = false;
+    activeProtocol_ = kProtocolUndefined;
+}
+
+CardStatus PCSCComm::Status() const {
+    AssertConnected();
+    RawStatus raw;
+    ReadStatus(handle_, raw);
+    CardStatus status;
+    // The names form a multi-string: each ends in a null, an empty one ends the list.
+    const std::size_t length = std::min<std::size_t>(raw.namesLength, kReaderNameRoom);
+    std::size_t pos = 0;
+    while (pos < length && raw.names[pos] != '\0') {
+        std::size_t end = pos;
+        while (end < length && raw.names[end] != '\0') {
+            ++end;
+        }
+        status.readerNames.push_back(Utf8ToUtf16(std::string_view(raw.names + pos, end - pos)));
+        pos = end + 1;
+    }
+    status.state = static_cast<std::uint32_t>(raw.state);
+    status.protocol = static_cast<std::uint32_t>(raw.protocol);
+    const std::size_t atrLength = std::min<std::size_t>(raw.atrLength, kAtrRoom);
+    status.atr.assign(raw.atr, raw.atr + atrLength);
+    return status;
+}
+
+std::uint32_t PCSCComm::ProtocolOf(SCARDHANDLE handle) {
+    RawStatus raw;
+    ReadStatus(handle, raw);
+    return static_cast<std::uint32_t>(raw.protocol);
+}
+
+ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extended) {
+    AssertConnected();
+    const SCARD_IO_REQUEST* pci = PciFor(activeProtocol_);
+    ByteArray response(extended ? kExtendedReceiveBuffer : kShortReceiveBuffer, 0);
+    DWORD received = static_cast<DWORD>(response.size());
+    detail::Check("SCardTransmit",
+                  SCardTransmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
+                                nullptr, response.data(), &received));
+    response.resize(std::min<std::size_t>(received, response.size()));
+    return response;
+}
+
+ByteArray PCSCComm::Control(std::uint32_t controlCode, std::span<const std::uint8_t> input) {
+    AssertConnected();
+    ByteArray output(1024, 0);
+    DWORD returned = 0;
+    detail::Check("SCardControl",
+                  SCardControl(handle_, controlCode, input.data(), static_cast<DWORD>(input.size()),
+                               output.data(), static_cast<DWORD>(output.size()), &returned));
+    output.resize(std::min<std::size_t>(returned, output.size()));
+    return output;
+}
+
+void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferredProtocols) {
+    AssertConnected();
+    std::uint32_t code = detail::Code(SCardBeginTransaction(handle_));
+    const char* failed = "SCardBeginTransaction";
+    if (code == kSuccess) {
+        RawStatus raw;
+        code = detail::Code(SCardStatus(handle_, raw.names, &raw.namesLength, &raw.state,
+                                        &raw.protocol, raw.atr, &raw.atrLength));
+        failed = "SCardStatus";
+        if (code != kSuccess) {
+            // A failed start must not leave a transaction behind: end the one just taken.
+            const std::uint32_t endCode = detail::Code(SCardEndTransaction(handle_, kLeaveCard));
+            if (endCode != kSuccess && TraceEnabled()) {
+                Trace(TraceLevel::Warning, Format("Ending a failed transaction start: 0x%08X",
+                                                  static_cast<unsigned>(endCode)));
+            }
+        }
+    }
+    if (code == kSuccess) {
+        return;
+    }
+    if (code != kResetCardWarning) {
+        throw PCSCWin32Exception(failed, code);
+    }
+    Reconnect(shareMode, preferredProtocols, kResetCard);
+    AssertConnected();
+    detail::Check("SCardBeginTransaction", SCardBeginTransaction(handle_));
+}
+
+void PCSCComm::EndTransaction() {
+    AssertConnected();
+    detail::Check("SCardEndTransaction", SCardEndTransaction(handle_, kLeaveCard));
+}
+
+}  // namespace Orvel::PCSC
