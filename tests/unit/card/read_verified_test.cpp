@@ -154,7 +154,7 @@ TEST_F(VerifiedReads, BadSodMessagesFail) {
     {
         auto applet = Open(1);
         ExpectRead(script_, kVlAid, 0x0D04, photo);
-        ExpectRead(script_, kVlAid, 0x0D05, Sod(Ascii("this is no signed message")));
+        ExpectRead(script_, kVlAid, 0x0D05, Sod(Cat({{0x04, 0x05}, Ascii("bytes")})));
         VLPhotoModel model;
         X509Certificate signer;
         EXPECT_EQ(CardMessageOf([&] { applet->ReadVerifiedBlock(model, signer); }),
