@@ -169,12 +169,15 @@ std::filesystem::path TamperedCopy(const std::filesystem::path& source, const st
     std::stringstream text;
     text << in.rdbuf();
     std::string json = text.str();
+    // The file's members may come in any order: look for "data" inside its object.
     std::size_t entry = json.find("\"id\": \"" + id + "\"");
-    std::size_t data = json.find("\"data\": \"", entry);
-    std::size_t end = json.find('"', data + 9);
-    if (entry == std::string::npos || data == std::string::npos || end == std::string::npos) {
+    std::size_t begin = entry == std::string::npos ? entry : json.rfind('{', entry);
+    std::size_t close = entry == std::string::npos ? entry : json.find('}', entry);
+    std::size_t data = begin == std::string::npos ? begin : json.find("\"data\": \"", begin);
+    if (data == std::string::npos || data > close) {
         throw std::runtime_error("block " + id + " not found in " + source.string());
     }
+    std::size_t end = json.find('"', data + 9);
     char& last = json[end - 1];
     last = last == '7' ? '6' : '7';
     std::ofstream(target) << json;
