@@ -270,7 +270,23 @@ std::u16string DateTime::ToString(std::u16string_view format) const {
     tm.tm_wday = DayOfWeek();
     tm.tm_yday = 0;
     tm.tm_isdst = 0;
-    const std::wstring wideFormat = ToWide(format);
+    // "%Y" always gives at least four digits, so that a card date stays eight digits long even
+    // for a year below 1000 (the C library would print year 5 as "5").
+    std::wstring wideFormat;
+    const std::wstring raw = ToWide(format);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == L'%' && i + 1 < raw.size() && raw[i + 1] == L'Y') {
+            wchar_t year[8];
+            std::swprintf(year, 8, L"%04d", date.year);
+            wideFormat += year;
+            ++i;
+        } else if (raw[i] == L'%' && i + 1 < raw.size()) {
+            wideFormat += raw.substr(i, 2);
+            ++i;
+        } else {
+            wideFormat += raw[i];
+        }
+    }
     wchar_t buffer[256];
     const std::size_t n = std::wcsftime(buffer, 256, wideFormat.c_str(), &tm);
     return FromWide(std::wstring_view(buffer, n));

@@ -1,8 +1,8 @@
 #include "carvix/support/pcsc_comm.h"
 
+#include "carvix/support/pcsc_call.h"
 #include "carvix/support/text.h"
 #include "carvix/support/trace.h"
-#include "pcsc_call.h"
 
 #include <algorithm>
 #include <string>
@@ -46,6 +46,18 @@ void TraceSwallowed(const char16_t* what, const Exception& e) noexcept {
     if (TraceEnabled()) {
         Trace(TraceLevel::Warning, std::u16string(what) + e.Message());
     }
+}
+
+void TraceExchange(std::span<const std::uint8_t> command, const ByteArray& response) {
+    unsigned header[4] = {};
+    for (std::size_t i = 0; i < 4 && i < command.size(); ++i) {
+        header[i] = command[i];
+    }
+    const std::size_t n = response.size();
+    const unsigned sw = n >= 2 ? (unsigned{response[n - 2]} << 8 | response[n - 1]) : 0;
+    Trace(TraceLevel::Trace,
+          Format("APDU %02X %02X %02X %02X, %zu bytes -> %04X, %zu bytes", header[0], header[1],
+                 header[2], header[3], command.size(), sw, n));
 }
 
 }  // namespace
@@ -144,6 +156,10 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
                   SCardTransmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
                                 nullptr, response.data(), &received));
     response.resize(std::min<std::size_t>(received, response.size()));
+    if (TraceEnabled()) {
+        // Header and lengths only: command data may carry authentication responses.
+        TraceExchange(command, response);
+    }
     return response;
 }
 

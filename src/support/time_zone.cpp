@@ -104,7 +104,14 @@ TimeSpan LocalTimeZone::OffsetOfLocalUnlocked(DateTime local) const {
     const std::int64_t first = delta > 0 ? dst.start + delta : dst.start;
     const std::int64_t last = delta > 0 ? dst.end : dst.end - delta;
     const auto t = static_cast<std::int64_t>(local.Ticks());
-    const bool inDst = first > last ? (t >= first || t < last) : (t >= first && t < last);
+    bool inDst = first > last ? (t >= first || t < last) : (t >= first && t < last);
+    // A value marked as the daylight pass of the repeated hour is read as daylight time, so
+    // that it converts back to the instant it came from whatever the sign of the delta.
+    if (local.Kind() == DateTimeKind::LocalAmbiguousDst) {
+        const std::int64_t from = delta > 0 ? dst.end - delta : dst.start + delta;
+        const std::int64_t to = delta > 0 ? dst.end : dst.start;
+        inDst = inDst || (t >= from && t < to);
+    }
     return inDst ? standard.Add(dst.delta) : standard;
 }
 

@@ -151,6 +151,10 @@ std::optional<TimeZoneRules> FixedOffsetOfBlock(std::span<const std::uint8_t> da
     }
     const std::size_t info = block + h.time * (timeSize + 1) + type * 6;
     const auto utoff = static_cast<std::int32_t>(ReadBe32(data, info));
+    // Real offsets lie within a day of UTC; anything else is damaged data.
+    if (utoff < -25 * 3600 || utoff > 26 * 3600) {
+        return std::nullopt;
+    }
     TimeZoneRules rules;
     rules.bias = -utoff / 60;
     return rules;

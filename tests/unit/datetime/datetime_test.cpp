@@ -289,6 +289,10 @@ TEST(DateTimeFormat, FormatsTheValuesOwnFields) {
     EXPECT_EQ(DateTime(2024, 3, 5, 7, 8, 9, 0, kUtc).ToString(u"%H:%M:%S %A %B"),
               u"07:08:09 Tuesday March");
     EXPECT_EQ(DateTime(2024, 3, 5, kUtc).ToString(u""), u"");
+    // Years below 1000 keep four digits, so a card date is always eight digits long.
+    EXPECT_EQ(DateTime(5, 1, 9, kUtc).ToString(u"%d%m%Y"), u"09010005");
+    EXPECT_EQ(DateTime(999, 12, 31, kUtc).ToString(u"%Y|%%Y|%%%Y"), u"0999|%Y|%0999");
+    EXPECT_EQ(DateTime(9999, 12, 31, kUtc).ToString(u"%Y%"), u"9999%");
     // Text around the fields, outside the Basic Multilingual Plane included, is kept.
     EXPECT_EQ(DateTime(2024, 3, 5, kUtc).ToString(u"é%Y\U0001F600"), u"é2024\U0001F600");
     // 255 characters fit; a result that does not fit in 256 gives empty text.

@@ -121,6 +121,8 @@ TEST(TzifData, FooterRuleOrFixedOffset) {
     ASSERT_TRUE(v1);
     EXPECT_EQ(v1->bias, 300);
 
+    // A damaged offset is not taken; the zone is then UTC.
+    EXPECT_EQ(Orvel::TimeZoneRulesFromTzif(MakeTzif('\0', INT32_MIN, "")), TimeZoneRules{});
     EXPECT_FALSE(Orvel::TimeZoneRulesFromTzif(std::vector<std::uint8_t>{'T', 'Z'}));
     EXPECT_FALSE(Orvel::TimeZoneRulesFromTzif(std::vector<std::uint8_t>(60, 'x')));
     // Every truncation of valid data is handled without reading past its end.
@@ -234,6 +236,12 @@ TEST(Conversions, SouthernAndNegativeRules) {
     // The repeated hour is read as its first pass, here the (summer) standard time.
     EXPECT_EQ(At(2025, 10, 26, 1, 30, kLocal).ToUniversalTime(dublin),
               At(2025, 10, 26, 0, 30, kUtc));
+    // The flagged winter pass converts back to its own instant.
+    const DateTime winterPass = At(2025, 10, 26, 1, 30, kUtc).ToLocalTime(dublin);
+    ASSERT_EQ(winterPass.Kind(), DateTimeKind::LocalAmbiguousDst);
+    EXPECT_EQ(winterPass.ToUniversalTime(dublin), At(2025, 10, 26, 1, 30, kUtc));
+    // Moved out of the repeated hour, the flag no longer changes the reading.
+    EXPECT_EQ(winterPass.AddDays(-1).ToUniversalTime(dublin), At(2025, 10, 25, 0, 30, kUtc));
     // 30 Mar 2025: 01:00 GMT becomes 02:00 IST; the skipped hour is read as winter time.
     EXPECT_EQ(At(2025, 3, 30, 1, 30, kLocal).ToUniversalTime(dublin), At(2025, 3, 30, 1, 30, kUtc));
     EXPECT_EQ(At(2025, 3, 30, 2, 0, kLocal).ToUniversalTime(dublin), At(2025, 3, 30, 1, 0, kUtc));
@@ -298,6 +306,16 @@ class ScopedTz {
   private:
     std::optional<std::string> saved_;
 };
+
+TEST(PlatformZone, SnapshotIsThePlatformZoneAndDrivesTheDefaultConversions) {
+    const LocalTimeZone& current = LocalTimeZone::Current();
+    EXPECT_EQ(&current, &LocalTimeZone::Current());
+    EXPECT_EQ(current.Rules(), Orvel::LoadPlatformTimeZoneRules());
+    const DateTime utc = At(2025, 7, 1, 12, 0, kUtc);
+    EXPECT_EQ(utc.ToLocalTime(), utc.ToLocalTime(current));
+    EXPECT_EQ(utc.ToLocalTime().ToUniversalTime(),
+              utc.ToLocalTime(current).ToUniversalTime(current));
+}
 
 TEST(PlatformZone, ReadsTzNamesPathsAndRules) {
     {

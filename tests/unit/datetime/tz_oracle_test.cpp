@@ -120,6 +120,10 @@ void CheckInstant(const Orvel::LocalTimeZone& zone, const CLibraryZone& clib, st
     EXPECT_EQ(local.Kind() == DateTimeKind::LocalAmbiguousDst, twin.has_value() && daylight)
         << name << " at " << t;
 
+    // A value flagged as the daylight pass of the repeated hour converts back to its instant.
+    if (local.Kind() == DateTimeKind::LocalAmbiguousDst) {
+        ASSERT_EQ(local.ToUniversalTime(zone), UtcOf(t)) << name << " at " << t;
+    }
     const DateTime back = DateTime(local.Ticks(), DateTimeKind::Local).ToUniversalTime(zone);
     if (!twin) {
         std::tm tm = clib.Local(t);

@@ -45,7 +45,7 @@ class CardConnection {
     /// Raw bytes through the channel; `extended` picks the 8192-byte receive buffer.
     virtual Orvel::ByteArray TransmitRaw(std::span<const std::uint8_t> command, bool extended);
 
-    /// The channel's active protocol (1 T=0, 2 T=1, 0x10000 raw, 0 not connected).
+    /// The channel's active protocol (1 T=0, 2 T=1, 4 raw, 0 not connected).
     std::uint32_t ActiveProtocol() const;
     const std::u16string& ReaderName() const noexcept { return readerName_; }
 

@@ -25,7 +25,7 @@ class CardChannel {
     /// Raw bytes out, raw bytes back; `extended` picks the 8192-byte receive buffer.
     virtual ByteArray Transmit(std::span<const std::uint8_t> command, bool extended) = 0;
     virtual ByteArray Control(std::uint32_t controlCode, std::span<const std::uint8_t> input) = 0;
-    /// The active protocol: 1 for T=0, 2 for T=1, 0x10000 raw, 0 when not connected.
+    /// The active protocol: 1 for T=0, 2 for T=1, 4 raw (pcsc-lite), 0 when not connected.
     virtual std::uint32_t GetProtocol() const = 0;
 
   protected:

@@ -16,7 +16,9 @@ inline constexpr std::uint32_t kProtocolUndefined = 0;
 inline constexpr std::uint32_t kProtocolT0 = 1;
 inline constexpr std::uint32_t kProtocolT1 = 2;
 inline constexpr std::uint32_t kProtocolT0OrT1 = kProtocolT0 | kProtocolT1;
-inline constexpr std::uint32_t kProtocolRaw = 0x10000;
+// pcsc-lite's value for the raw protocol (the resource manager reports it as the active
+// protocol, so the library's value is the one that counts).
+inline constexpr std::uint32_t kProtocolRaw = 0x0004;
 
 inline constexpr std::uint32_t kLeaveCard = 0;
 inline constexpr std::uint32_t kResetCard = 1;

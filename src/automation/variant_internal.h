@@ -1,0 +1,16 @@
+// Shared VARIANT helpers of the runtime.
+#pragma once
+
+#include "carvix/automation/oleauto.h"
+
+namespace carvix::automation::detail {
+
+/// True when vt is a type a VARIANT may hold (with VT_ARRAY / VT_BYREF as allowed).
+bool IsValidVariantType(VARTYPE vt) noexcept;
+
+/// A shallow copy of `src` without VT_BYREF (one level, through VT_BYREF | VT_VARIANT).
+/// The result borrows everything it points to. DISP_E_BADVARTYPE or E_INVALIDARG on
+/// bad input (a null reference pointer).
+HRESULT Dereference(const VARIANT& src, VARIANT& out) noexcept;
+
+}  // namespace carvix::automation::detail

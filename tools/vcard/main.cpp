@@ -1,0 +1,99 @@
+// carvix-vcard: the virtual card of the test bench.
+//   carvix-vcard run --image card.json --port 35963 [--log apdu.log] [--control ctl.sock]
+//                    [--fault SPEC]... [--t1-get-response]
+//   carvix-vcard respond --key HEX --challenge HEX [--base64]
+//   carvix-vcard check --image card.json
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <iostream>
+
+#include <openssl/evp.h>
+
+#include "auth_rule.h"
+#include "emulator.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) {
+    g_stop = true;
+}
+
+std::string Base64(const carvix::vcard::Bytes& bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
+                                  static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+int RunCard(carvix::vcard::EmulatorOptions options, const std::vector<std::string>& faults) {
+    for (const auto& spec : faults) {
+        options.faults.push_back(carvix::vcard::ParseFault(spec));
+    }
+    carvix::vcard::Emulator emulator(std::move(options));
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    emulator.Run(g_stop);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"carvix-vcard: a virtual smart card for the vpcd reader driver"};
+    app.require_subcommand(1);
+
+    carvix::vcard::EmulatorOptions options;
+    std::vector<std::string> faults;
+    auto* run = app.add_subcommand("run", "serve a card image to vpcd");
+    run->add_option("--image", options.image, "card image (JSON)")->required();
+    run->add_option("--host", options.host, "host where vpcd listens")->capture_default_str();
+    run->add_option("--port", options.port, "vpcd port of the reader")->capture_default_str();
+    run->add_option("--log", options.apduLog, "APDU log: one line per exchange, hex");
+    run->add_option("--control", options.control, "control socket path");
+    run->add_option("--fault", faults, "sw:XXXX@N, remove@N, short:K@N or long:K@N");
+    run->add_flag("--t1-get-response", options.t1GetResponse,
+                  "T=1: hand out response data with 61xx and GET RESPONSE");
+
+    std::string keyHex, challengeHex;
+    bool base64 = false;
+    auto* respond = app.add_subcommand("respond", "compute the response to a challenge");
+    respond->add_option("--key", keyHex, "role key, hex")->required();
+    respond->add_option("--challenge", challengeHex, "challenge, hex")->required();
+    respond->add_flag("--base64", base64, "print Base64 instead of hex");
+
+    std::filesystem::path checkImage;
+    auto* check = app.add_subcommand("check", "validate a card image");
+    check->add_option("--image", checkImage, "card image (JSON)")->required();
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (*run) {
+            return RunCard(std::move(options), faults);
+        }
+        if (*respond) {
+            const auto r = carvix::vcard::ComputeAuthResponse(carvix::vcard::FromHex(keyHex),
+                                                              carvix::vcard::FromHex(challengeHex));
+            std::cout << (base64 ? Base64(r) : carvix::vcard::ToHex(r)) << "\n";
+            return 0;
+        }
+        if (*check) {
+            carvix::vcard::ImageFile image(checkImage);
+            std::cout << checkImage.string() << ": " << image.Image().applications.size()
+                      << " application(s), ok\n";
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "carvix-vcard: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,41 @@
+// Protocol rules of the card side. T=0: a command that carries data is answered with 61xx
+// when it has response data, which the host fetches with GET RESPONSE (00 C0); a wrong Le
+// is answered 6Cxx. T=1: the answer comes in one response, unless the card is told to use
+// 61xx as well. Faults are applied here, around the applet.
+#pragma once
+
+#include "applet.h"
+#include "faults.h"
+
+namespace carvix::vcard {
+
+class Transport {
+  public:
+    Transport(Applet& applet, Protocol protocol) : applet_(applet), protocol_(protocol) {}
+
+    struct Outcome {
+        bool dropLink = false;  // a removal fault: send nothing and close the link
+        Bytes response;
+    };
+    Outcome Exchange(std::span<const std::uint8_t> raw);
+
+    void Reset();  // power-off or reset
+    void SetT1GetResponse(bool on) { t1GetResponse_ = on; }
+    FaultPlan& Faults() { return faults_; }
+    std::uint64_t Commands() const { return commands_; }
+
+  private:
+    Response Run(std::span<const std::uint8_t> raw);
+    Response Deliver(const Command& cmd, Response r);
+    Response Serve(std::size_t le);
+    std::uint16_t MoreAvailable() const;
+
+    Applet& applet_;
+    Protocol protocol_;
+    bool t1GetResponse_ = false;
+    Bytes pending_;  // response data waiting for GET RESPONSE
+    FaultPlan faults_;
+    std::uint64_t commands_ = 0;
+};
+
+}  // namespace carvix::vcard
