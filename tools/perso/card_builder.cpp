@@ -161,11 +161,14 @@ std::uint16_t FileSizeFor(std::uint16_t blockId, std::size_t blockSize) {
 BuiltApplication BuildApplication(const json& application, const std::filesystem::path& baseDir,
                                   const DocumentSigner& signer, const std::string& where) {
     if (!application.is_object() || !application.contains("applicationId") ||
-        !application.at("applicationId").is_number_unsigned()) {
+        !application.at("applicationId").is_number_integer() ||
+        application.at("applicationId").get<std::int64_t>() < 0 ||
+        application.at("applicationId").get<std::int64_t>() > 0xFFFF) {
         throw PersoError(where + ": expected an object with \"applicationId\" (1 to 5)");
     }
     BuiltApplication app;
-    app.applicationId = application.at("applicationId").get<std::uint16_t>();
+    app.applicationId =
+        static_cast<std::uint16_t>(application.at("applicationId").get<std::int64_t>());
     const auto& models = ModelsFor(app.applicationId);
     app.aid = AppletCommandSet::For(app.applicationId).Aid();
     app.label = application.value("label", app.applicationId == 5 ? "ZK" : "VL");
