@@ -8,6 +8,7 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/text.h"
 
+#include <PCSC/winscard.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -205,6 +206,37 @@ TEST_P(SampleCards, ChangedBlocksFailTheirHashCheck) {
     // The untouched blocks of the same SOD still verify.
     VLDocumentModel document;
     Verify(*applet, document);
+}
+
+TEST_P(SampleCards, WriteFormAdoptsAHandleItDoesNotOwn) {
+    const int protocol = GetParam();
+    BenchCard card(Image("vl-minimal", protocol));
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    SCARDHANDLE handle = 0;
+    DWORD active = 0;
+    ASSERT_EQ(SCardConnect(context, card.ReaderName().c_str(), SCARD_SHARE_SHARED,
+                           SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &active),
+              SCARD_S_SUCCESS);
+    for (int round = 0; round < 2; ++round) {
+        auto applet = CardApplet::OpenForWrite(handle, 1);
+        EXPECT_EQ(applet->ApplicationId(), 1);
+        VLFixedPersoModel fixed;
+        Verify(*applet, fixed);
+        EXPECT_EQ(fixed.FirstName.GetValue(), u"Ana");
+        CardApplet::Close(std::move(applet));
+        // The handle is still connected after the applet is gone.
+        DWORD state = 0;
+        DWORD protocolNow = 0;
+        DWORD atrLength = 0;
+        DWORD nameLength = 0;
+        EXPECT_EQ(
+            SCardStatus(handle, nullptr, &nameLength, &state, &protocolNow, nullptr, &atrLength),
+            SCARD_S_SUCCESS);
+        EXPECT_EQ(protocolNow, active);
+    }
+    EXPECT_EQ(SCardDisconnect(handle, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
+    SCardReleaseContext(context);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, SampleCards, ::testing::Values(0, 1),
