@@ -16,7 +16,7 @@ CardBlock::CardBlock(std::uint16_t tag) noexcept : tag_(tag) {}
 
 CardBlock::~CardBlock() = default;
 
-void CheckElementBounds(ByteView block) {
+void CardBlock::CheckElementBounds(ByteView block) {
     if (block.size() < kHeaderSize) {
         throw CardException(u"Block size is smaller than minimum allowed");
     }

@@ -27,7 +27,7 @@ ByteArray ValueOf(const TlvElement& element) {
 }
 
 TEST(TextElements, UsAsciiIsStrict) {
-    StringElement id(0x611, 9, kMandatory, CodePage::Ascii);
+    StringElement id(0x611, 9, Requirement::Mandatory, CodePage::Ascii);
     EXPECT_EQ(ValueOf(id), ByteArray{});  // empty mandatory text: present, zero length
     id.SetValue(u"Caf\u00e9");
     EXPECT_EQ(CardError([&] { ValueOf(id); }), u"Non-translatable characters found in string");
@@ -43,7 +43,7 @@ TEST(TextElements, UsAsciiIsStrict) {
 }
 
 TEST(TextElements, Utf16CountsBytesAndIgnoresAnOddLastByte) {
-    StringElement name(0x622, 100, kMandatory, CodePage::Utf16);
+    StringElement name(0x622, 100, Requirement::Mandatory, CodePage::Utf16);
     name.SetValue(u"Caf\u00e9");
     EXPECT_EQ(ValueOf(name), (ByteArray{'C', 0, 'a', 0, 'f', 0, 0xE9, 0}));
     name.SetValue(std::u16string(50, u'\u0416'));
@@ -76,9 +76,9 @@ TEST(TextElements, Utf8HouseNumberCountsBytes) {
 }
 
 TEST(TextElements, CopyFromTakesTheCodePage) {
-    StringElement source(0x623, 100, kMandatory, CodePage::Utf16);
+    StringElement source(0x623, 100, Requirement::Mandatory, CodePage::Utf16);
     source.SetValue(u"\u0416");
-    StringElement target(0x623, 60, kMandatory, CodePage::Ascii);
+    StringElement target(0x623, 60, Requirement::Mandatory, CodePage::Ascii);
     target.CopyFrom(source);
     EXPECT_EQ(target.CodePage(), CodePage::Utf16);
     EXPECT_EQ(target.MaxLength(), 100u);
@@ -86,7 +86,7 @@ TEST(TextElements, CopyFromTakesTheCodePage) {
 }
 
 TEST(DateElements, CardDatesAreEightDigitsOfTheDay) {
-    DateElement date(0x613, kMandatory);
+    DateElement date(0x613, Requirement::Mandatory);
     EXPECT_EQ(ValueOf(date), Ascii("01010001"));  // never assigned: 0 ticks
     date.SetValue(DateTime(2022, 3, 5, 17, 45, 0, 0, DateTimeKind::Local));
     EXPECT_EQ(ValueOf(date), Ascii("05032022"));
@@ -102,7 +102,7 @@ TEST(DateElements, CardDatesAreEightDigitsOfTheDay) {
 }
 
 TEST(DateElements, WrongSizeFormatOrDayIsRefused) {
-    DateElement date(0x624, kMandatory);
+    DateElement date(0x624, Requirement::Mandatory);
     EXPECT_EQ(CardError([&] { date.SetBytes(ByteView(Ascii("0101200"))); }),
               u"Date element has incorrect size of 7");
     EXPECT_EQ(CardError([&] { date.SetBytes(ByteView(Ascii("AB122020"))); }),
@@ -198,13 +198,13 @@ VoluntaryInsuranceRecord Record(std::u16string code, std::u16string policy, int 
 }
 
 TEST(InsuranceList, RecordsAreThirteenBytesEach) {
-    InsuranceListElement list(0x801, 260, kOptional);
+    InsuranceListElement list(0x801, 260, Requirement::Optional);
     list.SetValue({Record(u"AB", u"123"), Record(u"AB", u"123", 1), Record(u"AB", u"123")});
     const ByteArray bytes = ValueOf(list);
     ASSERT_EQ(bytes.size(), 39u);
     EXPECT_EQ(ByteArray(bytes.begin(), bytes.begin() + 13), Ascii("AB12331122030"));
 
-    InsuranceListElement read(0x801, 260, kOptional);
+    InsuranceListElement read(0x801, 260, Requirement::Optional);
     read.SetBytes(ByteView(bytes));
     EXPECT_EQ(read.GetValue(), list.GetValue());  // order and duplicates kept
 
@@ -223,7 +223,7 @@ TEST(InsuranceList, RecordsAreThirteenBytesEach) {
 }
 
 TEST(InsuranceList, CodeLengthsAreCheckedPerRecord) {
-    InsuranceListElement list(0x801, 260, kOptional);
+    InsuranceListElement list(0x801, 260, Requirement::Optional);
     list.SetValue({Record(u"AB", u"123"), Record(u"A", u"123")});
     EXPECT_EQ(CardError([&] { list.EncodeToTlv(); }),
               u"Element with tag 0x801 has incorrect size for value Code on index 1");

@@ -6,6 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+namespace carvix::test {
+// Parameterised tests name the model rather than dumping its bytes.
+void PrintTo(const ModelKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+}  // namespace carvix::test
+
 namespace {
 
 using carvix::test::AllModels;
@@ -142,8 +153,8 @@ TEST(VLModels, VariablePersoWritesOnlyWhatWasSet) {
 
     VLVariablePersoModel read;
     read.Decode(BlockOf(0x0D03, {Tlv(0x632, {}), Tlv(0x633, {}), Tlv(0x634, Ascii("01062020"))}));
-    for (TlvElement* optional : {static_cast<TlvElement*>(&read.Rank), &read.UnitNo,
-                                 &read.ServiceEndDate, &read.HealthWorkerID}) {
+    for (TlvElement* optional : std::initializer_list<TlvElement*>{
+             &read.Rank, &read.UnitNo, &read.ServiceEndDate, &read.HealthWorkerID}) {
         EXPECT_TRUE(optional->IsNull());
     }
     EXPECT_EQ(CardError([&] { read.UnitNo.GetValue(); }),

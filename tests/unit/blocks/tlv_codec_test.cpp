@@ -180,7 +180,7 @@ TEST(Limits, OneByteOverTheMaximumIsRefusedBothWays) {
 }
 
 TEST(Limits, SixteenBitLengthsAreNeverExceeded) {
-    BytesElement huge(0x200, 70000, kMandatory);
+    BytesElement huge(0x200, 70000, Requirement::Mandatory);
     huge.SetValue(ByteArray(65536));
     EXPECT_EQ(CardError([&] { huge.EncodeToTlv(); }),
               u"TLV element size is larger than maximum allowed");
@@ -208,15 +208,15 @@ TEST(Values, AFailedDecodeKeepsTheOldValueAndState) {
               u"Element with tag 0x103 has incorrect size of 3");
     EXPECT_EQ(block.Numbers.GetValue(), std::vector<std::uint16_t>{0x0D01});
 
-    U16ListElement fresh(0x103, 6, kOptional);
+    U16ListElement fresh(0x103, 6, Requirement::Optional);
     EXPECT_FALSE(CardError([&] { fresh.SetBytes(ByteView(ByteArray{1})); }).empty());
     EXPECT_TRUE(fresh.IsNull());
 }
 
 TEST(Values, CopyFromTakesTagLimitValueAndPresence) {
-    BytesElement source(0x640, 10, kOptional);
+    BytesElement source(0x640, 10, Requirement::Optional);
     source.SetValue(Ascii("photo"));
-    BytesElement target(0x641, 3, kOptional);
+    BytesElement target(0x641, 3, Requirement::Optional);
     target.CopyFrom(source);
     EXPECT_EQ(target.Tag(), 0x640);
     EXPECT_EQ(target.MaxLength(), 10u);

@@ -22,6 +22,10 @@
 /// Every failure is a CardException with code E_FAIL.
 class CardBlock {
   public:
+    /// Short names for the element tables of the concrete models.
+    static constexpr Requirement kOptional = Requirement::Optional;
+    static constexpr Requirement kMandatory = Requirement::Mandatory;
+
     explicit CardBlock(std::uint16_t tag) noexcept;
     virtual ~CardBlock();
     CardBlock(const CardBlock&) = delete;
@@ -38,6 +42,11 @@ class CardBlock {
     /// The block bytes: header, then each present element in list order.
     Orvel::ByteArray Encode() const;
 
+    /// Walks the element headers of a block body and fails with a clear message when one
+    /// of them, or its value, does not lie inside `block`. Decode calls it before any
+    /// element is decoded.
+    static void CheckElementBounds(ByteView block);
+
   private:
     friend class TlvElement;
     void Register(TlvElement* element) { elements_.push_back(element); }
@@ -45,7 +54,3 @@ class CardBlock {
     std::uint16_t tag_;
     std::vector<TlvElement*> elements_;
 };
-
-/// Walks the element headers of a block body and fails with a clear message when one of
-/// them, or its value, does not lie inside `block`. Used by CardBlock::Decode.
-void CheckElementBounds(ByteView block);

@@ -21,8 +21,6 @@ enum class Presence : std::uint8_t {
 
 /// Whether an element must be in its block; used when elements are declared.
 enum class Requirement : std::uint8_t { Optional, Mandatory };
-inline constexpr Requirement kOptional = Requirement::Optional;
-inline constexpr Requirement kMandatory = Requirement::Mandatory;
 
 /// One element of a block: tag, largest accepted value length, presence, and a typed value
 /// held by the concrete kind. An element that is a member of a block model registers
