@@ -46,6 +46,10 @@ const EVP_MD* HashProvider::Get() {
     if (Acquired()) {
         return digest_;
     }
+    std::lock_guard lock(acquiring_);
+    if (Acquired()) {
+        return digest_;
+    }
     EVP_MD* digest = acquire_ ? acquire_() : nullptr;
     if (digest == nullptr) {
         ERR_clear_error();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -37,6 +38,7 @@ class HashProvider {
 
   private:
     Acquirer acquire_;
+    std::mutex acquiring_;  // two first uses at once acquire once
     EVP_MD* digest_ = nullptr;
     std::atomic<bool> acquired_{false};
 };
