@@ -10,12 +10,34 @@ namespace {
 
 std::atomic<const Orvel::LocalTimeZone*> gZoneOverride{nullptr};
 
+/// The UTC instant of a stored value. A local time in the repeated hour of a daylight-saving
+/// change is flagged LocalAmbiguousDst when it is the daylight pass; an unflagged one is the
+/// standard pass and converts with the standard offset, so each of the two instants that
+/// show the same wall-clock time converts back to itself.
+Orvel::DateTime UniversalInstant(const Orvel::DateTime& value, const Orvel::LocalTimeZone& zone) {
+    if (value.Kind() != Orvel::DateTimeKind::Local) {
+        return value.Kind() == Orvel::DateTimeKind::LocalAmbiguousDst ? zone.LocalToUtc(value)
+                                                                      : value;
+    }
+    const Orvel::DateTime utc = zone.LocalToUtc(value);
+    const Orvel::DateTime back = zone.UtcToLocal(utc);
+    if (back.Kind() != Orvel::DateTimeKind::LocalAmbiguousDst || back.Ticks() != value.Ticks()) {
+        return utc;
+    }
+    const std::int64_t standard =
+        static_cast<std::int64_t>(value.Ticks()) - zone.StandardOffset().Ticks();
+    if (standard < 0 || standard > static_cast<std::int64_t>(Orvel::DateTime::kMaxTicks)) {
+        return utc;
+    }
+    return Orvel::DateTime(static_cast<std::uint64_t>(standard), Orvel::DateTimeKind::Utc);
+}
+
 }  // namespace
 
 std::optional<DATE> DateTimeToOleDate(const Orvel::DateTime& value,
                                       const Orvel::LocalTimeZone& zone) noexcept {
     try {
-        const Orvel::SystemTime st = value.ToSystemTime(zone);
+        const Orvel::SystemTime st = UniversalInstant(value, zone).ToSystemTime(zone);
         const SYSTEMTIME sys{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
                              st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
         DATE date = 0.0;
