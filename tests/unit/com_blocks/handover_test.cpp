@@ -112,3 +112,27 @@ TEST(HandOver, UnknownClassesAreNotCreated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HandOver, ModelsFindTheirBlockObjectThroughIUnknown) {
+    ScriptObject perso(kClsidVLVariablePersoBlock);
+    ScriptObject document(kClsidVLDocumentBlock);
+    VLVariablePersoModel card;
+    card.OrgUnit.SetValue(u"Unit");
+    EXPECT_EQ(LoadBlockObject(perso.Dispatch(), card), S_OK);
+    EXPECT_EQ(perso.Text(u"OrgUnit"), u"Unit");
+    VLVariablePersoModel written;
+    EXPECT_EQ(StoreBlockObject(perso.Dispatch(), written), S_OK);
+    EXPECT_EQ(written.OrgUnit.GetValue(), u"Unit");
+
+    EXPECT_EQ(LoadBlockObject(document.Dispatch(), card), E_NOINTERFACE);
+    VLDocumentModel doc;
+    EXPECT_EQ(LoadBlockObject(document.Dispatch(), doc), S_OK);
+    EXPECT_EQ(StoreBlockObject(document.Dispatch(), doc), E_NOINTERFACE);
+    CardDocumentModel noBlockClass;
+    EXPECT_EQ(LoadBlockObject(document.Dispatch(), noBlockClass), E_INVALIDARG);
+    EXPECT_EQ(LoadBlockObject(nullptr, doc), E_INVALIDARG);
+}
+
+}  // namespace

@@ -28,6 +28,8 @@
 
 #include <cstdint>
 
+class CardBlock;
+
 namespace carvix::com {
 
 namespace detail {
@@ -94,6 +96,14 @@ HRESULT StoreBlock(Block* block, Model& model) {
     ModelHandOver handOver(model);
     return block->Store(handOver.Arg());
 }
+
+/// Load of any block object with the model of its block: the object is asked for the block
+/// interface that matches the model's type. E_INVALIDARG for a null object or a model of no
+/// block class; E_NOINTERFACE when the object is not the block class of the model.
+HRESULT LoadBlockObject(IUnknown* object, const CardBlock& model);
+/// Store of any writable block object into the (fresh) model of its block; errors as for
+/// LoadBlockObject, and E_NOINTERFACE for a get-only block's model.
+HRESULT StoreBlockObject(IUnknown* object, CardBlock& model);
 
 /// Creates an object of a class the module serves, through the module's own object map (no
 /// registry, no second copy of the module). CLASS_E_CLASSNOTAVAILABLE for an unknown class.
