@@ -80,6 +80,27 @@ std::set<std::u16string> Contents(reg::Hive hive, const std::u16string& under = 
     return out;
 }
 
+/// The entries of one class and those every class shares (AppID, TypeLib, the roots): what
+/// the other classes of the object map register is left out.
+std::set<std::u16string> OfOneClass(const std::set<std::u16string>& all,
+                                    const std::u16string& progId, const std::u16string& clsid,
+                                    const std::u16string& iid) {
+    std::set<std::u16string> out;
+    for (const std::u16string& entry : all) {
+        const std::u16string head = entry.substr(0, entry.find_first_of(u"\\|"));
+        const bool otherProgId =
+            head.starts_with(u"CARVIX.") && head != progId && head != progId + u".1";
+        const bool otherClass =
+            entry.starts_with(u"CLSID\\") && !entry.starts_with(u"CLSID\\" + clsid);
+        const bool otherInterface =
+            entry.starts_with(u"Interface\\") && !entry.starts_with(u"Interface\\" + iid);
+        if (!otherProgId && !otherClass && !otherInterface) {
+            out.insert(entry);
+        }
+    }
+    return out;
+}
+
 TEST(ClassObjects, UnknownClassesAndTheCachedFactory) {
     void* ppv = reinterpret_cast<void*>(1);
     EXPECT_EQ(Qx().getClassObject(carvix::com::kClsidDocAdminService, IID_IClassFactory, &ppv),
@@ -303,12 +324,15 @@ TEST(Registration, PerUserSwitchNeedsTheWholeWordAndUnregisterLeavesTheRoots) {
         u"TypeLib\\" + lib + u"\\1.0\\FLAGS|@=0",
         u"TypeLib\\" + lib + u"\\1.0\\HELPDIR",
         u"TypeLib\\" + lib + u"\\1.0\\HELPDIR|@=" + module.substr(0, module.rfind(u'/'))};
-    EXPECT_EQ(Contents(reg::Hive::Machine), expected);
+    const auto utilities = [&](const std::set<std::u16string>& all) {
+        return OfOneClass(all, u"CARVIX.Utilities", c, iid);
+    };
+    EXPECT_EQ(utilities(Contents(reg::Hive::Machine)), expected);
     EXPECT_TRUE(Contents(reg::Hive::User).empty());
 
     // Registering again replaces, never duplicates.
     ASSERT_EQ(Qx().install(1, nullptr), S_OK);
-    EXPECT_EQ(Contents(reg::Hive::Machine), expected);
+    EXPECT_EQ(utilities(Contents(reg::Hive::Machine)), expected);
 
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(u"CARVIX.Utilities", &clsid), S_OK);
@@ -325,9 +349,29 @@ TEST(Registration, PerUserSwitchNeedsTheWholeWordAndUnregisterLeavesTheRoots) {
     // "USER" in capitals is the switch: the user's Software\Classes gets the same content.
     ASSERT_EQ(Qx().install(1, u"USER"), S_OK);
     EXPECT_EQ(Contents(reg::Hive::Machine), roots);
-    EXPECT_EQ(Contents(reg::Hive::User, u"Software\\Classes"), expected);
+    EXPECT_EQ(utilities(Contents(reg::Hive::User, u"Software\\Classes")), expected);
     ASSERT_EQ(Qx().unregister(), S_OK);  // stays per-user
     EXPECT_EQ(Contents(reg::Hive::User, u"Software\\Classes"), roots);
+}
+
+TEST(Registration, BlockClassesAreCreatedByTheirProgIds) {
+    TempHives hives;
+    ASSERT_EQ(Qx().install(1, nullptr), S_OK);
+    const std::pair<const char16_t*, const CLSID*> classes[] = {
+        {u"CARVIX.VLDocBlock", &carvix::com::kClsidVLDocumentBlock},
+        {u"CARVIX.VLVXPersoBlock.1", &carvix::com::kClsidVLVariablePersoBlock},
+        {u"CARVIX.ZKVXAdminBlock", &carvix::com::kClsidZKVariableAdminBlock},
+        {u"CARVIX.VoluntaryInsurance", &carvix::com::kClsidVoluntaryInsurance},
+        {u"CARVIX.VLContactlessBlock", &carvix::com::kClsidVLContactlessBlock}};
+    for (const auto& [progId, expected] : classes) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(clsid == *expected);
+        void* p = nullptr;
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &p), S_OK);
+        static_cast<IUnknown*>(p)->Release();
+    }
+    ASSERT_EQ(Qx().install(0, nullptr), S_OK);
 }
 
 TEST(Registration, FailedInstallReportsTheRegistryError) {
