@@ -11,12 +11,18 @@
 #include "blocks/zk_variable_admin_block.h"
 #include "carvix/com/module.h"
 #include "carvix/com/object.h"
+#include "docadmin/docadmin_service.h"
+#include "smartcard/smartcard_service.h"
 #include "utilities/utilities_service.h"
 
 namespace carvix::com {
 namespace {
 
 const ClassEntry kObjectMap[] = {
+    {u"DocAdminService", u"DocAdminService", kClsidDocAdminService, u"CARVIX.DocAdmin", 108,
+     kDocAdminServiceDesc, true, &Create<DocAdminService>},
+    {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
+     kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
      kUtilitiesServiceDesc, true, &Create<UtilitiesService>},
     {u"VLContactlessBlock", u"VLContactlessBlock", kClsidVLContactlessBlock,

@@ -103,7 +103,8 @@ std::set<std::u16string> OfOneClass(const std::set<std::u16string>& all,
 
 TEST(ClassObjects, UnknownClassesAndTheCachedFactory) {
     void* ppv = reinterpret_cast<void*>(1);
-    EXPECT_EQ(Qx().getClassObject(carvix::com::kClsidDocAdminService, IID_IClassFactory, &ppv),
+    const CLSID unknown = {0x0BADC1A5, 0x5000, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
+    EXPECT_EQ(Qx().getClassObject(unknown, IID_IClassFactory, &ppv),
               static_cast<HRESULT>(0x80040111u));
     EXPECT_EQ(ppv, nullptr);
     EXPECT_EQ(Qx().getClassObject(carvix::com::kClsidUtilitiesService, IID_IClassFactory, nullptr),

@@ -1,0 +1,40 @@
+// What the document service needs from outside itself: the card (open the application, read
+// one verified block, close) and the block objects (create one in process, load it from a
+// model). The default backend goes to the card and the module's object map; tests give the
+// service their own.
+#pragma once
+
+#include "carvix/automation/types.h"
+
+#include <cstdint>
+#include <string>
+
+class CardBlock;
+
+namespace carvix::com {
+struct ReadMethod;
+}
+
+namespace carvix::com {
+
+class DocAdminBackend {
+  public:
+    virtual ~DocAdminBackend() = default;
+
+    /// Opens the card application on `reader` for `appId`, reads the block of `model` into it
+    /// verified against its SOD, and closes the application on every path. Failures leave
+    /// as exceptions (CardException from the card layer, anything else it lets through).
+    virtual void ReadVerified(const std::u16string& reader, std::uint16_t appId,
+                              CardBlock& model) = 0;
+    /// Creates the block object of `clsid` in process and asks it for `iid`.
+    virtual HRESULT CreateBlockObject(const CLSID& clsid, const IID& iid, void** ppv) = 0;
+    /// Hands `model` to the Load of `object`, created for `method` (the object copies the
+    /// fields).
+    virtual HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object,
+                                    CardBlock& model) = 0;
+};
+
+/// The backend of every service created by the class factory.
+DocAdminBackend& DefaultDocAdminBackend();
+
+}  // namespace carvix::com

@@ -1,0 +1,160 @@
+#include "docadmin_service.h"
+
+#include "carvix/automation/oleauto.h"
+#include "carvix/blocks/card_block.h"
+#include "docadmin/card_failure.h"
+
+#include <new>
+#include <string>
+
+namespace carvix::com {
+
+namespace ca = automation;
+using S = IDocAdminService;
+
+inline constexpr ca::MemberDesc kDocAdminMembers[] = {
+    ca::Method<&S::ReadVLDocumentData>(1, u"ReadVLDocumentData",
+                                       {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                       u"method ReadVLDocumentData"),
+    ca::Method<&S::ReadVLFixedPersoData>(2, u"ReadVLFixedPersoData",
+                                         {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                         u"method ReadVLFixedPersoData"),
+    ca::Method<&S::ReadVLPhotoData>(3, u"ReadVLPhotoData",
+                                    {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                    u"method ReadVLPhotoData"),
+    ca::Method<&S::ReadVLVariablePersoData>(4, u"ReadVLVariablePersoData",
+                                            {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                            u"method ReadVLVariablePersoData"),
+    ca::Method<&S::WriteVLVariablePersoData>(5, u"WriteVLVariablePersoData",
+                                             {u"pAuth", u"pBlock", u"bsSignerCertB64"},
+                                             u"method WriteVLVariablePersoData"),
+    ca::Method<&S::ReadZKDocumentData>(6, u"ReadZKDocumentData",
+                                       {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                       u"method ReadZKDocumentData"),
+    ca::Method<&S::ReadZKFixedAdminData>(7, u"ReadZKFixedAdminData",
+                                         {u"bsReaderName", u"uwAppID", u"ppData"},
+                                         u"method ReadZKFixedAdminData"),
+    ca::Method<&S::ReadZKFixedPersoData>(8, u"ReadZKFixedPersoData",
+                                         {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                         u"method ReadZKFixedPersoData"),
+    ca::Method<&S::ReadZKVariableAdminData>(9, u"ReadZKVariableAdminData",
+                                            {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                            u"method ReadZKVariableAdminData"),
+    ca::Method<&S::WriteZKVariableAdminData>(10, u"WriteZKVariableAdminData",
+                                             {u"pAuth", u"pBlock", u"bsSignerCertB64"},
+                                             u"method WriteZKVariableAdminData"),
+    ca::Method<&S::ReadZKVariablePersoData>(11, u"ReadZKVariablePersoData",
+                                            {u"bsReaderName", u"uwAppID", u"ppBlock"},
+                                            u"method ReadZKVariablePersoData"),
+    ca::Method<&S::WriteZKVariablePersoData>(12, u"WriteZKVariablePersoData",
+                                             {u"pAuth", u"pBlock", u"bsSignerCertB64"},
+                                             u"method WriteZKVariablePersoData"),
+    ca::Method<&S::ReadVLContactlessData>(13, u"ReadVLContactlessData",
+                                          {u"bsContactlessReaderName", u"bCheckCLSod", u"ppBlock"},
+                                          u"method ReadVLContactlessData"),
+    ca::Method<&S::UpdateVLContactlessData>(
+        14, u"UpdateVLContactlessData",
+        {u"bsContactReaderName", u"uwAppID", u"bsContactlessReaderName", u"bCheckCLSod",
+         u"bsEncryptedKeyB64", u"bsSignerCertB64"},
+        u"method UpdateVLContactlessData"),
+};
+
+const ca::InterfaceDesc kDocAdminServiceDesc{u"IDocAdminService", kIidIDocAdminService,
+                                             u"IDocAdminService Interface", kDocAdminMembers};
+
+HRESULT DocAdminService::Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId,
+                              void** out) {
+    if (out == nullptr) {
+        return E_INVALIDARG;
+    }
+    const std::uint32_t length = SysStringLen(readerName);
+    if (length == 0) {
+        return E_INVALIDARG;
+    }
+    *out = nullptr;
+    try {
+        const std::u16string reader(readerName, length);
+        const std::unique_ptr<CardBlock> model = method.makeModel();
+        const HRESULT read = RunCardSteps([&] { backend_.ReadVerified(reader, appId, *model); });
+        if (FAILED(read)) {
+            return read;
+        }
+        void* object = nullptr;
+        const HRESULT created = backend_.CreateBlockObject(method.clsid, method.iid, &object);
+        if (FAILED(created) || object == nullptr) {
+            return FAILED(created) ? created : E_NOINTERFACE;
+        }
+        auto* unknown = static_cast<IUnknown*>(object);
+        HRESULT loaded = E_FAIL;
+        try {
+            loaded = backend_.LoadBlockObject(method, unknown, *model);
+        } catch (...) {
+            loaded = E_FAIL;  // a model that cannot give its values; never escapes the call
+        }
+        if (FAILED(loaded)) {
+            unknown->Release();
+            return loaded;
+        }
+        *out = object;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT DocAdminService::ReadVLDocumentData(BSTR r, std::uint16_t a, IVLDocumentBlockArg** p) {
+    return Read(kReadVLDocument, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadVLFixedPersoData(BSTR r, std::uint16_t a, IVLFixedPersoBlockArg** p) {
+    return Read(kReadVLFixedPerso, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadVLPhotoData(BSTR r, std::uint16_t a, IVLPhotoBlockArg** p) {
+    return Read(kReadVLPhoto, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadVLVariablePersoData(BSTR r, std::uint16_t a,
+                                                 IVLVariablePersoBlockArg** p) {
+    return Read(kReadVLVariablePerso, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadZKDocumentData(BSTR r, std::uint16_t a, IZKDocumentBlockArg** p) {
+    return Read(kReadZKDocument, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadZKFixedAdminData(BSTR r, std::uint16_t a, IZKFixedAdminBlockArg** p) {
+    return Read(kReadZKFixedAdmin, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadZKFixedPersoData(BSTR r, std::uint16_t a, IZKFixedPersoBlockArg** p) {
+    return Read(kReadZKFixedPerso, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadZKVariableAdminData(BSTR r, std::uint16_t a,
+                                                 IZKVariableAdminBlockArg** p) {
+    return Read(kReadZKVariableAdmin, r, a, reinterpret_cast<void**>(p));
+}
+HRESULT DocAdminService::ReadZKVariablePersoData(BSTR r, std::uint16_t a,
+                                                 IZKVariablePersoBlockArg** p) {
+    return Read(kReadZKVariablePerso, r, a, reinterpret_cast<void**>(p));
+}
+
+// Writing and the contactless part come with their own services; until then these methods
+// say so plainly instead of pretending to work.
+HRESULT DocAdminService::WriteVLVariablePersoData(IAuthenticationServiceArg*,
+                                                  IVLVariablePersoBlockArg*, BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DocAdminService::WriteZKVariableAdminData(IAuthenticationServiceArg*,
+                                                  IZKVariableAdminBlockArg*, BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DocAdminService::WriteZKVariablePersoData(IAuthenticationServiceArg*,
+                                                  IZKVariablePersoBlockArg*, BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DocAdminService::ReadVLContactlessData(BSTR, std::int32_t, IVLContactlessBlockArg**) {
+    return E_NOTIMPL;
+}
+HRESULT DocAdminService::UpdateVLContactlessData(BSTR, std::uint16_t, BSTR, std::int32_t, BSTR,
+                                                 BSTR) {
+    return E_NOTIMPL;
+}
+
+}  // namespace carvix::com

@@ -1,0 +1,59 @@
+// CARVIX.DocAdmin: reads the card's data blocks into block objects. It keeps no state
+// between calls; every call opens the card application and closes it before returning.
+#pragma once
+
+#include "carvix/com/docadmin_service.h"
+#include "carvix/com/object.h"
+#include "docadmin/docadmin_backend.h"
+#include "docadmin/read_methods.h"
+
+namespace carvix::com {
+
+class DocAdminService final
+    : public CoClass<DocAdminService, IDocAdminService, kDocAdminServiceDesc, ObjectSafety> {
+  public:
+    DocAdminService() : backend_(DefaultDocAdminBackend()) {}
+    /// A service on another backend (tests); the backend must outlive the object.
+    explicit DocAdminService(DocAdminBackend& backend) : backend_(backend) {}
+
+    HRESULT ReadVLDocumentData(BSTR bsReaderName, std::uint16_t uwAppID,
+                               IVLDocumentBlockArg** ppBlock) override;
+    HRESULT ReadVLFixedPersoData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                 IVLFixedPersoBlockArg** ppBlock) override;
+    HRESULT ReadVLPhotoData(BSTR bsReaderName, std::uint16_t uwAppID,
+                            IVLPhotoBlockArg** ppBlock) override;
+    HRESULT ReadVLVariablePersoData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                    IVLVariablePersoBlockArg** ppBlock) override;
+    HRESULT WriteVLVariablePersoData(IAuthenticationServiceArg* pAuth,
+                                     IVLVariablePersoBlockArg* pBlock,
+                                     BSTR bsSignerCertB64) override;
+    HRESULT ReadZKDocumentData(BSTR bsReaderName, std::uint16_t uwAppID,
+                               IZKDocumentBlockArg** ppBlock) override;
+    HRESULT ReadZKFixedAdminData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                 IZKFixedAdminBlockArg** ppData) override;
+    HRESULT ReadZKFixedPersoData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                 IZKFixedPersoBlockArg** ppBlock) override;
+    HRESULT ReadZKVariableAdminData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                    IZKVariableAdminBlockArg** ppBlock) override;
+    HRESULT WriteZKVariableAdminData(IAuthenticationServiceArg* pAuth,
+                                     IZKVariableAdminBlockArg* pBlock,
+                                     BSTR bsSignerCertB64) override;
+    HRESULT ReadZKVariablePersoData(BSTR bsReaderName, std::uint16_t uwAppID,
+                                    IZKVariablePersoBlockArg** ppBlock) override;
+    HRESULT WriteZKVariablePersoData(IAuthenticationServiceArg* pAuth,
+                                     IZKVariablePersoBlockArg* pBlock,
+                                     BSTR bsSignerCertB64) override;
+    HRESULT ReadVLContactlessData(BSTR bsContactlessReaderName, std::int32_t bCheckCLSod,
+                                  IVLContactlessBlockArg** ppBlock) override;
+    HRESULT UpdateVLContactlessData(BSTR bsContactReaderName, std::uint16_t uwAppID,
+                                    BSTR bsContactlessReaderName, std::int32_t bCheckCLSod,
+                                    BSTR bsEncryptedKeyB64, BSTR bsSignerCertB64) override;
+
+    /// One read method: the steps shared by all nine rows of the table.
+    HRESULT Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
+
+  private:
+    DocAdminBackend& backend_;
+};
+
+}  // namespace carvix::com

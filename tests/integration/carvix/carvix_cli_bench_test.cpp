@@ -1,0 +1,222 @@
+// The carvix client run as a user runs it, against the sample cards on the bench: its JSON
+// must match the cards' personalisation input field for field, the photo file must hold the
+// photo's bytes, and failures must give a non-zero status, the code and one notice.
+#include "bench_card.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using carvix::bench::BenchCard;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A throw-away profile with the module registered for it, shared by the tests.
+class Profile : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char tmpl[] = "/tmp/carvix-cli-test.XXXXXX";
+        root = ::mkdtemp(tmpl);
+        ::setenv("HOME", root.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        ::setenv("XDG_CONFIG_DIRS", (root / "system").c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    static inline fs::path root;
+};
+
+Result RunCli(const std::string& args) {
+    const fs::path err = Profile::root / "stderr.txt";
+    const std::string cmd = Quote(CARVIX_CLI) + " " + args + " 2>" + Quote(err.string());
+    Result r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        r.out.append(buffer, n);
+    }
+    const int raw = ::pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.err = ReadAll(err);
+    return r;
+}
+
+class CarvixCli : public ::testing::Test {
+  public:
+    static void SetUpTestSuite() {
+        const Result r = RunCli(std::string("register --module ") + Quote(CARVIX_QX_MODULE));
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    static fs::path Image(const std::string& card, int protocol) {
+        return fs::path(CARVIX_SAMPLE_CARDS) / (card + "-t" + std::to_string(protocol) + ".json");
+    }
+    static json Perso(const std::string& card) {
+        return json::parse(ReadAll(fs::path(CARVIX_PERSO_DIR) / (card + ".json")));
+    }
+    static std::string ReadArgs(const BenchCard& card, const std::string& what, int app) {
+        return "read " + what + " --reader " + Quote(card.ReaderName()) + " --app " +
+               std::to_string(app);
+    }
+};
+
+// The block names of the personalisation input and of the client.
+const std::pair<const char*, const char*> kBlockNames[] = {
+    {"VLDocument", "vl-document"},
+    {"VLFixedPerso", "vl-fixed"},
+    {"VLPhoto", "vl-photo"},
+    {"VLVariablePerso", "vl-variable"},
+    {"ZKDocument", "zk-document"},
+    {"ZKFixedAdmin", "zk-fixed-admin"},
+    {"ZKFixedPerso", "zk-fixed"},
+    {"ZKVariableAdmin", "zk-variable-admin"},
+    {"ZKVariablePerso", "zk-variable"},
+};
+
+// The personalisation pattern of `length` photo bytes.
+std::string Pattern(std::size_t length) {
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<char>((i * 31 + i / 256) & 0xFF);
+    }
+    return bytes;
+}
+
+// Every block the card was personalised with, printed by `read all --json` exactly as given
+// (fields absent from the input absent from the output); the photo checked through --out.
+void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
+    BenchCard card(CarvixCli::Image(name, protocol), {});
+    const Result r = RunCli(CarvixCli::ReadArgs(card, "all", app) + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const json printed = json::parse(r.out);
+    const json perso = CarvixCli::Perso(name);
+    const json& blocks = perso["applications"][0]["blocks"];
+    std::size_t compared = 0;
+    for (const auto& [persoName, cliName] : kBlockNames) {
+        if (!blocks.contains(persoName)) {
+            continue;
+        }
+        ++compared;
+        ASSERT_TRUE(printed.contains(cliName)) << cliName;
+        json expected = blocks[persoName];
+        json got = printed[cliName];
+        if (expected.contains("Photo")) {
+            const std::size_t length = expected["Photo"]["pattern"].get<std::size_t>();
+            EXPECT_EQ(got["Photo"].get<std::string>().size(), (length + 2) / 3 * 4);
+            expected.erase("Photo");
+            got.erase("Photo");
+            const fs::path photo = Profile::root / "photo.bin";
+            const Result p = RunCli(CarvixCli::ReadArgs(card, "vl-photo", app) + " --out " +
+                                    Quote(photo.string()));
+            ASSERT_EQ(p.status, 0) << p.err;
+            EXPECT_EQ(ReadAll(photo), Pattern(length));
+        }
+        EXPECT_EQ(json(got), json(expected)) << name << " " << cliName;
+    }
+    EXPECT_EQ(printed.size(), compared) << "only the application's blocks are printed";
+}
+
+TEST_F(CarvixCli, VlCardWithEveryOptionalFieldMatchesItsInput) {
+    ExpectMatchesPerso("vl-full", 0, 1);
+}
+
+TEST_F(CarvixCli, VlCardWithoutOptionalFieldsLeavesThemOut) {
+    ExpectMatchesPerso("vl-minimal", 1, 1);
+}
+
+TEST_F(CarvixCli, ZkCardWithInsurancesAndCyrillicTextMatchesItsInput) {
+    ExpectMatchesPerso("zk-full", 1, 5);
+}
+
+TEST_F(CarvixCli, TheListingNamesEveryFieldAndTheReaderIsListed) {
+    BenchCard card(Image("vl-full", 1));
+    const Result readers = RunCli("readers");
+    ASSERT_EQ(readers.status, 0) << readers.err;
+    EXPECT_NE(readers.out.find(card.ReaderName() + "\n"), std::string::npos);
+    const Result r = RunCli(ReadArgs(card, "vl-fixed", 1));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "vl-fixed\n"
+              "  PersonalNumber  0101990710011\n"
+              "  LastName        Petrović\n"
+              "  FirstName       Marko\n"
+              "  ParentName      Jovan\n"
+              "  DateOfBirth     1990-01-01\n"
+              "  Status          3\n"
+              "  BloodType       7\n");
+}
+
+TEST_F(CarvixCli, AFailedReadGivesItsCodeAndTheNoticeOnce) {
+    BenchCard card(Image("vl-full", 1));
+    const Result wrongId = RunCli(ReadArgs(card, "vl-document", 2));
+    EXPECT_EQ(wrongId.status, 1);
+    EXPECT_EQ(wrongId.out, "");
+    const std::string notice = "Tessaro: Read document has ID 1, but ID 2 was requested.\n";
+    ASSERT_NE(wrongId.err.find(notice), std::string::npos) << wrongId.err;
+    EXPECT_EQ(wrongId.err.find(notice, wrongId.err.find(notice) + 1), std::string::npos)
+        << "the notice appears once";
+    EXPECT_NE(wrongId.err.find("ReadVLDocumentData: 0x80004005"), std::string::npos) << wrongId.err;
+
+    const Result noApplet = RunCli(ReadArgs(card, "zk-document", 5));
+    EXPECT_EQ(noApplet.status, 1);
+    EXPECT_NE(noApplet.err.find("0x80076A82"), std::string::npos) << noApplet.err;
+    EXPECT_EQ(noApplet.err.find("Tessaro"), std::string::npos) << "no notice for a status word";
+
+    const Result noReader = RunCli("read vl-document --reader 'No Such Reader 00 00' --app 1");
+    EXPECT_EQ(noReader.status, 1);
+    EXPECT_NE(noReader.err.find("0x801000"), std::string::npos) << noReader.err;
+}
+
+TEST_F(CarvixCli, ErrorTextsAndBadUsage) {
+    const Result text = RunCli("error 0x80100069");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_FALSE(text.out.empty());
+    EXPECT_EQ(RunCli("error -2146434967").out, text.out);  // the same code in decimal
+    EXPECT_EQ(RunCli("error 0x1FFFFFFFF").status, 2);
+    EXPECT_EQ(RunCli("error twelve").status, 2);
+    EXPECT_EQ(RunCli("read vl-nothing --reader R --app 1").status, 2);
+    EXPECT_EQ(RunCli("read all --reader R").status, 2);  // all needs the application
+    EXPECT_EQ(RunCli("read vl-document --reader R --app 1 --out x.bin").status, 2);
+    EXPECT_EQ(RunCli("").status, 2);
+}
+
+}  // namespace
+
+int carvixCliProfile = [] {
+    ::testing::AddGlobalTestEnvironment(new Profile);
+    return 0;
+}();

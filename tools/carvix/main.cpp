@@ -1,0 +1,238 @@
+// carvix: the card from the command line, through the scripting classes as any automation
+// client sees them.
+//
+//   carvix readers [--json]
+//   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE]
+//   carvix error CODE
+//   carvix register [--module PATH] [--system]   (per-user registration by default)
+//   carvix unregister [--module PATH] [--system]
+//
+// Exit status 0 on success, 1 when a call fails (its HRESULT and message on stderr), 2 for
+// bad usage.
+#include "block_reader.h"
+#include "output.h"
+#include "registration.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+namespace carvix::cli {
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+std::string MessageOf(HRESULT hr) {
+    try {
+        const Dispatch utilities = Dispatch::Create(u"CARVIX.Utilities");
+        Variant text;
+        utilities.Call(u"GetErrorMessage", {IntArg(hr)}, text);
+        return BstrText(text->bstrVal);
+    } catch (const CallError&) {
+        return {};
+    }
+}
+
+int Report(const CallError& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.hr));
+    const std::string message = MessageOf(e.hr);
+    std::cerr << "carvix: " << e.what << ": " << code << (message.empty() ? "" : " ") << message
+              << "\n";
+    return kFailed;
+}
+
+int Usage(const std::string& text) {
+    std::cerr << "carvix: " << text << "\n";
+    return kUsage;
+}
+
+std::vector<std::string> ReaderNames() {
+    const Dispatch smartCard = Dispatch::Create(u"CARVIX.SmartCard");
+    Variant list;
+    smartCard.Call(u"ListReaders", {}, list);
+    std::vector<std::string> names;
+    if (list->vt != (VT_ARRAY | VT_VARIANT) || list->parray == nullptr) {
+        return names;
+    }
+    std::int32_t lower = 0;
+    std::int32_t upper = -1;
+    SafeArrayGetLBound(list->parray, 1, &lower);
+    SafeArrayGetUBound(list->parray, 1, &upper);
+    for (std::int32_t i = lower; i <= upper; ++i) {
+        Variant name;
+        if (SUCCEEDED(SafeArrayGetElement(list->parray, &i, name.get())) && name->vt == VT_BSTR) {
+            names.push_back(BstrText(name->bstrVal));
+        }
+    }
+    return names;
+}
+
+int Readers(bool json) {
+    const std::vector<std::string> names = ReaderNames();
+    if (json) {
+        std::cout << Json(names).dump(2) << "\n";
+    } else {
+        for (const std::string& name : names) {
+            std::cout << name << "\n";
+        }
+    }
+    return 0;
+}
+
+struct ReadOptions {
+    std::string block;
+    std::string reader;
+    int app = -1;
+    bool json = false;
+    std::string out;
+};
+
+int Read(const ReadOptions& o) {
+    std::vector<const BlockInfo*> blocks;
+    if (o.block == "all") {
+        if (o.app < 0) {
+            return Usage("read all needs --app (1 to 4 for the VL application, 5 for ZK)");
+        }
+        for (const BlockInfo& b : Blocks()) {
+            if (b.zk == (o.app == 5)) {
+                blocks.push_back(&b);
+            }
+        }
+    } else if (const BlockInfo* b = FindBlock(o.block); b != nullptr) {
+        blocks.push_back(b);
+    } else {
+        return Usage("unknown block " + o.block + " (try --help)");
+    }
+    if (!o.out.empty() && std::none_of(blocks.begin(), blocks.end(), [](const BlockInfo* b) {
+            return std::string(b->cliName) == "vl-photo";
+        })) {
+        return Usage("--out writes the photo: it goes with vl-photo");
+    }
+    std::string reader = o.reader;
+    if (reader.empty()) {
+        const std::vector<std::string> names = ReaderNames();
+        if (names.size() != 1) {
+            return Usage(names.empty() ? "no reader found; name one with --reader"
+                                       : "several readers found; name one with --reader");
+        }
+        reader = names.front();
+    }
+
+    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    Json all = Json::object();
+    for (const BlockInfo* b : blocks) {
+        const int app = o.app >= 0 ? o.app : (b->zk ? 5 : 1);
+        Json block = ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app));
+        if (!o.out.empty() && block.contains("Photo")) {
+            const auto bytes = FromBase64(block["Photo"].get<std::string>());
+            std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
+            if (!bytes || !file.write(reinterpret_cast<const char*>(bytes->data()),
+                                      static_cast<std::streamsize>(bytes->size()))) {
+                std::cerr << "carvix: cannot write the photo to " << o.out << "\n";
+                return kFailed;
+            }
+        }
+        if (!o.json) {
+            std::cout << Listing(b->cliName, block) << (blocks.size() > 1 ? "\n" : "");
+        }
+        all[b->cliName] = std::move(block);
+    }
+    if (o.json) {
+        std::cout << (o.block == "all" ? all : all.begin().value()).dump(2) << "\n";
+    }
+    return 0;
+}
+
+int ErrorText(const std::string& text) {
+    // 0x... is hexadecimal; anything else decimal (negative values as HRESULTs are printed).
+    std::int64_t value = 0;
+    try {
+        std::size_t used = 0;
+        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        value = hex ? static_cast<std::int64_t>(std::stoull(text.substr(2), &used, 16))
+                    : std::stoll(text, &used, 10);
+        if (used != (hex ? text.size() - 2 : text.size())) {
+            throw std::invalid_argument(text);
+        }
+    } catch (const std::exception&) {
+        return Usage("not an error code: " + text + " (decimal, or hexadecimal with 0x)");
+    }
+    if (value < INT32_MIN || value > static_cast<std::int64_t>(UINT32_MAX)) {
+        return Usage("not a 32-bit error code: " + text);
+    }
+    const Dispatch utilities = Dispatch::Create(u"CARVIX.Utilities");
+    Variant message;
+    utilities.Call(u"GetErrorMessage",
+                   {IntArg(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))}, message);
+    std::cout << BstrText(message->bstrVal) << "\n";
+    return 0;
+}
+
+}  // namespace
+}  // namespace carvix::cli
+
+int main(int argc, char** argv) {
+    using namespace carvix::cli;
+    CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
+    app.require_subcommand(1);
+
+    bool readersJson = false;
+    CLI::App* readers = app.add_subcommand("readers", "List the smart-card readers");
+    readers->add_flag("--json", readersJson, "Print a JSON array");
+
+    ReadOptions read;
+    CLI::App* readCmd =
+        app.add_subcommand("read", "Read a block of the card, verified against its SOD");
+    readCmd
+        ->add_option("BLOCK", read.block,
+                     "vl-document, vl-fixed, vl-photo, vl-variable, zk-document, "
+                     "zk-fixed-admin, zk-fixed, zk-variable-admin, zk-variable, or all")
+        ->required();
+    readCmd->add_option("--reader", read.reader, "Reader name (default: the only reader)");
+    readCmd->add_option("--app", read.app, "Application ID: 1 to 4 VL, 5 ZK (default by block)")
+        ->check(CLI::Range(0, 65535));
+    readCmd->add_flag("--json", read.json, "Print JSON keyed by property names");
+    readCmd->add_option("--out", read.out, "Write the photo bytes to this file (vl-photo)");
+
+    std::string code;
+    CLI::App* error = app.add_subcommand("error", "Print the message text of an error code");
+    error->add_option("CODE", code, "The code, decimal or 0x hexadecimal")->required();
+
+    RegisterOptions reg;
+    CLI::App* regCmd = app.add_subcommand("register", "Register the module (per user by default)");
+    CLI::App* unregCmd = app.add_subcommand("unregister", "Remove the module's registration");
+    for (CLI::App* sub : {regCmd, unregCmd}) {
+        sub->add_option("--module", reg.module, "Path of carvix-qx.so")->default_val(reg.module);
+        sub->add_flag("--system", reg.system, "The machine's class store instead of the user's");
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
+
+    CoInitialize(nullptr);
+    int rc = 0;
+    try {
+        if (readers->parsed()) {
+            rc = Readers(readersJson);
+        } else if (readCmd->parsed()) {
+            rc = Read(read);
+        } else if (error->parsed()) {
+            rc = ErrorText(code);
+        } else if (regCmd->parsed() || unregCmd->parsed()) {
+            reg.install = regCmd->parsed();
+            rc = Register(reg);
+        }
+    } catch (const CallError& e) {
+        rc = Report(e);
+    }
+    CoUninitialize();
+    return rc;
+}

@@ -1,0 +1,18 @@
+// Registering the module for activation by ProgID, through its own entry points (the way
+// an installer does it).
+#pragma once
+
+#include <string>
+
+namespace carvix::cli {
+
+struct RegisterOptions {
+    std::string module = CARVIX_QX_DEFAULT_MODULE;
+    bool system = false;  // DllRegisterServer / DllUnregisterServer instead of DllInstall "user"
+    bool install = true;
+};
+
+/// Loads the module, calls its entry point and unloads it. Throws CallError on failure.
+int Register(const RegisterOptions& options);
+
+}  // namespace carvix::cli
