@@ -1,5 +1,6 @@
 // Invoke and GetIDsOfNames on CARVIX.Utilities with arbitrary DISPIDs, flags, named
-// arguments and VARIANTs (including references, arrays and foreign pointers).
+// arguments and VARIANTs (including references, arrays and foreign pointers), and the same
+// VARIANTs through VariantChangeType and VariantCopyInd.
 #include "carvix/automation/oleauto.h"
 #include "utilities/utilities_service.h"
 
@@ -107,14 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* disp = static_cast<IDispatch*>(p);
     const auto id = in.Take<std::int32_t>() % 4;
     const auto flags = in.Take<std::uint16_t>();
-    const auto cArgs = in.Take<std::uint8_t>() % 4;
+    const std::uint32_t cArgs = in.Take<std::uint8_t>() % 4u;
     const auto cNamed = in.Take<std::uint8_t>() % 2;
     DISPID named = in.Take<std::uint8_t>() % 2 ? DISPID_PROPERTYPUT : in.Take<std::int32_t>();
     VARIANT args[4];
     Scratch scratch{};
     std::vector<BSTR> owned;
     std::vector<SAFEARRAY*> arrays;
-    for (int k = 0; k < cArgs; ++k) {
+    for (int k = 0; k < static_cast<int>(cArgs); ++k) {
         Fill(in, args[k], disp, scratch, k, owned, arrays);
     }
     DISPPARAMS params{cArgs ? args : nullptr, cNamed ? &named : nullptr, cArgs,
@@ -127,6 +128,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  (flags & 0x200) ? nullptr : &excep, &argErr);
     VariantClear(&result);
     SysFreeString(excep.bstrSource);
+
+    // Each argument once more through the coercions and copies directly.
+    for (std::uint32_t k = 0; k < cArgs; ++k) {
+        VARIANT converted;
+        VariantInit(&converted);
+        VariantChangeType(&converted, &args[k], flags & 0x3, in.Take<std::uint16_t>() & 0x60FF);
+        VariantClear(&converted);
+        VARIANT copy;
+        VariantInit(&copy);
+        VariantCopyInd(&copy, &args[k]);
+        VariantClear(&copy);
+    }
 
     // The same bytes as a name lookup.
     std::u16string name;

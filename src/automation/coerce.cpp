@@ -1,6 +1,7 @@
 // VariantChangeType: the coercions between the scalar types, BOOL, DATE, BSTR and the
 // interface types that automation arguments need.
 #include "carvix/automation/oleauto.h"
+#include "text_values.h"
 #include "variant_internal.h"
 
 #include <cerrno>
@@ -13,61 +14,10 @@
 
 namespace {
 
-// A source value reduced to one of three forms.
-struct Number {
-    enum Form { Integer, Unsigned, Real } form = Integer;
-    std::int64_t i = 0;
-    std::uint64_t u = 0;
-    double r = 0;
-};
-
-bool ParseNumber(BSTR text, Number& out) {
-    std::string narrow;
-    for (std::uint32_t k = 0, n = SysStringLen(text); k < n; ++k) {
-        if (text[k] > 0x7F) {
-            return false;
-        }
-        narrow.push_back(static_cast<char>(text[k]));
-    }
-    const auto first = narrow.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return false;
-    }
-    narrow = narrow.substr(first, narrow.find_last_not_of(" \t") - first + 1);
-    const char* s = narrow.c_str();
-    char* end = nullptr;
-    errno = 0;
-    if ((s[0] == '&') && (s[1] == 'H' || s[1] == 'h') && s[2] != '\0') {
-        out.form = Number::Unsigned;
-        out.u = std::strtoull(s + 2, &end, 16);
-    } else if (narrow.find_first_of(".eE") == std::string::npos) {
-        if (s[0] == '-') {
-            out.form = Number::Integer;
-            out.i = std::strtoll(s, &end, 10);
-        } else {
-            out.form = Number::Unsigned;
-            out.u = std::strtoull(s, &end, 10);
-        }
-    } else {
-        out.form = Number::Real;
-        out.r = std::strtod(s, &end);
-    }
-    return end != s && *end == '\0' && errno == 0;
-}
-
-bool EqualsAscii(BSTR text, const char* word) {
-    std::uint32_t n = SysStringLen(text), k = 0;
-    for (; k < n && word[k] != '\0'; ++k) {
-        char16_t c = text[k];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char16_t>(c - 'A' + 'a');
-        }
-        if (c != static_cast<unsigned char>(word[k])) {
-            return false;
-        }
-    }
-    return k == n && word[k] == '\0';
-}
+using carvix::automation::detail::EqualsAscii;
+using carvix::automation::detail::Number;
+using carvix::automation::detail::ParseNumber;
+using carvix::automation::detail::TextToDate;
 
 HRESULT ToNumber(const VARIANT& v, Number& n) {
     switch (v.vt) {
@@ -225,39 +175,6 @@ HRESULT ToText(const VARIANT& v, std::uint16_t flags, BSTR& out) {
     }
     out = AsciiBstr(buf);
     return out ? S_OK : E_OUTOFMEMORY;
-}
-
-// Text in the form "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" (also with a 'T'); else a number.
-HRESULT TextToDate(BSTR text, double& out) {
-    std::string s;
-    for (std::uint32_t k = 0, n = SysStringLen(text); k < n && text[k] < 0x80; ++k) {
-        s.push_back(static_cast<char>(text[k]));
-    }
-    unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-    char sep = 0, tail = 0;
-    int fields = std::sscanf(s.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &y, &mo, &d, &sep, &h, &mi,
-                             &se, &tail);
-    if (s.size() == SysStringLen(text) &&
-        (fields == 3 || (fields == 7 && (sep == ' ' || sep == 'T')))) {
-        SYSTEMTIME st{static_cast<std::uint16_t>(y),
-                      static_cast<std::uint16_t>(mo),
-                      0,
-                      static_cast<std::uint16_t>(d),
-                      static_cast<std::uint16_t>(h),
-                      static_cast<std::uint16_t>(mi),
-                      static_cast<std::uint16_t>(se),
-                      0};
-        if (y < 100 || SystemTimeToVariantTime(&st, &out) == 0) {
-            return DISP_E_TYPEMISMATCH;
-        }
-        return S_OK;
-    }
-    Number n;
-    if (!ParseNumber(text, n)) {
-        return DISP_E_TYPEMISMATCH;
-    }
-    out = ToReal(n);
-    return S_OK;
 }
 
 HRESULT Coerce(const VARIANT& src, std::uint16_t flags, VARTYPE vt, VARIANT& out) {

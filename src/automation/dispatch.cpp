@@ -32,22 +32,18 @@ const MemberDesc* Find(const InterfaceDesc& desc, DISPID id, MemberKind kind) {
     return nullptr;
 }
 
+// The member that the Invoke flags name: a put for DISPATCH_PROPERTYPUT(REF), otherwise a
+// method for DISPATCH_METHOD and a getter for DISPATCH_PROPERTYGET (scripts often pass both).
 const MemberDesc* Select(const InterfaceDesc& desc, DISPID id, std::uint16_t flags) {
-    const MemberDesc* m = nullptr;
     if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
-        m = Find(desc, id, MemberKind::PropertyPut);
+        return Find(desc, id, MemberKind::PropertyPut);
     }
-    if (m == nullptr && (flags & DISPATCH_METHOD) != 0) {
+    const MemberDesc* m = nullptr;
+    if ((flags & DISPATCH_METHOD) != 0) {
         m = Find(desc, id, MemberKind::Method);
     }
     if (m == nullptr && (flags & DISPATCH_PROPERTYGET) != 0) {
         m = Find(desc, id, MemberKind::PropertyGet);
-        if (m == nullptr) {
-            m = Find(desc, id, MemberKind::Method);  // a method read like a property
-        }
-    }
-    if (m == nullptr && (flags & DISPATCH_METHOD) != 0) {
-        m = Find(desc, id, MemberKind::PropertyGet);  // a property called like a method
     }
     return m;
 }

@@ -2,7 +2,10 @@
 #include "carvix/com/module.h"
 #include "class_factory.h"
 
+#include "carvix/automation/oleauto.h"
+
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -33,6 +36,17 @@ const ClassEntry* FindClass(REFCLSID clsid) {
     return nullptr;
 }
 
+HRESULT CreateObject(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (const ClassEntry* entry = FindClass(clsid); entry != nullptr) {
+        return entry->create(outer, riid, ppv);
+    }
+    return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, riid, ppv);
+}
+
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     if (ppv == nullptr) {
         return E_POINTER;
@@ -45,22 +59,23 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     static std::mutex lock;  // the module's critical section: guards factory creation
-    static std::vector<ClassFactory*> cache(ObjectMap().size(), nullptr);
+    // Factories live until the module is unloaded (or the process ends).
+    static std::vector<std::unique_ptr<ClassFactory>> cache(ObjectMap().size());
     const std::size_t index = static_cast<std::size_t>(entry - ObjectMap().data());
     ClassFactory* factory = nullptr;
     {
         std::lock_guard guard(lock);
         if (cache[index] == nullptr) {
-            // Cached for the module's lifetime; its one reference belongs to the cache.
-            cache[index] = new (std::nothrow) ClassFactory(entry->create);
+            // Its one reference belongs to the cache.
+            cache[index].reset(new (std::nothrow) ClassFactory(entry->create));
         }
-        factory = cache[index];
+        factory = cache[index].get();
     }
     if (factory == nullptr) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     HRESULT hr = factory->QueryInterface(riid, ppv);
-    return FAILED(hr) && hr == E_FAIL ? CLASS_E_CLASSNOTAVAILABLE : hr;
+    return SUCCEEDED(hr) && *ppv == nullptr ? CLASS_E_CLASSNOTAVAILABLE : hr;
 }
 
 }  // namespace carvix::com

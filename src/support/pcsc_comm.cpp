@@ -198,6 +198,8 @@ void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferred
     if (code != kResetCardWarning) {
         throw PCSCWin32Exception(failed, code);
     }
+    Trace(TraceLevel::Info,
+          u"The card was reset by another application; reconnecting with a reset");
     Reconnect(shareMode, preferredProtocols, kResetCard);
     AssertConnected();
     detail::Check("SCardBeginTransaction", SCardBeginTransaction(handle_));

@@ -80,6 +80,10 @@ void Emulator::OnMessage(const Bytes& msg) {
     }
     Log(msg, &outcome.response);
     link_.Send(outcome.response);
+    if (outcome.dropAfter) {
+        std::cerr << "carvix-vcard: card removed after command " << transport_.Commands() << "\n";
+        PullOut();
+    }
 }
 
 std::string Emulator::Control(const std::string& line) {

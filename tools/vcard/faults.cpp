@@ -67,3 +67,17 @@ std::vector<Fault> FaultPlan::Due(std::uint64_t commandNumber) {
 }
 
 }  // namespace carvix::vcard
+
+namespace carvix::vcard {
+
+bool FaultPlan::TakeRemoval(std::uint64_t commandNumber) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->kind == Fault::Kind::Remove && it->at == commandNumber) {
+            pending_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace carvix::vcard

@@ -2,7 +2,8 @@
 //
 // Spec syntax (N counts commands from the moment the fault is armed, the next one is 1):
 //   sw:6A82@N     answer the Nth command with this status word instead of running it
-//   remove@N      drop the reader link at the Nth command, as if the card were pulled out
+//   remove@N      the card is pulled out before the Nth command (the reader link drops
+//                 right after the answer to command N-1)
 //   short:K@N     cut K bytes off the end of the Nth answer's data
 //   long:K@N      add K bytes (A5) to the end of the Nth answer's data
 #pragma once
@@ -32,6 +33,8 @@ class FaultPlan {
 
     // Removes and returns the faults due at this command number.
     std::vector<Fault> Due(std::uint64_t commandNumber);
+    // Removes a removal fault due at this command number; true when there was one.
+    bool TakeRemoval(std::uint64_t commandNumber);
 
   private:
     std::vector<Fault> pending_;

@@ -36,10 +36,16 @@ Bytes HexField(const json& value, const std::string& where) {
     }
 }
 
+// A whole number from 0 to max, whether the JSON holds it signed or unsigned.
+bool WholeUpTo(const json& value, std::int64_t max) {
+    return value.is_number_integer() && value.get<std::int64_t>() >= 0 &&
+           value.get<std::int64_t>() <= max;
+}
+
 // A 16-bit file identifier written as "0D00" (hex text) or as a number.
 std::uint16_t FileId(const json& value, const std::string& where) {
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() <= 0xFFFF) {
-        return static_cast<std::uint16_t>(value.get<std::uint64_t>());
+    if (WholeUpTo(value, 0xFFFF)) {
+        return static_cast<std::uint16_t>(value.get<std::int64_t>());
     }
     if (value.is_string()) {
         const Bytes b = HexField(value, where);
@@ -67,10 +73,10 @@ ElementaryFile ParseFile(const json& f, const std::string& where) {
     ef.data = f.contains("data") ? HexField(f.at("data"), where + ".data") : Bytes{};
     if (f.contains("size")) {
         const auto& s = f.at("size");
-        if (!s.is_number_unsigned() || s.get<std::uint64_t>() > 0xFFFF) {
+        if (!WholeUpTo(s, 0xFFFF)) {
             Fail(where + ".size", "expected a number from 0 to 65535");
         }
-        ef.size = static_cast<std::uint16_t>(s.get<std::uint64_t>());
+        ef.size = static_cast<std::uint16_t>(s.get<std::int64_t>());
     } else if (ef.data.size() <= 0xFFFF) {
         ef.size = static_cast<std::uint16_t>(ef.data.size());
     }
@@ -83,10 +89,10 @@ ElementaryFile ParseFile(const json& f, const std::string& where) {
 Role ParseRole(const json& r, const std::string& where, const Application& app) {
     Role role;
     const auto& id = Member(r, "id", where);
-    if (!id.is_number_unsigned() || id.get<std::uint64_t>() > 127) {
+    if (!WholeUpTo(id, 127)) {
         Fail(where + ".id", "expected a role number from 0 to 127");
     }
-    role.id = static_cast<std::uint8_t>(id.get<std::uint64_t>());
+    role.id = static_cast<std::uint8_t>(id.get<std::int64_t>());
     role.key = HexField(Member(r, "key", where), where + ".key");
     if (role.key.size() != 16 && role.key.size() != 24 && role.key.size() != 32) {
         Fail(where + ".key", "an AES key has 16, 24 or 32 bytes");

@@ -14,7 +14,7 @@ const std::array<std::uint8_t, 8>& SecurityState::NewChallenge() {
 std::uint16_t SecurityState::Authenticate(const Role& role,
                                           std::span<const std::uint8_t> response) {
     if (!challenge_) {
-        return sw::kConditionsNotSatisfied;
+        return sw::kVerifyFailed;  // no challenge, or already used: nothing can match
     }
     const auto challenge = *challenge_;
     challenge_.reset();

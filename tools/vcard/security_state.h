@@ -16,7 +16,8 @@ class SecurityState {
     const std::array<std::uint8_t, 8>& NewChallenge();
 
     // Checks a response to the last challenge under the role's key. The challenge is used up
-    // by this attempt whatever its outcome; returns the status word to answer.
+    // by this attempt whatever its outcome; returns 9000, or 6300 for a wrong response and
+    // for an attempt without an unused challenge.
     std::uint16_t Authenticate(const Role& role, std::span<const std::uint8_t> response);
 
     bool Granted(std::uint8_t role) const { return granted_.test(role); }

@@ -42,6 +42,7 @@ Transport::Outcome Transport::Exchange(std::span<const std::uint8_t> raw) {
         }
     }
     out.response = r.Serialize();
+    out.dropAfter = faults_.TakeRemoval(commands_ + 1);
     return out;
 }
 

@@ -13,8 +13,13 @@ class Transport {
   public:
     Transport(Applet& applet, Protocol protocol) : applet_(applet), protocol_(protocol) {}
 
+    // A removal due at command N takes effect right after the answer to command N-1, so
+    // the host's next transmit fails as it does for a card pulled out. Only a removal at
+    // the very first command after arming drops the link on receipt; the driver then hands
+    // the host an empty answer.
     struct Outcome {
-        bool dropLink = false;  // a removal fault: send nothing and close the link
+        bool dropLink = false;   // send nothing and close the link
+        bool dropAfter = false;  // send the answer, then close the link
         Bytes response;
     };
     Outcome Exchange(std::span<const std::uint8_t> raw);

@@ -41,7 +41,8 @@ int TakeSlot(const BenchEnv& env, int& lockFd) {
     while (Clock::now() < deadline) {
         for (std::size_t i = 0; i < env.slots.size(); ++i) {
             const auto path = env.locks / ("slot-" + std::to_string(i) + ".lock");
-            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            // Read-only is enough for flock, and works on lock files other users created.
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
             if (fd < 0) {
                 continue;
             }

@@ -65,6 +65,9 @@ class OwnBench {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();  // listing needs no bench
+    }
     const char* dir = std::getenv("CARVIX_BENCH_DIR");
     std::unique_ptr<OwnBench> own;
     std::filesystem::path envFile;

@@ -26,6 +26,9 @@ struct ICalc : IDispatch {
     virtual HRESULT Load(VARIANT* model) = 0;
     virtual HRESULT Echo(VARIANT* in, VARIANT* out) = 0;
     virtual HRESULT Small(std::uint16_t v) = 0;
+    virtual HRESULT get_Self(ICalc** out) = 0;
+    virtual HRESULT get_When(DATE* out) = 0;
+    virtual HRESULT put_When(DATE v) = 0;
 };
 
 const ca::MemberDesc kCalcMembers[] = {
@@ -39,6 +42,9 @@ const ca::MemberDesc kCalcMembers[] = {
     ca::Method<&ICalc::Echo>(7, u"Echo", {u"value", {u"copy", ca::kParamOut | ca::kParamRetval}},
                              u"copies"),
     ca::Method<&ICalc::Small>(8, u"Small", {u"uwValue"}, u"takes 16 bits"),
+    ca::PropGet<&ICalc::get_Self>(9, u"Self", u"property Self"),
+    ca::PropGet<&ICalc::get_When>(10, u"When", u"property When"),
+    ca::PropPut<&ICalc::put_When>(10, u"When", u"property When"),
 };
 const ca::InterfaceDesc kCalcDesc{u"ICalc", kIidCalc, u"ICalc Interface", kCalcMembers};
 
@@ -103,6 +109,19 @@ struct Calc final : ICalc {
         small = v;
         return S_OK;
     }
+    HRESULT get_Self(ICalc** out) override {
+        *out = this;
+        return S_OK;
+    }
+    HRESULT get_When(DATE* out) override {
+        *out = when;
+        return S_OK;
+    }
+    HRESULT put_When(DATE v) override {
+        when = v;
+        return S_OK;
+    }
+    DATE when = 0;
 };
 
 VARIANT I4(std::int32_t v) {
@@ -193,6 +212,8 @@ TEST_F(DispatchTest, BadCallsGiveDispatchErrors) {
     EXPECT_EQ(Call(1, DISPATCH_PROPERTYPUT, {I4(1)}, &result, nullptr, nullptr, true),
               DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(Call(1, 0, {I4(1), I4(2)}, &result), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(1, DISPATCH_PROPERTYGET, {I4(1), I4(2)}, &result), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(3, DISPATCH_METHOD, {}, &result), DISP_E_MEMBERNOTFOUND);  // a property
     DISPPARAMS broken{nullptr, nullptr, 2, 0};
     EXPECT_EQ(calc.Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &broken, &result, nullptr, nullptr),
               E_INVALIDARG);
@@ -244,6 +265,26 @@ TEST_F(DispatchTest, MemberFailuresAndSpecialParameters) {
     EXPECT_EQ(result.vt, VT_BSTR);
     EXPECT_EQ(std::u16string(result.bstrVal), u"same");
     VariantClear(&result);
+}
+
+TEST_F(DispatchTest, InterfaceAndDateProperties) {
+    ASSERT_EQ(Call(9, DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_DISPATCH);
+    EXPECT_EQ(result.pdispVal, static_cast<IDispatch*>(&calc));
+    VARIANT text = Str(u"2001-02-03 04:05:06");
+    EXPECT_EQ(Call(10, DISPATCH_PROPERTYPUT, {text}, nullptr, nullptr, nullptr, true), S_OK);
+    ASSERT_EQ(Call(10, DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_DATE);
+    SYSTEMTIME st{};
+    ASSERT_EQ(VariantTimeToSystemTime(result.date, &st), 1);
+    EXPECT_EQ(st.wYear, 2001);
+    EXPECT_EQ(st.wSecond, 6);
+    VARIANT far;
+    VariantInit(&far);
+    far.vt = VT_R8;
+    far.dblVal = 1e7;  // beyond 9999-12-31
+    EXPECT_EQ(Call(10, DISPATCH_PROPERTYPUT, {far}, nullptr, nullptr, nullptr, true),
+              DISP_E_OVERFLOW);
 }
 
 TEST_F(DispatchTest, TypeInfoServesTheSameDescription) {

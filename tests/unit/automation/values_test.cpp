@@ -117,7 +117,16 @@ TEST(ChangeType, TextConvertsBothWays) {
     SysReAllocString(&s.bstrVal, u"&HFF");
     ASSERT_EQ(VariantChangeType(&out, &s, 0, VT_UI2), S_OK);
     EXPECT_EQ(out.uiVal, 255);
-    SysReAllocString(&s.bstrVal, u"12abc");
+    for (const char16_t* bad : {u"12abc", u"&H-1", u"&H", u"", u" ", u"1 2"}) {
+        SysReAllocString(&s.bstrVal, bad);
+        EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_I4), DISP_E_TYPEMISMATCH)
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+    }
+    SysFreeString(s.bstrVal);
+    s.bstrVal = SysAllocStringLen(
+        u"12\0"
+        "3",
+        3);  // an embedded terminator is not skipped
     EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_I4), DISP_E_TYPEMISMATCH);
     SysReAllocString(&s.bstrVal, u"TRUE");
     ASSERT_EQ(VariantChangeType(&out, &s, 0, VT_BOOL), S_OK);
@@ -176,6 +185,34 @@ TEST(ChangeType, ReferencesNullAndInterfaces) {
     ASSERT_EQ(VariantChangeType(&s, &s, 0, VT_I4), S_OK);
     EXPECT_EQ(s.vt, VT_I4);
     EXPECT_EQ(s.lVal, 5);
+}
+
+}  // namespace
+
+#include "carvix/automation/scoped.h"
+
+namespace {
+
+TEST(Scoped, OwnersReleaseWhatTheyHold) {
+    CountedObject obj;
+    {
+        auto p = carvix::automation::ComPtr<IDispatch>::Adopt(&obj);
+        obj.AddRef();
+        carvix::automation::ComPtr<IDispatch> copy = p;
+        EXPECT_EQ(obj.refs, 3);
+        carvix::automation::ComPtr<IUnknown> unknown;
+        ASSERT_EQ(p.As(unknown), S_OK);
+        EXPECT_EQ(obj.refs, 4);
+    }
+    EXPECT_EQ(obj.refs, 1);
+    carvix::automation::ScopedBstr empty{u""};
+    EXPECT_EQ(empty.Get(), nullptr);  // empty text travels as a null BSTR
+    carvix::automation::ScopedBstr text{u"abc"};
+    EXPECT_EQ(text.Text(), u"abc");
+    EXPECT_EQ(carvix::automation::BstrText(nullptr), u"");
+    carvix::automation::ScopedVariant v;
+    v->vt = VT_BSTR;
+    v->bstrVal = text.Detach();  // freed by the variant
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ HRESULT CLSIDFromProgID(const OLECHAR*, GUID*);
 HRESULT CoCreateInstance(const GUID*, void*, uint32_t, const GUID*, void**);
 HRESULT CoInitialize(void*);
 void CoUninitialize(void);
+void CoFreeUnusedLibraries(void);
 void VariantInit(VARIANT*);
 HRESULT VariantClear(VARIANT*);
 uint32_t SysStringLen(BSTR);
@@ -168,6 +169,14 @@ int main(void) {
         }
         VariantClear(&result);
         CHECK(d->lpVtbl->Release(d) == 0);
+        d = NULL;
+    }
+
+    /* An idle module may be let go; the next creation loads it again. */
+    CoFreeUnusedLibraries();
+    CHECK(CoCreateInstance(&clsid, NULL, 1, &IID_IDispatch, (void**)&d) == 0);
+    if (d != NULL) {
+        d->lpVtbl->Release(d);
     }
 
     CHECK(install(0, u"user") == 0);

@@ -355,6 +355,26 @@ TEST(Registration, PerUserSwitchNeedsTheWholeWordAndUnregisterLeavesTheRoots) {
     EXPECT_EQ(Contents(reg::Hive::User, u"Software\\Classes"), roots);
 }
 
+TEST(Registration, BlockClassesAreCreatedByTheirProgIds) {
+    TempHives hives;
+    ASSERT_EQ(Qx().install(1, nullptr), S_OK);
+    const std::pair<const char16_t*, const CLSID*> classes[] = {
+        {u"CARVIX.VLDocBlock", &carvix::com::kClsidVLDocumentBlock},
+        {u"CARVIX.VLVXPersoBlock.1", &carvix::com::kClsidVLVariablePersoBlock},
+        {u"CARVIX.ZKVXAdminBlock", &carvix::com::kClsidZKVariableAdminBlock},
+        {u"CARVIX.VoluntaryInsurance", &carvix::com::kClsidVoluntaryInsurance},
+        {u"CARVIX.VLContactlessBlock", &carvix::com::kClsidVLContactlessBlock}};
+    for (const auto& [progId, expected] : classes) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(clsid == *expected);
+        void* p = nullptr;
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &p), S_OK);
+        static_cast<IUnknown*>(p)->Release();
+    }
+    ASSERT_EQ(Qx().install(0, nullptr), S_OK);
+}
+
 TEST(Registration, FailedInstallReportsTheRegistryError) {
     TempHives hives;
     const auto path = reg::HivePath(reg::Hive::User);

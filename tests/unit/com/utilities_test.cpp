@@ -81,3 +81,29 @@ TEST_F(Utilities, InvokeAcceptsNamesAndCoercibleArguments) {
 }
 
 }  // namespace
+
+#include "carvix/com/object.h"
+
+namespace {
+
+// A class whose start-up fails, as one that cannot acquire its resource must.
+struct Failing final
+    : carvix::com::CoClass<Failing, IUtilitiesService, carvix::com::kUtilitiesServiceDesc> {
+    static inline int alive = 0;
+    Failing() { ++alive; }
+    ~Failing() { --alive; }
+    HRESULT FinalConstruct() { return static_cast<HRESULT>(0x8010001Du); }
+    HRESULT GetErrorMessage(std::int32_t, BSTR*) override { return E_NOTIMPL; }
+};
+
+TEST(CoClass, FailedStartUpFailsTheCreationAndFreesTheObject) {
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(carvix::com::Create<Failing>(nullptr, IID_IUnknown, &p),
+              static_cast<HRESULT>(0x8010001Du));
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(Failing::alive, 0);
+    EXPECT_EQ(carvix::com::ModuleLockCount(), 0);
+    EXPECT_EQ(carvix::com::Create<Failing>(nullptr, IID_IUnknown, nullptr), E_POINTER);
+}
+
+}  // namespace

@@ -32,4 +32,9 @@ struct ClassEntry {
 std::span<const ClassEntry> ObjectMap();
 const ClassEntry* FindClass(REFCLSID clsid);
 
+/// Creates one of the module's own classes directly from the object map (no registration
+/// needed, as for the block objects a service hands out); other classes go through
+/// CoCreateInstance with CLSCTX_INPROC_SERVER.
+HRESULT CreateObject(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv);
+
 }  // namespace carvix::com

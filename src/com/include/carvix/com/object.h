@@ -65,8 +65,10 @@ class CoClass : public Primary, public Extra... {
     }
 
     /// Creation for the class factory: standalone, or aggregated when `outer` is given (then
-    /// only IUnknown may be asked for, and the inner unknown is returned).
-    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    /// only IUnknown may be asked for, and the inner unknown is returned). A class that
+    /// needs to acquire something first defines `HRESULT FinalConstruct()`; its failure
+    /// fails the creation with that HRESULT. Exceptions never leave this function.
+    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
         if (ppv == nullptr) {
             return E_POINTER;
         }
@@ -74,14 +76,28 @@ class CoClass : public Primary, public Extra... {
         if (outer != nullptr && !(riid == IID_IUnknown)) {
             return CLASS_E_NOAGGREGATION;
         }
-        auto* object = new (std::nothrow) Derived();
-        if (object == nullptr) {
+        Derived* object = nullptr;
+        try {
+            object = new Derived();
+        } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_FAIL;
         }
         if (outer != nullptr) {
             object->outer_ = outer;
         }
-        HRESULT hr = object->inner_.QueryInterface(riid, ppv);
+        HRESULT hr = S_OK;
+        if constexpr (requires(Derived & d) { d.FinalConstruct(); }) {
+            try {
+                hr = object->FinalConstruct();
+            } catch (...) {
+                hr = E_FAIL;
+            }
+        }
+        if (SUCCEEDED(hr)) {
+            hr = object->inner_.QueryInterface(riid, ppv);
+        }
         object->inner_.Release();  // drops the creation reference; deletes on failure
         return hr;
     }

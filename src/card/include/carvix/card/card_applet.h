@@ -1,0 +1,83 @@
+// The opened card application: one card connection, the applet's command set, the confirmed
+// application ID and the cache of the blocks read (or written) so far.
+#pragma once
+
+#include "carvix/support/byte_array.h"
+#include "carvix/support/x509_certificate.h"
+
+#include <PCSC/winscard.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+class AppletCommandSet;
+class CardBlock;
+namespace SmartCardIO {
+class CardConnection;
+class TransactionGuard;
+}  // namespace SmartCardIO
+
+/// Opened by one scripting call and closed before it returns. Owns its connection (which,
+/// for the write form, adopts a handle it does not own) and its block cache. Everything it
+/// lets out is a `CardException`: PC/SC failures as "PCSC exception: ...", applet status
+/// words as "Applet exception: ...", format and consistency errors with E_FAIL. Used from one
+/// thread at a time.
+class CardApplet {
+  public:
+    static constexpr std::uint16_t kCardDocumentBlock = 0x0D00;
+
+    /// Opens the application on a named reader (share mode 2, protocols T=0 or T=1) and checks
+    /// that the card's document ID is `applicationId`.
+    static std::unique_ptr<CardApplet> OpenForRead(const std::u16string& readerName,
+                                                   std::uint16_t applicationId);
+    /// The same on a card handle that the caller keeps owning (an authenticated one).
+    static std::unique_ptr<CardApplet> OpenForWrite(SCARDHANDLE handle,
+                                                    std::uint16_t applicationId);
+    /// The same on any connection, for example one over a scripted channel in tests.
+    static std::unique_ptr<CardApplet> Open(std::unique_ptr<SmartCardIO::CardConnection> connection,
+                                            std::uint16_t applicationId);
+    /// Destroys the applet with its connection and cache; a null applet is ignored.
+    static void Close(std::unique_ptr<CardApplet> applet) noexcept;
+
+    ~CardApplet();
+    CardApplet(const CardApplet&) = delete;
+    CardApplet& operator=(const CardApplet&) = delete;
+
+    /// The block's stored bytes, header included (a copy), from the cache or else read from
+    /// the card inside one transaction. Nothing is cached when the read fails.
+    Orvel::ByteArray ReadBlock(std::uint16_t blockId);
+
+    /// Reads the block whose ID is the model's tag, decodes it into the model and checks it
+    /// against the SOD that covers it. `signer` receives the SOD's signer certificate (before
+    /// the hash is compared) and stays empty for a block no SOD covers.
+    void ReadVerifiedBlock(CardBlock& model,
+                           Orvel::Security::Cryptography::X509::X509Certificate& signer);
+
+    /// 0 until the document check has passed, then the confirmed application ID.
+    std::uint16_t ApplicationId() const noexcept { return applicationId_; }
+    const AppletCommandSet& CommandSet() const noexcept { return *commandSet_; }
+    SmartCardIO::CardConnection& Connection() noexcept { return *connection_; }
+
+    /// Fails with "Card block with ID %d is not declared as present in the card" when the
+    /// cached card document block does not list `blockId` (nothing to check for 0x0D00 or
+    /// before that block is cached). Used inside each block read and write.
+    void CheckDeclared(std::uint16_t blockId) const;
+
+    /// The cache, for the write path: the bytes of a block, or none.
+    std::optional<Orvel::ByteArray> CachedBlock(std::uint16_t blockId) const;
+    void CacheBlock(std::uint16_t blockId, Orvel::ByteArray bytes);
+    void ClearCache() noexcept { blockCache_.clear(); }
+
+  private:
+    CardApplet(std::unique_ptr<SmartCardIO::CardConnection> connection);
+    void CheckDocument(std::uint16_t applicationId);
+    Orvel::ByteArray ReadFromCard(std::uint16_t blockId);
+
+    std::unique_ptr<SmartCardIO::CardConnection> connection_;
+    const AppletCommandSet* commandSet_ = nullptr;
+    std::uint16_t applicationId_ = 0;
+    std::map<std::uint16_t, Orvel::ByteArray> blockCache_;
+};
