@@ -1,8 +1,8 @@
 // The backend of the services the class factory creates: the card through the card
 // application, the block objects through the module's object map.
-#include "carvix/com/module.h"
-#include "docadmin/block_handover.h"
+#include "carvix/com/block_handover.h"
 #include "docadmin/docadmin_backend.h"
+#include "docadmin/read_methods.h"
 #include "docadmin/verified_read.h"
 
 namespace carvix::com {
@@ -14,18 +14,13 @@ class ModuleBackend final : public DocAdminBackend {
                       CardBlock& model) override {
         ReadVerifiedFromCard(reader, appId, model);
     }
-    // In process, straight from the object map: the classes are this module's own, so
-    // creation needs neither the registry nor a second load of the module.
+    // In process, straight from the module's object map: the classes are this module's
+    // own, and the model hand-over needs the objects of this copy of the module.
     HRESULT CreateBlockObject(const CLSID& clsid, const IID& iid, void** ppv) override {
-        const ClassEntry* entry = FindClass(clsid);
-        if (entry == nullptr) {
-            *ppv = nullptr;
-            return CLASS_E_CLASSNOTAVAILABLE;
-        }
-        return entry->create(nullptr, iid, ppv);
+        return CreateInProcess(clsid, iid, ppv);
     }
-    HRESULT LoadBlockObject(const ReadMethod&, IUnknown* object, CardBlock& model) override {
-        return LoadModelInto(object, model);
+    HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object, CardBlock& model) override {
+        return method.load(object, model);
     }
 };
 

@@ -2,7 +2,7 @@
 // and which block object it hands out.
 #pragma once
 
-#include "carvix/automation/types.h"
+#include "carvix/automation/interfaces.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +18,8 @@ struct ReadMethod {
     const CLSID& clsid;  // the block object's class
     const IID& iid;      // the interface handed to the caller
     std::unique_ptr<CardBlock> (*makeModel)();
+    /// Hands the model (made by makeModel) to the Load of an object created with `iid`.
+    HRESULT (*load)(IUnknown* object, CardBlock& model);
 };
 
 extern const ReadMethod kReadVLDocument;

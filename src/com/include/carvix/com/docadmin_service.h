@@ -3,23 +3,24 @@
 #pragma once
 
 #include "carvix/automation/typeinfo.h"
+#include "carvix/com/block_interfaces.h"
 #include "carvix/com/guids.h"
 
 namespace carvix::com {
 
-// The block and authentication interfaces as the service's signatures name them. Block
-// objects are handed out through their dispatch interface until their own interfaces exist;
-// a script sees a VT_DISPATCH either way.
-using IVLDocumentBlockArg = IDispatch;
-using IVLFixedPersoBlockArg = IDispatch;
-using IVLPhotoBlockArg = IDispatch;
-using IVLVariablePersoBlockArg = IDispatch;
-using IVLContactlessBlockArg = IDispatch;
-using IZKDocumentBlockArg = IDispatch;
-using IZKFixedAdminBlockArg = IDispatch;
-using IZKFixedPersoBlockArg = IDispatch;
-using IZKVariableAdminBlockArg = IDispatch;
-using IZKVariablePersoBlockArg = IDispatch;
+// The interfaces the service's signatures name. The authentication object is taken through
+// its dispatch interface until its own interface exists; a script passes a VT_DISPATCH
+// either way.
+using IVLDocumentBlockArg = IVLDocumentBlock;
+using IVLFixedPersoBlockArg = IVLFixedPersoBlock;
+using IVLPhotoBlockArg = IVLPhotoBlock;
+using IVLVariablePersoBlockArg = IVLVariablePersoBlock;
+using IVLContactlessBlockArg = IVLContactlessBlock;
+using IZKDocumentBlockArg = IZKDocumentBlock;
+using IZKFixedAdminBlockArg = IZKFixedAdminBlock;
+using IZKFixedPersoBlockArg = IZKFixedPersoBlock;
+using IZKVariableAdminBlockArg = IZKVariableAdminBlock;
+using IZKVariablePersoBlockArg = IZKVariablePersoBlock;
 using IAuthenticationServiceArg = IDispatch;
 
 /// Every read opens the card application on the named reader, reads one block verified
