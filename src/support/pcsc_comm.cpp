@@ -156,6 +156,12 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
                   SCardTransmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
                                 nullptr, response.data(), &received));
     response.resize(std::min<std::size_t>(received, response.size()));
+    if (response.size() < 2) {
+        // Every card answer ends in a status word. Fewer bytes means the exchange broke off
+        // (a reader that lost the card reports success with nothing received): report it as
+        // the failed transmission it is rather than as a malformed answer.
+        throw PCSCWin32Exception("SCardTransmit", kNotTransacted);
+    }
     if (TraceEnabled()) {
         // Header and lengths only: command data may carry authentication responses.
         TraceExchange(command, response);

@@ -159,6 +159,20 @@ TEST_F(Pcsc, TransmitPicksPciAndZeroFilledBufferAndNeverTruncates) {
     ExpectFailure(FailureOf([&] { comm.Transmit(apdu, false); }), "GetHeader", 0x8010000Fu);
 }
 
+TEST_F(Pcsc, AnAnswerWithoutStatusWordIsAFailedTransmission) {
+    PCSCContext context;
+    PCSCComm comm;
+    const std::vector<std::uint8_t> apdu{0x00, 0xB0, 0x00, 0x00, 0x00};
+    card.protocol = SCARD_PROTOCOL_T1;
+    comm.Connect(context, u"R", 2, 3);
+    for (std::size_t size : {0u, 1u}) {
+        card.response.assign(size, 0x90);
+        ExpectFailure(FailureOf([&] { comm.Transmit(apdu, false); }), "SCardTransmit", 0x80100016u);
+    }
+    card.response = {0x90, 0x00};
+    EXPECT_EQ(comm.Transmit(apdu, false), (Orvel::ByteArray{0x90, 0x00}));
+}
+
 TEST_F(Pcsc, StatusSplitsReaderNamesAndTakesTheLongestAtr) {
     PCSCContext context;
     PCSCComm comm;

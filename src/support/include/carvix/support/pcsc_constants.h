@@ -27,6 +27,7 @@ inline constexpr std::uint32_t kSuccess = 0;
 inline constexpr std::uint32_t kInternalError = 0x80100001u;  // calls made in the wrong state
 inline constexpr std::uint32_t kInsufficientBuffer = 0x80100008u;
 inline constexpr std::uint32_t kProtocolMismatch = 0x8010000Fu;
+inline constexpr std::uint32_t kNotTransacted = 0x80100016u;  // an exchange that broke off
 inline constexpr std::uint32_t kNoService = 0x8010001Du;
 inline constexpr std::uint32_t kResetCardWarning = 0x80100068u;  // reset by another application
 inline constexpr std::uint32_t kRemovedCard = 0x80100069u;
