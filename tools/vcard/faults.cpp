@@ -6,27 +6,27 @@
 namespace carvix::vcard {
 
 namespace {
-std::uint64_t Number(std::string_view text, int base, const std::string& spec) {
+std::uint64_t Number(std::string_view text, int base, const std::string& fault) {
     std::uint64_t v = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-        throw std::invalid_argument("bad number in fault \"" + spec + "\"");
+        throw std::invalid_argument("bad number in fault \"" + fault + "\"");
     }
     return v;
 }
 }  // namespace
 
-Fault ParseFault(const std::string& spec) {
-    const auto atPos = spec.rfind('@');
+Fault ParseFault(const std::string& fault) {
+    const auto atPos = fault.rfind('@');
     if (atPos == std::string::npos) {
-        throw std::invalid_argument("fault \"" + spec + "\" lacks @N");
+        throw std::invalid_argument("fault \"" + fault + "\" lacks @N");
     }
     Fault f;
-    f.at = Number(std::string_view(spec).substr(atPos + 1), 10, spec);
+    f.at = Number(std::string_view(fault).substr(atPos + 1), 10, fault);
     if (f.at == 0) {
-        throw std::invalid_argument("fault \"" + spec + "\": commands count from 1");
+        throw std::invalid_argument("fault \"" + fault + "\": commands count from 1");
     }
-    const std::string head = spec.substr(0, atPos);
+    const std::string head = fault.substr(0, atPos);
     const auto colon = head.find(':');
     const std::string kind = head.substr(0, colon);
     const std::string arg = colon == std::string::npos ? "" : head.substr(colon + 1);
@@ -34,15 +34,15 @@ Fault ParseFault(const std::string& spec) {
         f.kind = Fault::Kind::Remove;
     } else if (kind == "sw" && arg.size() == 4) {
         f.kind = Fault::Kind::StatusWord;
-        f.sw = static_cast<std::uint16_t>(Number(arg, 16, spec));
+        f.sw = static_cast<std::uint16_t>(Number(arg, 16, fault));
     } else if ((kind == "short" || kind == "long") && !arg.empty()) {
         f.kind = kind == "short" ? Fault::Kind::Short : Fault::Kind::Long;
-        f.bytes = Number(arg, 10, spec);
+        f.bytes = Number(arg, 10, fault);
         if (f.bytes == 0 || f.bytes > 256) {
-            throw std::invalid_argument("fault \"" + spec + "\": 1 to 256 bytes");
+            throw std::invalid_argument("fault \"" + fault + "\": 1 to 256 bytes");
         }
     } else {
-        throw std::invalid_argument("unknown fault \"" + spec +
+        throw std::invalid_argument("unknown fault \"" + fault +
                                     "\" (sw:XXXX@N, remove@N, short:K@N, long:K@N)");
     }
     return f;
