@@ -56,9 +56,14 @@ X509Certificate::X509Certificate(::X509* certificate) {
     if (length <= 0) {
         throw Win32Exception("CertCreateCertificateContext", detail::kCryptEAsn1BadTag);
     }
-    ByteArray der(out, out + length);
+    // A new context of its own, but sharing the already parsed certificate: parsing the DER
+    // again would decode the public key a second time, the dearest step of a verification.
+    auto context = std::make_shared<detail::CertificateContext>();
+    context->der.assign(out, out + length);
     OPENSSL_free(out);
-    context_ = ContextFromDer(der);
+    X509_up_ref(certificate);
+    context->certificate.reset(certificate);
+    context_ = std::move(context);
 }
 
 X509Certificate::~X509Certificate() = default;
