@@ -1,7 +1,7 @@
 #include "carvix/support/pcsc_context.h"
 
-#include "carvix/support/trace.h"
 #include "carvix/support/pcsc_call.h"
+#include "carvix/support/trace.h"
 
 namespace Orvel::PCSC {
 

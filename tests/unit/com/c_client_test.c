@@ -47,7 +47,7 @@ typedef struct {
     HRESULT (*GetTypeInfoCount)(IDispatch*, uint32_t*);
     HRESULT (*GetTypeInfo)(IDispatch*, uint32_t, uint32_t, void**);
     HRESULT (*GetIDsOfNames)(IDispatch*, const GUID*, OLECHAR**, uint32_t, uint32_t, int32_t*);
-    HRESULT (*Invoke)
+    HRESULT(*Invoke)
     (IDispatch*, int32_t, const GUID*, uint32_t, uint16_t, DISPPARAMS*, VARIANT*, void*, uint32_t*);
 } IDispatchVtbl;
 struct IDispatch {

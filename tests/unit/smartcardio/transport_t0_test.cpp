@@ -184,7 +184,8 @@ TEST(T0Case4, MoreDataIsFetchedWithOneGetResponse) {
 TEST(T0Case4, SuccessWithoutDataStillAsksForTheAnswer) {
     CardScript script;
     script.Apdu("00 A4 04 00 02 A0 01", "90 00").Apdu("00 C0 00 00 00", "6A 82");
-    EXPECT_EQ(Exchange(script, CommandAPDU(0xA4, 0x04, 0x00, FromHex("A0 01"), false)).SW(), 0x6A82);
+    EXPECT_EQ(Exchange(script, CommandAPDU(0xA4, 0x04, 0x00, FromHex("A0 01"), false)).SW(),
+              0x6A82);
 }
 
 TEST(T0Case4, GetResponseAsksForTheSmallerOfCardAndCommandLengths) {
@@ -202,7 +203,8 @@ TEST(T0Case4, GetResponseAsksForTheSmallerOfCardAndCommandLengths) {
 TEST(T0Case4, ErrorStatusIsReturnedWithoutGetResponse) {
     CardScript script;
     script.Apdu("00 A4 04 00 02 A0 01", "6A 82");
-    EXPECT_EQ(Exchange(script, CommandAPDU(0xA4, 0x04, 0x00, FromHex("A0 01"), false)).SW(), 0x6A82);
+    EXPECT_EQ(Exchange(script, CommandAPDU(0xA4, 0x04, 0x00, FromHex("A0 01"), false)).SW(),
+              0x6A82);
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ TEST(TransportFailures, ChannelFailureReachesTheCallerUnchanged) {
 TEST(TransportFailures, UnparsableReplyIsAFrameworkFailure) {
     CardScript script;
     script.Apdu("00 B0 00 00 80", "90");
-    EXPECT_THROW(Exchange(script, CommandAPDU(0x00, 0xB0, 0, 0, 0x80, false)), Orvel::FrameworkError);
+    EXPECT_THROW(Exchange(script, CommandAPDU(0x00, 0xB0, 0, 0, 0x80, false)),
+                 Orvel::FrameworkError);
 }
 
 }  // namespace
