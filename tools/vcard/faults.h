@@ -1,6 +1,6 @@
 // Faults injected at a chosen command, armed from the command line or the control socket.
 //
-// Spec syntax (N counts commands from the moment the fault is armed, the next one is 1):
+// Fault syntax (N counts commands from the moment the fault is armed, the next one is 1):
 //   sw:6A82@N     answer the Nth command with this status word instead of running it
 //   remove@N      the card is pulled out before the Nth command (the reader link drops
 //                 right after the answer to command N-1)
@@ -23,7 +23,7 @@ struct Fault {
 };
 
 // Throws std::invalid_argument with a readable reason.
-Fault ParseFault(const std::string& spec);
+Fault ParseFault(const std::string& fault);
 
 class FaultPlan {
   public:

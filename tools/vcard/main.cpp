@@ -31,8 +31,8 @@ std::string Base64(const carvix::vcard::Bytes& bytes) {
 }
 
 int RunCard(carvix::vcard::EmulatorOptions options, const std::vector<std::string>& faults) {
-    for (const auto& spec : faults) {
-        options.faults.push_back(carvix::vcard::ParseFault(spec));
+    for (const auto& fault : faults) {
+        options.faults.push_back(carvix::vcard::ParseFault(fault));
     }
     carvix::vcard::Emulator emulator(std::move(options));
     struct sigaction sa {};
