@@ -20,41 +20,32 @@ HRESULT Load(IUnknown* object, CardBlock& model) {
     return LoadBlock(static_cast<Block*>(object), static_cast<const Model&>(model));
 }
 
+// One read: the block ID comes from the model, the interface ID from the block interface.
+template <class Block, class Model>
+constexpr ReadMethod Row(const char16_t* name, const CLSID& clsid) {
+    return {name, Model::kBlockId, clsid, Block::kIid, &Make<Model>, &Load<Block, Model>};
+}
+
 }  // namespace
 
-const ReadMethod kReadVLDocument{u"ReadVLDocumentData",  VLDocumentModel::kBlockId,
-                                 kClsidVLDocumentBlock,  kIidIVLDocumentBlock,
-                                 &Make<VLDocumentModel>, &Load<IVLDocumentBlock, VLDocumentModel>};
-const ReadMethod kReadVLFixedPerso{
-    u"ReadVLFixedPersoData",  VLFixedPersoModel::kBlockId,
-    kClsidVLFixedPersoBlock,  kIidIVLFixedPersoBlock,
-    &Make<VLFixedPersoModel>, &Load<IVLFixedPersoBlock, VLFixedPersoModel>};
-const ReadMethod kReadVLPhoto{u"ReadVLPhotoData",  VLPhotoModel::kBlockId,
-                              kClsidVLPhotoBlock,  kIidIVLPhotoBlock,
-                              &Make<VLPhotoModel>, &Load<IVLPhotoBlock, VLPhotoModel>};
-const ReadMethod kReadVLVariablePerso{
-    u"ReadVLVariablePersoData",  VLVariablePersoModel::kBlockId,
-    kClsidVLVariablePersoBlock,  kIidIVLVariablePersoBlock,
-    &Make<VLVariablePersoModel>, &Load<IVLVariablePersoBlock, VLVariablePersoModel>};
-const ReadMethod kReadZKDocument{u"ReadZKDocumentData",  ZKDocumentModel::kBlockId,
-                                 kClsidZKDocumentBlock,  kIidIZKDocumentBlock,
-                                 &Make<ZKDocumentModel>, &Load<IZKDocumentBlock, ZKDocumentModel>};
-const ReadMethod kReadZKFixedAdmin{
-    u"ReadZKFixedAdminData",  ZKFixedAdminModel::kBlockId,
-    kClsidZKFixedAdminBlock,  kIidIZKFixedAdminBlock,
-    &Make<ZKFixedAdminModel>, &Load<IZKFixedAdminBlock, ZKFixedAdminModel>};
-const ReadMethod kReadZKFixedPerso{
-    u"ReadZKFixedPersoData",  ZKFixedPersoModel::kBlockId,
-    kClsidZKFixedPersoBlock,  kIidIZKFixedPersoBlock,
-    &Make<ZKFixedPersoModel>, &Load<IZKFixedPersoBlock, ZKFixedPersoModel>};
-const ReadMethod kReadZKVariableAdmin{
-    u"ReadZKVariableAdminData",  ZKVariableAdminModel::kBlockId,
-    kClsidZKVariableAdminBlock,  kIidIZKVariableAdminBlock,
-    &Make<ZKVariableAdminModel>, &Load<IZKVariableAdminBlock, ZKVariableAdminModel>};
-const ReadMethod kReadZKVariablePerso{
-    u"ReadZKVariablePersoData",  ZKVariablePersoModel::kBlockId,
-    kClsidZKVariablePersoBlock,  kIidIZKVariablePersoBlock,
-    &Make<ZKVariablePersoModel>, &Load<IZKVariablePersoBlock, ZKVariablePersoModel>};
+constinit const ReadMethod kReadVLDocument =
+    Row<IVLDocumentBlock, VLDocumentModel>(u"ReadVLDocumentData", kClsidVLDocumentBlock);
+constinit const ReadMethod kReadVLFixedPerso =
+    Row<IVLFixedPersoBlock, VLFixedPersoModel>(u"ReadVLFixedPersoData", kClsidVLFixedPersoBlock);
+constinit const ReadMethod kReadVLPhoto =
+    Row<IVLPhotoBlock, VLPhotoModel>(u"ReadVLPhotoData", kClsidVLPhotoBlock);
+constinit const ReadMethod kReadVLVariablePerso = Row<IVLVariablePersoBlock, VLVariablePersoModel>(
+    u"ReadVLVariablePersoData", kClsidVLVariablePersoBlock);
+constinit const ReadMethod kReadZKDocument =
+    Row<IZKDocumentBlock, ZKDocumentModel>(u"ReadZKDocumentData", kClsidZKDocumentBlock);
+constinit const ReadMethod kReadZKFixedAdmin =
+    Row<IZKFixedAdminBlock, ZKFixedAdminModel>(u"ReadZKFixedAdminData", kClsidZKFixedAdminBlock);
+constinit const ReadMethod kReadZKFixedPerso =
+    Row<IZKFixedPersoBlock, ZKFixedPersoModel>(u"ReadZKFixedPersoData", kClsidZKFixedPersoBlock);
+constinit const ReadMethod kReadZKVariableAdmin = Row<IZKVariableAdminBlock, ZKVariableAdminModel>(
+    u"ReadZKVariableAdminData", kClsidZKVariableAdminBlock);
+constinit const ReadMethod kReadZKVariablePerso = Row<IZKVariablePersoBlock, ZKVariablePersoModel>(
+    u"ReadZKVariablePersoData", kClsidZKVariablePersoBlock);
 
 std::span<const ReadMethod* const> ReadMethods() {
     static const ReadMethod* const kAll[] = {
