@@ -7,6 +7,7 @@
 // ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
 // ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
 // in guids.h. VLContactlessBlock is the one row with objectSafety = false.
+#include "auth/authentication_service.h"
 #include "blocks/block_classes.h"
 #include "blocks/zk_variable_admin_block.h"
 #include "carvix/com/module.h"
@@ -19,6 +20,8 @@ namespace carvix::com {
 namespace {
 
 const ClassEntry kObjectMap[] = {
+    {u"AuthenticationService", u"AuthenticationService", kClsidAuthenticationService,
+     u"CARVIX.Auth", 112, kAuthenticationServiceDesc, true, &Create<AuthenticationService>},
     {u"DocAdminService", u"DocAdminService", kClsidDocAdminService, u"CARVIX.DocAdmin", 108,
      kDocAdminServiceDesc, true, &Create<DocAdminService>},
     {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,

@@ -3,14 +3,15 @@
 #pragma once
 
 #include "carvix/automation/typeinfo.h"
+#include "carvix/com/authentication_service.h"
 #include "carvix/com/block_interfaces.h"
 #include "carvix/com/guids.h"
 
 namespace carvix::com {
 
-// The interfaces the service's signatures name. The authentication object is taken through
-// its dispatch interface until its own interface exists; a script passes a VT_DISPATCH
-// either way.
+// The interfaces the service's signatures name. Any object that implements
+// IAuthenticationService stands in for the authentication object; a script passes it as a
+// VT_DISPATCH.
 using IVLDocumentBlockArg = IVLDocumentBlock;
 using IVLFixedPersoBlockArg = IVLFixedPersoBlock;
 using IVLPhotoBlockArg = IVLPhotoBlock;
@@ -21,7 +22,7 @@ using IZKFixedAdminBlockArg = IZKFixedAdminBlock;
 using IZKFixedPersoBlockArg = IZKFixedPersoBlock;
 using IZKVariableAdminBlockArg = IZKVariableAdminBlock;
 using IZKVariablePersoBlockArg = IZKVariablePersoBlock;
-using IAuthenticationServiceArg = IDispatch;
+using IAuthenticationServiceArg = IAuthenticationService;
 
 /// Every read opens the card application on the named reader, reads one block verified
 /// against its SOD, closes the application and returns a new, loaded block object. Failures:
