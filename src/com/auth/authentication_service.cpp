@@ -63,6 +63,22 @@ std::u16string TextOf(BSTR text) {
 
 }  // namespace
 
+template <typename Operation>
+auto AuthenticationService::OnCard(Operation&& operation) {
+    try {
+        return operation(comm_.Handle());
+    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
+        if (e.Code() != Orvel::PCSC::kResetCardWarning) {
+            throw;
+        }
+    }
+    Orvel::Trace(Orvel::TraceLevel::Info,
+                 u"The card was reset by another application; reconnecting the handle");
+    comm_.Reconnect(Orvel::PCSC::kShareShared, Orvel::PCSC::kProtocolT0OrT1,
+                    Orvel::PCSC::kLeaveCard);
+    return operation(comm_.Handle());
+}
+
 HRESULT AuthenticationService::FinalConstruct() {
     try {
         context_.emplace(Orvel::PCSC::kScopeUser);
@@ -110,8 +126,9 @@ HRESULT AuthenticationService::GetChallenge(BSTR* challenge) {
         return kNotInitialised;
     }
     try {
-        const std::u16string text =
-            Orvel::ToBase64(CardAuthentication::GetChallenge(comm_.Handle(), appId_));
+        const std::u16string text = Orvel::ToBase64(OnCard([this](SCARDHANDLE handle) {
+            return CardAuthentication::GetChallenge(handle, appId_);
+        }));
         BSTR out = text.empty()
                        ? nullptr
                        : SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
@@ -139,7 +156,9 @@ HRESULT AuthenticationService::ExternalAuthenticate(std::uint32_t ulRoleID, BSTR
         if (!initialised_) {
             return kNotInitialised;
         }
-        CardAuthentication::ExternalAuthenticate(comm_.Handle(), appId_, ulRoleID, response);
+        OnCard([&](SCARDHANDLE handle) {
+            CardAuthentication::ExternalAuthenticate(handle, appId_, ulRoleID, response);
+        });
         return S_OK;
     } catch (...) {
         return CurrentFailure();
@@ -151,7 +170,7 @@ HRESULT AuthenticationService::Logout(std::uint32_t ulRoleID) {
         return kNotInitialised;
     }
     try {
-        CardAuthentication::Logout(comm_.Handle(), appId_, ulRoleID);
+        OnCard([&](SCARDHANDLE handle) { CardAuthentication::Logout(handle, appId_, ulRoleID); });
         return S_OK;
     } catch (...) {
         return CurrentFailure();

@@ -35,6 +35,13 @@ class AuthenticationService final : public CoClass<AuthenticationService, IAuthe
     HRESULT GetAppID(std::uint16_t* puwAppID) override;
 
   private:
+    // Runs a card operation on the owned handle. When another application has reset the card
+    // since the last call, the handle reports the reset to every call until it is reconnected:
+    // the reset is acknowledged once (reconnect, leaving the card as it is) and the operation
+    // runs again. The card has forgotten its granted roles by then, as after any reset.
+    template <typename Operation>
+    auto OnCard(Operation&& operation);
+
     // The context outlives the connection made through it: declared first, destroyed last.
     std::optional<Orvel::PCSC::PCSCContext> context_;
     Orvel::PCSC::PCSCComm comm_;

@@ -225,6 +225,22 @@ TEST_F(Auth, CardFailuresComeBackAsStatusWordAndPcscCodes) {
     EXPECT_EQ(static_cast<std::uint32_t>(Call(u"Logout", {Number(0)}).hr), 0x80100069u);
 }
 
+TEST_F(Auth, AResetByAnotherApplicationIsAcknowledgedOnceAndTheCallRuns) {
+    ASSERT_EQ(Init(u"Reader A", 1), S_OK);
+    fake_card::Get().resetPending = true;
+    Expect(kSelectVl, "9000");
+    Expect("B0220002", "9000");
+    EXPECT_EQ(Call(u"Logout", {Number(1)}).hr, S_OK);
+    EXPECT_EQ(fake_card::Get().reconnects, std::vector<DWORD>{SCARD_LEAVE_CARD});
+
+    // A handle that cannot be reconnected gives the reconnection's code, and no retry.
+    fake_card::Get().resetPending = true;
+    fake_card::Get().reconnectResult = SCARD_E_NO_SMARTCARD;
+    EXPECT_EQ(static_cast<std::uint32_t>(Call(u"GetChallenge").hr), 0x8010000Cu);
+    EXPECT_EQ(fake_card::Get().reconnects.size(), 2u);
+    EXPECT_EQ(fake_card::Get().sent.size(), 2u);
+}
+
 TEST_F(Auth, AnApplicationIdWithoutAnAppletFailsWithoutTouchingTheCard) {
     ASSERT_EQ(Init(u"Reader A", 7), S_OK);
     EXPECT_EQ(Call(u"GetChallenge").hr, E_FAIL);

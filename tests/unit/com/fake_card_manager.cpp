@@ -30,6 +30,14 @@ bool KnownCard(SCARDHANDLE card) {
     return card == kHandle && Get().cardsConnected > 0;
 }
 
+// The handle reports another application's reset until it is reconnected.
+LONG CardState(SCARDHANDLE card) {
+    if (!KnownCard(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    return Get().resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
+}
+
 }  // namespace
 }  // namespace fake_card
 
@@ -75,15 +83,24 @@ LONG SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardReconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD active) {
+LONG SCardReconnect(SCARDHANDLE card, DWORD, DWORD, DWORD initialization, LPDWORD active) {
+    auto& s = Get();
+    if (!fake_card::KnownCard(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    s.reconnects.push_back(initialization);
+    if (s.reconnectResult != SCARD_S_SUCCESS) {
+        return s.reconnectResult;
+    }
+    s.resetPending = false;
     *active = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
 }
 
 LONG SCardStatus(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
                  LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    if (!fake_card::KnownCard(card)) {
-        return SCARD_E_INVALID_HANDLE;
+    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
     }
     const std::string& reader = Get().connectedReader;
     if (names != nullptr && *namesLength >= reader.size() + 2) {
@@ -102,8 +119,8 @@ LONG SCardStatus(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD sta
 }
 
 LONG SCardBeginTransaction(SCARDHANDLE card) {
-    if (!fake_card::KnownCard(card)) {
-        return SCARD_E_INVALID_HANDLE;
+    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
     }
     ++Get().transactionsOpen;
     ++Get().transactionsBegun;
@@ -121,8 +138,8 @@ LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
 LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
                    SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
     auto& s = Get();
-    if (!fake_card::KnownCard(card)) {
-        return SCARD_E_INVALID_HANDLE;
+    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
     }
     const std::string sent = fake_card::Hex(command, length);
     s.sent.push_back(sent);

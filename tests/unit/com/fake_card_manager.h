@@ -32,7 +32,10 @@ struct State {
     int cardsConnected = 0;
     int transactionsOpen = 0;
     int transactionsBegun = 0;
-    bool surprise = false;  // a command that the script did not expect
+    bool resetPending = false;  // another application reset the card; cleared by reconnecting
+    LONG reconnectResult = SCARD_S_SUCCESS;
+    std::vector<DWORD> reconnects;  // the initialisations, in order
+    bool surprise = false;          // a command that the script did not expect
 };
 
 State& Get();
