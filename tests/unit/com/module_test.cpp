@@ -375,6 +375,17 @@ TEST(Registration, BlockClassesAreCreatedByTheirProgIds) {
     ASSERT_EQ(Qx().install(0, nullptr), S_OK);
 }
 
+TEST(Registration, TheAuthenticationClassIsFoundByBothProgIds) {
+    TempHives hives;
+    ASSERT_EQ(Qx().install(1, nullptr), S_OK);
+    for (const char16_t* progId : {u"CARVIX.Auth", u"CARVIX.Auth.1"}) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(clsid == carvix::com::kClsidAuthenticationService);
+    }
+    ASSERT_EQ(Qx().install(0, nullptr), S_OK);
+}
+
 TEST(Registration, FailedInstallReportsTheRegistryError) {
     TempHives hives;
     const auto path = reg::HivePath(reg::Hive::User);
