@@ -3,9 +3,12 @@
 //   carvix-probe wait READER present|empty [--timeout SECONDS]
 //   carvix-probe send READER APDU...       connects, sends each APDU (hex), prints replies
 // It talks to the PC/SC daemon that PCSCLITE_CSOCK_NAME names (the system one by default).
+#include "carvix/support/multi_string.h"
+
 #include <winscard.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -47,10 +50,10 @@ std::vector<std::string> Readers(const Context& ctx) {
     if (rv != SCARD_S_SUCCESS) {
         return {};
     }
+    buf.resize(std::min<std::size_t>(len, buf.size()));
     std::vector<std::string> out;
-    for (std::size_t pos = 0; pos < buf.size() && buf[pos] != '\0';) {
-        out.emplace_back(buf.c_str() + pos);
-        pos += out.back().size() + 1;
+    for (std::string_view name : Orvel::SplitMultiString(buf)) {
+        out.emplace_back(name);
     }
     return out;
 }
