@@ -8,6 +8,10 @@ namespace carvix::automation::detail {
 /// True when vt is a type a VARIANT may hold (with VT_ARRAY / VT_BYREF as allowed).
 bool IsValidVariantType(VARTYPE vt) noexcept;
 
+/// Bytes a value of type `vt` takes (a SAFEARRAY element, or what a VT_BYREF points to);
+/// 0 for types without a fixed size here (VT_DECIMAL, VT_RECORD, VT_EMPTY, unknown types).
+std::uint32_t ValueSize(VARTYPE vt) noexcept;
+
 /// A shallow copy of `src` without VT_BYREF (one level, through VT_BYREF | VT_VARIANT).
 /// The result borrows everything it points to. DISP_E_BADVARTYPE or E_INVALIDARG on
 /// bad input (a null reference pointer).
