@@ -47,6 +47,16 @@ bool IsValidVariantType(VARTYPE vt) noexcept {
     }
 }
 
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) noexcept {
+    const HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr;
+    }
+    *dest = value;
+    return S_OK;
+}
+
 std::uint32_t ValueSize(VARTYPE vt) noexcept {
     switch (vt) {
         case VT_I1:
@@ -181,13 +191,7 @@ HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc) {
             copy.punkVal->AddRef();
         }
     }
-    HRESULT hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvargDest = copy;
-    return S_OK;
+    return carvix::automation::detail::MoveInto(pvargDest, copy);
 }
 
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc) {
@@ -205,13 +209,7 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc) {
     if (FAILED(hr)) {
         return hr;
     }
-    hr = VariantClear(pvarDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvarDest = copy;
-    return S_OK;
+    return carvix::automation::detail::MoveInto(pvarDest, copy);
 }
 
 }  // extern "C"

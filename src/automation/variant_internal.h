@@ -17,4 +17,8 @@ std::uint32_t ValueSize(VARTYPE vt) noexcept;
 /// bad input (a null reference pointer).
 HRESULT Dereference(const VARIANT& src, VARIANT& out) noexcept;
 
+/// Clears `*dest` and moves `value` into it. When the clear fails, `value` is cleared
+/// instead and `*dest` keeps what it held.
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) noexcept;
+
 }  // namespace carvix::automation::detail
