@@ -2,7 +2,7 @@
 #include "carvix/automation/guid.h"
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/registry.h"
-#include "utf8.h"
+#include "carvix/support/unicode.h"
 
 #include <dlfcn.h>
 
@@ -136,7 +136,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, std::uint32_t dwClsContext, void*, REF
         return REGDB_E_CLASSNOTREG;
     }
     GetClassObjectFn entry = nullptr;
-    HRESULT hr = ModuleEntry(carvix::automation::detail::ToUtf8(*path), entry);
+    HRESULT hr = ModuleEntry(Orvel::Utf16ToUtf8(*path), entry);
     if (FAILED(hr)) {
         return hr;
     }

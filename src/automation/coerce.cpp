@@ -307,13 +307,7 @@ HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID, st
         }
         return hr;
     }
-    hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&result);
-        return hr;
-    }
-    *pvargDest = result;
-    return S_OK;
+    return carvix::automation::detail::MoveInto(pvargDest, result);
 }
 
 HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, std::uint16_t wFlags,

@@ -1,6 +1,6 @@
 // Keys of a hive and the hive's text form.
 #include "carvix/automation/registry.h"
-#include "utf8.h"
+#include "carvix/support/unicode.h"
 
 namespace carvix::automation::registry {
 namespace {
@@ -18,7 +18,7 @@ std::u16string_view Head(std::u16string_view path, std::u16string_view& rest) {
 
 void Quote(std::string& out, std::u16string_view text) {
     out += '"';
-    for (char c : detail::ToUtf8(text)) {
+    for (char c : Orvel::Utf16ToUtf8(text)) {
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -52,7 +52,7 @@ std::optional<std::u16string> Unquote(std::string_view text, std::size_t& pos) {
         char c = text[pos];
         if (c == '"') {
             ++pos;
-            return detail::FromUtf8(raw);
+            return Orvel::Utf8ToUtf16(raw);
         }
         if (c == '\\') {
             if (++pos >= text.size()) {
@@ -69,7 +69,7 @@ std::optional<std::u16string> Unquote(std::string_view text, std::size_t& pos) {
 
 void Write(std::string& out, const Key& key, const std::u16string& path) {
     if (!path.empty()) {
-        out += '[' + detail::ToUtf8(path) + "]\n";
+        out += '[' + Orvel::Utf16ToUtf8(path) + "]\n";
         for (const auto& [name, value] : key.values) {
             if (name.empty()) {
                 out += '@';
@@ -196,7 +196,7 @@ std::optional<Key> Parse(std::string_view text) {
             continue;
         }
         if (line[0] == '[' && line.back() == ']' && line.size() > 2) {
-            current = &root.Create(detail::FromUtf8(line.substr(1, line.size() - 2)));
+            current = &root.Create(Orvel::Utf8ToUtf16(line.substr(1, line.size() - 2)));
             continue;
         }
         if (current == nullptr) {

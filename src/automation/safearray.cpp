@@ -3,49 +3,19 @@
 // that SafeArrayRedim changes, and rgIndices[0] (leftmost) varies fastest in memory.
 #include "carvix/automation/oleauto.h"
 #include "tracked.h"
+#include "variant_internal.h"
 
 #include <cstdlib>
 #include <cstring>
 
 using carvix::automation::detail::IsTracked;
 using carvix::automation::detail::Kind;
+using carvix::automation::detail::ValueSize;
 
 namespace {
 
 constexpr std::size_t kPrefix = 16;
 constexpr std::uint64_t kMaxBytes = 1ull << 31;
-
-std::uint32_t ElementSize(VARTYPE vt) {
-    switch (vt) {
-        case VT_I1:
-        case VT_UI1:
-            return 1;
-        case VT_I2:
-        case VT_UI2:
-        case VT_BOOL:
-            return 2;
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_R4:
-        case VT_ERROR:
-            return 4;
-        case VT_I8:
-        case VT_UI8:
-        case VT_R8:
-        case VT_DATE:
-        case VT_CY:
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            return 8;
-        case VT_VARIANT:
-            return sizeof(VARIANT);
-        default:
-            return 0;
-    }
-}
 
 VARTYPE TypeOf(const SAFEARRAY* psa) {
     std::uint32_t vt;
@@ -81,7 +51,7 @@ void ReleaseElements(SAFEARRAY* psa, std::uint64_t from, std::uint64_t to) {
 }
 
 SAFEARRAY* Allocate(VARTYPE vt, std::uint32_t cDims) {
-    const std::uint32_t size = ElementSize(vt);
+    const std::uint32_t size = ValueSize(vt);
     if (size == 0 || cDims == 0 || cDims > 64) {
         return nullptr;
     }

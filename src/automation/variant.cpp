@@ -47,6 +47,48 @@ bool IsValidVariantType(VARTYPE vt) noexcept {
     }
 }
 
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) noexcept {
+    const HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr;
+    }
+    *dest = value;
+    return S_OK;
+}
+
+std::uint32_t ValueSize(VARTYPE vt) noexcept {
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+        case VT_ERROR:
+            return 4;
+        case VT_I8:
+        case VT_UI8:
+        case VT_R8:
+        case VT_DATE:
+        case VT_CY:
+        case VT_BSTR:
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            return 8;
+        case VT_VARIANT:
+            return sizeof(VARIANT);
+        default:
+            return 0;
+    }
+}
+
 HRESULT Dereference(const VARIANT& src, VARIANT& out) noexcept {
     if (!IsValidVariantType(src.vt)) {
         return DISP_E_BADVARTYPE;
@@ -73,37 +115,9 @@ HRESULT Dereference(const VARIANT& src, VARIANT& out) noexcept {
         out.parray = *src.pparray;
         return S_OK;
     }
-    std::size_t size = 0;
-    switch (vt) {
-        case VT_I1:
-        case VT_UI1:
-            size = 1;
-            break;
-        case VT_I2:
-        case VT_UI2:
-        case VT_BOOL:
-            size = 2;
-            break;
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_R4:
-        case VT_ERROR:
-            size = 4;
-            break;
-        case VT_I8:
-        case VT_UI8:
-        case VT_R8:
-        case VT_DATE:
-        case VT_CY:
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            size = 8;
-            break;
-        default:
-            return DISP_E_BADVARTYPE;  // VT_DECIMAL, VT_RECORD by reference
+    const std::size_t size = ValueSize(vt);
+    if (size == 0) {
+        return DISP_E_BADVARTYPE;  // VT_DECIMAL, VT_RECORD by reference
     }
     out.vt = vt;
     std::memcpy(&out.llVal, src.byref, size);
@@ -177,13 +191,7 @@ HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc) {
             copy.punkVal->AddRef();
         }
     }
-    HRESULT hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvargDest = copy;
-    return S_OK;
+    return carvix::automation::detail::MoveInto(pvargDest, copy);
 }
 
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc) {
@@ -201,13 +209,7 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc) {
     if (FAILED(hr)) {
         return hr;
     }
-    hr = VariantClear(pvarDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvarDest = copy;
-    return S_OK;
+    return carvix::automation::detail::MoveInto(pvarDest, copy);
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 
 #include "carvix/support/exceptions.h"
 #include "carvix/support/text.h"
+#include "element_walk.h"
 #include "le16.h"
 
 using carvix::blocks::detail::AppendLe16;
@@ -20,22 +21,9 @@ void CardBlock::CheckElementBounds(ByteView block) {
     if (block.size() < kHeaderSize) {
         throw CardException(u"Block size is smaller than minimum allowed");
     }
-    std::size_t position = kHeaderSize;
-    while (position < block.size()) {
-        if (block.size() - position < kHeaderSize) {
-            throw CardException(Orvel::Format(
-                "TLV element header at offset %zu of block with tag 0x%X runs past the end "
-                "of the block (size %zu)",
-                position, ReadLe16(block, 0), block.size()));
-        }
-        const std::size_t length = ReadLe16(block, position + 2);
-        if (length > block.size() - position - kHeaderSize) {
-            throw CardException(Orvel::Format(
-                "TLV element with tag 0x%X at offset %zu of block with tag 0x%X has length "
-                "%zu, which runs past the end of the block (size %zu)",
-                ReadLe16(block, position), position, ReadLe16(block, 0), length, block.size()));
-        }
-        position += kHeaderSize + length;
+    carvix::blocks::detail::ElementWalk walk(block);
+    while (const auto header = walk.Next()) {
+        walk.Value(*header);
     }
 }
 

@@ -3,14 +3,13 @@
 #include "carvix/blocks/card_block.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/text.h"
+#include "element_walk.h"
 #include "le16.h"
 
 using carvix::blocks::detail::AppendLe16;
-using carvix::blocks::detail::ReadLe16;
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 4;
 constexpr std::size_t kLargestLength = 0xFFFF;
 
 Presence InitialPresence(Requirement requirement) noexcept {
@@ -51,33 +50,18 @@ void TlvElement::SetBytes(std::optional<ByteView> bytes) {
 }
 
 std::optional<ByteView> TlvElement::FindIn(ByteView block) const {
-    std::size_t position = kHeaderSize;
-    while (position < block.size()) {
-        if (block.size() - position < kHeaderSize) {
-            throw CardException(Orvel::Format(
-                "TLV element header at offset %zu of block with tag 0x%X runs past the end "
-                "of the block (size %zu)",
-                position, ReadLe16(block, 0), block.size()));
-        }
-        const std::uint16_t tag = ReadLe16(block, position);
-        const std::size_t length = ReadLe16(block, position + 2);
-        const std::size_t room = block.size() - position - kHeaderSize;
-        if (tag == tag_ && length > maxLength_) {
+    carvix::blocks::detail::ElementWalk walk(block);
+    while (const auto header = walk.Next()) {
+        if (header->tag == tag_ && header->length > maxLength_) {
             throw CardException(Orvel::Format(
                 "Length %zu of TLV element with tag 0x%X in given block is larger than "
                 "maximum allowed %u",
-                length, tag_, maxLength_));
+                header->length, tag_, maxLength_));
         }
-        if (length > room) {
-            throw CardException(Orvel::Format(
-                "TLV element with tag 0x%X at offset %zu of block with tag 0x%X has length "
-                "%zu, which runs past the end of the block (size %zu)",
-                tag, position, ReadLe16(block, 0), length, block.size()));
+        const ByteView value = walk.Value(*header);
+        if (header->tag == tag_) {
+            return value;
         }
-        if (tag == tag_) {
-            return block.subspan(position + kHeaderSize, length);
-        }
-        position += kHeaderSize + length;
     }
     return std::nullopt;
 }

@@ -5,15 +5,7 @@
 #include "carvix/support/trace.h"
 
 namespace SmartCardIO {
-namespace {
-
-void TraceSwallowed(const char16_t* what, const Orvel::Exception& e) noexcept {
-    if (Orvel::TraceEnabled()) {
-        Orvel::Trace(Orvel::TraceLevel::Warning, std::u16string(what) + e.Message());
-    }
-}
-
-}  // namespace
+using Orvel::TraceSwallowed;
 
 TransactionGuard::TransactionGuard(CardConnection& connection)
     : connection_(connection), disposition_(Orvel::PCSC::kLeaveCard) {

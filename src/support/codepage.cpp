@@ -5,6 +5,7 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/last_error.h"
 #include "carvix/support/text.h"
+#include "carvix/support/unicode.h"
 
 namespace Orvel::Text {
 namespace {
@@ -19,89 +20,34 @@ namespace {
     throw CardException(Format("Error 0x%08X occured while translating string", code));
 }
 
-bool IsHighSurrogate(char16_t c) noexcept {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) noexcept {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 ByteArray EncodeUtf8(std::u16string_view text) {
-    ByteArray out;
+    std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf16Char c = ReadUtf16(text, i);
+        if (c.lone) {
             // A lone surrogate is no character; refusing it keeps the card value faithful.
             NonTranslatable();
         }
-        if (cp < 0x80) {
-            out.push_back(static_cast<std::uint8_t>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<std::uint8_t>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<std::uint8_t>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<std::uint8_t>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-        }
+        AppendUtf8(out, c.codePoint);
+        i += c.length;
     }
-    return out;
+    return ByteArray(out.begin(), out.end());
 }
 
 // Well-formed UTF-8 only: no overlong forms, no encoded surrogates, nothing above U+10FFFF,
 // no truncated or stray continuation bytes.
 std::u16string DecodeUtf8(std::span<const std::uint8_t> bytes) {
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::u16string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::uint8_t b = bytes[i];
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        char32_t cp = 0;
-        char32_t min = 0;
-        if (b >= 0xC2 && b <= 0xDF) {
-            len = 2, cp = b & 0x1F, min = 0x80;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3, cp = b & 0x0F, min = 0x800;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4, cp = b & 0x07, min = 0x10000;
-        } else {
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const Utf8Char c = ReadUtf8(text);
+        if (c.length == 0) {
             TranslationFailed(kErrorNoUnicodeTranslation);
         }
-        if (bytes.size() - i < len) {
-            TranslationFailed(kErrorNoUnicodeTranslation);
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) {
-                TranslationFailed(kErrorNoUnicodeTranslation);
-            }
-            cp = (cp << 6) | (bytes[i + k] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            TranslationFailed(kErrorNoUnicodeTranslation);
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += len;
+        AppendUtf16(out, c.codePoint);
+        text.remove_prefix(c.length);
     }
     return out;
 }

@@ -53,6 +53,19 @@ Exception::Exception(std::u16string message, NoTrace) : message_(std::move(messa
 
 Exception::~Exception() = default;
 
+void TraceSwallowed(std::u16string_view what, const Exception& e) noexcept {
+    if (!TraceEnabled()) {
+        return;
+    }
+    try {
+        std::u16string line(what);
+        line += e.Message();
+        Trace(TraceLevel::Warning, line);
+    } catch (...) {
+        // No memory for the line: the failure stays swallowed, untraced.
+    }
+}
+
 ArgumentException::ArgumentException(std::u16string message) : Exception(std::move(message)) {}
 
 ArgumentException::ArgumentException(std::u16string message, std::u16string paramName)

@@ -1,5 +1,7 @@
 #include "carvix/support/pcsc_comm.h"
 
+#include "carvix/support/multi_string.h"
+#include "carvix/support/pcsc_api.h"
 #include "carvix/support/pcsc_call.h"
 #include "carvix/support/text.h"
 #include "carvix/support/trace.h"
@@ -25,8 +27,8 @@ struct RawStatus {
 };
 
 void ReadStatus(SCARDHANDLE handle, RawStatus& raw) {
-    detail::Check("SCardStatus", SCardStatus(handle, raw.names, &raw.namesLength, &raw.state,
-                                             &raw.protocol, raw.atr, &raw.atrLength));
+    detail::Check("SCardStatus", Api().Status(handle, raw.names, &raw.namesLength, &raw.state,
+                                              &raw.protocol, raw.atr, &raw.atrLength));
 }
 
 const SCARD_IO_REQUEST* PciFor(std::uint32_t protocol) {
@@ -39,12 +41,6 @@ const SCARD_IO_REQUEST* PciFor(std::uint32_t protocol) {
             return SCARD_PCI_RAW;
         default:
             throw PCSCWin32Exception("GetHeader", kProtocolMismatch);
-    }
-}
-
-void TraceSwallowed(const char16_t* what, const Exception& e) noexcept {
-    if (TraceEnabled()) {
-        Trace(TraceLevel::Warning, std::u16string(what) + e.Message());
     }
 }
 
@@ -92,8 +88,8 @@ void PCSCComm::Connect(const PCSCContext& context, std::u16string_view readerNam
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
     detail::Check("SCardConnect",
-                  SCardConnect(context.Handle(), name.empty() ? nullptr : name.c_str(), shareMode,
-                               preferredProtocols, &handle, &protocol));
+                  Api().Connect(context.Handle(), name.empty() ? nullptr : name.c_str(), shareMode,
+                                preferredProtocols, &handle, &protocol));
     handle_ = handle;
     activeProtocol_ = static_cast<std::uint32_t>(protocol);
     connected_ = true;
@@ -103,8 +99,8 @@ void PCSCComm::Reconnect(std::uint32_t shareMode, std::uint32_t preferredProtoco
                          std::uint32_t initialization) {
     AssertConnected();
     DWORD protocol = 0;
-    detail::Check("SCardReconnect", SCardReconnect(handle_, shareMode, preferredProtocols,
-                                                   initialization, &protocol));
+    detail::Check("SCardReconnect", Api().Reconnect(handle_, shareMode, preferredProtocols,
+                                                    initialization, &protocol));
     activeProtocol_ = static_cast<std::uint32_t>(protocol);
 }
 
@@ -112,7 +108,7 @@ void PCSCComm::Disconnect(std::uint32_t disposition) {
     if (!connected_ || attached_) {
         detail::WrongState("PCSCComm::Disconnect");
     }
-    detail::Check("SCardDisconnect", SCardDisconnect(handle_, disposition));
+    detail::Check("SCardDisconnect", Api().Disconnect(handle_, disposition));
     handle_ = 0;
     connected_ = false;
     activeProtocol_ = kProtocolUndefined;
@@ -123,17 +119,8 @@ CardStatus PCSCComm::Status() const {
     RawStatus raw;
     ReadStatus(handle_, raw);
     CardStatus status;
-    // The names form a multi-string: each ends in a null, an empty one ends the list.
     const std::size_t length = std::min<std::size_t>(raw.namesLength, kReaderNameRoom);
-    std::size_t pos = 0;
-    while (pos < length && raw.names[pos] != '\0') {
-        std::size_t end = pos;
-        while (end < length && raw.names[end] != '\0') {
-            ++end;
-        }
-        status.readerNames.push_back(Utf8ToUtf16(std::string_view(raw.names + pos, end - pos)));
-        pos = end + 1;
-    }
+    status.readerNames = SplitMultiStringUtf8(std::string_view(raw.names, length));
     status.state = static_cast<std::uint32_t>(raw.state);
     status.protocol = static_cast<std::uint32_t>(raw.protocol);
     const std::size_t atrLength = std::min<std::size_t>(raw.atrLength, kAtrRoom);
@@ -153,8 +140,8 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
     ByteArray response(extended ? kExtendedReceiveBuffer : kShortReceiveBuffer, 0);
     DWORD received = static_cast<DWORD>(response.size());
     detail::Check("SCardTransmit",
-                  SCardTransmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
-                                nullptr, response.data(), &received));
+                  Api().Transmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
+                                 nullptr, response.data(), &received));
     response.resize(std::min<std::size_t>(received, response.size()));
     if (response.size() < 2) {
         // Every card answer ends in a status word. Fewer bytes means the exchange broke off
@@ -173,25 +160,25 @@ ByteArray PCSCComm::Control(std::uint32_t controlCode, std::span<const std::uint
     AssertConnected();
     ByteArray output(1024, 0);
     DWORD returned = 0;
-    detail::Check("SCardControl",
-                  SCardControl(handle_, controlCode, input.data(), static_cast<DWORD>(input.size()),
-                               output.data(), static_cast<DWORD>(output.size()), &returned));
+    detail::Check("SCardControl", Api().Control(handle_, controlCode, input.data(),
+                                                static_cast<DWORD>(input.size()), output.data(),
+                                                static_cast<DWORD>(output.size()), &returned));
     output.resize(std::min<std::size_t>(returned, output.size()));
     return output;
 }
 
 void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferredProtocols) {
     AssertConnected();
-    std::uint32_t code = detail::Code(SCardBeginTransaction(handle_));
+    std::uint32_t code = detail::Code(Api().BeginTransaction(handle_));
     const char* failed = "SCardBeginTransaction";
     if (code == kSuccess) {
         RawStatus raw;
-        code = detail::Code(SCardStatus(handle_, raw.names, &raw.namesLength, &raw.state,
-                                        &raw.protocol, raw.atr, &raw.atrLength));
+        code = detail::Code(Api().Status(handle_, raw.names, &raw.namesLength, &raw.state,
+                                         &raw.protocol, raw.atr, &raw.atrLength));
         failed = "SCardStatus";
         if (code != kSuccess) {
             // A failed start must not leave a transaction behind: end the one just taken.
-            const std::uint32_t endCode = detail::Code(SCardEndTransaction(handle_, kLeaveCard));
+            const std::uint32_t endCode = detail::Code(Api().EndTransaction(handle_, kLeaveCard));
             if (endCode != kSuccess && TraceEnabled()) {
                 Trace(TraceLevel::Warning, Format("Ending a failed transaction start: 0x%08X",
                                                   static_cast<unsigned>(endCode)));
@@ -208,12 +195,12 @@ void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferred
           u"The card was reset by another application; reconnecting with a reset");
     Reconnect(shareMode, preferredProtocols, kResetCard);
     AssertConnected();
-    detail::Check("SCardBeginTransaction", SCardBeginTransaction(handle_));
+    detail::Check("SCardBeginTransaction", Api().BeginTransaction(handle_));
 }
 
 void PCSCComm::EndTransaction() {
     AssertConnected();
-    detail::Check("SCardEndTransaction", SCardEndTransaction(handle_, kLeaveCard));
+    detail::Check("SCardEndTransaction", Api().EndTransaction(handle_, kLeaveCard));
 }
 
 }  // namespace Orvel::PCSC

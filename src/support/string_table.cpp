@@ -1,18 +1,12 @@
 #include "carvix/support/string_table.h"
 
-#include <algorithm>
-#include <array>
+#include "carvix/support/id_text.h"
 
 namespace Orvel {
 namespace {
 
-struct Entry {
-    std::uint32_t id;
-    const char16_t* text;
-};
-
 // Sorted by ID. Every layer's messages that are loaded by number live here.
-constexpr Entry kStrings[] = {
+constexpr IdText kStrings[] = {
     {100, u"carvix"},
     {20482, u"Invalid length for a Base-64 string."},
     {20483, u"Invalid character in a Base-64 string."},
@@ -37,15 +31,11 @@ constexpr Entry kStrings[] = {
 
 }  // namespace
 
+static_assert(SortedById(kStrings));
+
 std::u16string LoadString(std::uint32_t id) {
-    static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
-                                 [](const Entry& a, const Entry& b) { return a.id < b.id; }));
-    auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
-                               [](const Entry& e, std::uint32_t key) { return e.id < key; });
-    if (it == std::end(kStrings) || it->id != id) {
-        return {};
-    }
-    return it->text;
+    const char16_t* text = FindText(kStrings, id);
+    return text != nullptr ? text : std::u16string();
 }
 
 }  // namespace Orvel

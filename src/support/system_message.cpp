@@ -1,25 +1,19 @@
 #include "carvix/support/system_message.h"
 
+#include "carvix/support/id_text.h"
 #include "carvix/support/string_table.h"
 #include "carvix/support/text.h"
 
 #include <PCSC/winscard.h>
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace Orvel {
 namespace {
 
-struct CodeText {
-    std::uint32_t code;
-    const char16_t* text;
-};
-
 // Win32 error codes that the component or its platform layers report (also reached through
 // HRESULTs of the form 0x8007xxxx). Sorted by code.
-constexpr CodeText kWin32Texts[] = {
+constexpr IdText kWin32Texts[] = {
     {0, u"The operation succeeded."},
     {1, u"The function is not supported."},
     {2, u"The file was not found."},
@@ -45,7 +39,7 @@ constexpr CodeText kWin32Texts[] = {
 
 // HRESULT codes (other than 0x8007xxxx) and PC/SC codes that pcsc-lite has no text for.
 // Sorted by code.
-constexpr CodeText kHResultTexts[] = {
+constexpr IdText kHResultTexts[] = {
     {0x00000001u, u"The operation succeeded with a false result."},
     {0x80004001u, u"Not implemented."},
     {0x80004002u, u"The interface is not supported."},
@@ -108,23 +102,7 @@ constexpr CodeText kHResultTexts[] = {
     {0x8010006Fu, u"No PIN was presented to the smart card."},
 };
 
-template <std::size_t N>
-const char16_t* Find(const CodeText (&table)[N], std::uint32_t code) {
-    auto it = std::lower_bound(std::begin(table), std::end(table), code,
-                               [](const CodeText& e, std::uint32_t key) { return e.code < key; });
-    return it != std::end(table) && it->code == code ? it->text : nullptr;
-}
-
-template <std::size_t N>
-constexpr bool Sorted(const CodeText (&table)[N]) {
-    for (std::size_t i = 1; i < N; ++i) {
-        if (table[i - 1].code >= table[i].code) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(Sorted(kWin32Texts) && Sorted(kHResultTexts));
+static_assert(SortedById(kWin32Texts) && SortedById(kHResultTexts));
 
 // pcsc-lite's text, or null when the library does not know the code.
 const char* PcscText(std::uint32_t code) {
@@ -157,15 +135,15 @@ std::u16string Lookup(std::uint32_t code) {
         }
     }
     if (code <= 0xFFFFu) {
-        if (const char16_t* text = Find(kWin32Texts, code)) {
+        if (const char16_t* text = FindText(kWin32Texts, code)) {
             return text;
         }
     } else if ((code & 0xFFFF0000u) == 0x80070000u) {
-        if (const char16_t* text = Find(kWin32Texts, code & 0xFFFFu)) {
+        if (const char16_t* text = FindText(kWin32Texts, code & 0xFFFFu)) {
             return text;
         }
     }
-    if (const char16_t* text = Find(kHResultTexts, code)) {
+    if (const char16_t* text = FindText(kHResultTexts, code)) {
         return text;
     }
     return {};

@@ -1,6 +1,7 @@
 #include "scripted_channel.h"
 
 #include "carvix/support/exceptions.h"
+#include "carvix/support/hex.h"
 
 #include <gtest/gtest.h>
 
@@ -282,17 +283,7 @@ Orvel::ByteArray FromHex(std::string_view hex) {
 }
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0) {
-            text.push_back(' ');
-        }
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 0x0F]);
-    }
-    return text;
+    return Orvel::ToHex(bytes, " ");
 }
 
 CardScript::CardScript(std::uint32_t protocol) : state_(std::make_shared<State>()) {

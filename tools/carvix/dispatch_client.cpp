@@ -1,5 +1,7 @@
 #include "dispatch_client.h"
 
+#include "carvix/support/unicode.h"
+
 namespace carvix::cli {
 
 Dispatch Dispatch::Create(const std::u16string& progId) {
@@ -94,68 +96,11 @@ VARIANT IntArg(std::int32_t value) {
 }
 
 std::u16string ToUtf16(const std::string& text) {
-    std::u16string out;
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = byte(i);
-        // Length and payload bits of the lead byte; a bad sequence is one U+FFFD per byte.
-        const std::size_t n = c < 0x80         ? 1
-                              : (c >> 5) == 6  ? 2
-                              : (c >> 4) == 14 ? 3
-                              : (c >> 3) == 30 ? 4
-                                               : 0;
-        char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1Fu) : n == 3 ? (c & 0x0Fu) : (c & 0x07u);
-        bool good = n != 0 && i + n <= text.size();
-        for (std::size_t k = 1; good && k < n; ++k) {
-            good = (byte(i + k) & 0xC0u) == 0x80u;
-            cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-        }
-        static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!good || cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
-            out.push_back(u'\xFFFD');
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += n;
-    }
-    return out;
+    return Orvel::Utf8ToUtf16(text);
 }
 
 std::string ToUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;  // a lone surrogate
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    return Orvel::Utf16ToUtf8(text);
 }
 
 std::string BstrText(BSTR text) {

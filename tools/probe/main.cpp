@@ -3,9 +3,13 @@
 //   carvix-probe wait READER present|empty [--timeout SECONDS]
 //   carvix-probe send READER APDU...       connects, sends each APDU (hex), prints replies
 // It talks to the PC/SC daemon that PCSCLITE_CSOCK_NAME names (the system one by default).
+#include "carvix/support/hex.h"
+#include "carvix/support/multi_string.h"
+
 #include <winscard.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -47,10 +51,10 @@ std::vector<std::string> Readers(const Context& ctx) {
     if (rv != SCARD_S_SUCCESS) {
         return {};
     }
+    buf.resize(std::min<std::size_t>(len, buf.size()));
     std::vector<std::string> out;
-    for (std::size_t pos = 0; pos < buf.size() && buf[pos] != '\0';) {
-        out.emplace_back(buf.c_str() + pos);
-        pos += out.back().size() + 1;
+    for (std::string_view name : Orvel::SplitMultiString(buf)) {
+        out.emplace_back(name);
     }
     return out;
 }
@@ -66,35 +70,18 @@ DWORD State(const Context& ctx, const std::string& reader) {
 }
 
 std::vector<std::uint8_t> FromHex(const std::string& text) {
-    std::vector<std::uint8_t> out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits.push_back(c);
-        } else if (c != ' ' && c != ':') {
-            throw std::invalid_argument("not hex: " + text);
-        }
+    Orvel::HexText hex = Orvel::ParseHex(text, " :", Orvel::HexSeparators::Anywhere);
+    if (hex.fault == Orvel::HexFault::NotADigit) {
+        throw std::invalid_argument("not hex: " + text);
     }
-    if (digits.size() % 2 != 0) {
+    if (hex.fault != Orvel::HexFault::None) {
         throw std::invalid_argument("odd number of hex digits: " + text);
     }
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
-    return out;
+    return std::move(hex.bytes);
 }
 
 std::string ToHex(const std::uint8_t* p, std::size_t n) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i) {
-            out.push_back(' ');
-        }
-        out.push_back(kDigits[p[i] >> 4]);
-        out.push_back(kDigits[p[i] & 15]);
-    }
-    return out;
+    return Orvel::ToHex({p, n}, " ");
 }
 
 int List() {

@@ -1,6 +1,9 @@
 #include "apdu.h"
 
+#include "carvix/support/hex.h"
+
 #include <stdexcept>
+#include <utility>
 
 namespace carvix::vcard {
 
@@ -61,56 +64,22 @@ Bytes Response::Serialize() const {
 }
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (auto b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
+    return Orvel::ToHex(bytes);
 }
-
-namespace {
-int HexDigit(char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - '0';
-    }
-    if (ch >= 'a' && ch <= 'f') {
-        return ch - 'a' + 10;
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return ch - 'A' + 10;
-    }
-    return -1;
-}
-}  // namespace
 
 Bytes FromHex(std::string_view text) {
-    Bytes out;
-    int high = -1;
-    for (char ch : text) {
-        if (ch == ' ' || ch == ':' || ch == '\t' || ch == '\n') {
-            if (high >= 0) {
-                throw std::invalid_argument("hex text splits a byte: " + std::string(text));
-            }
-            continue;
-        }
-        const int d = HexDigit(ch);
-        if (d < 0) {
+    Orvel::HexText hex = Orvel::ParseHex(text, " :\t\n", Orvel::HexSeparators::BetweenBytes);
+    switch (hex.fault) {
+        case Orvel::HexFault::None:
+            return std::move(hex.bytes);
+        case Orvel::HexFault::SplitByte:
+            throw std::invalid_argument("hex text splits a byte: " + std::string(text));
+        case Orvel::HexFault::NotADigit:
             throw std::invalid_argument("not a hex digit in: " + std::string(text));
-        }
-        if (high < 0) {
-            high = d;
-        } else {
-            out.push_back(static_cast<std::uint8_t>((high << 4) | d));
-            high = -1;
-        }
+        case Orvel::HexFault::OddDigits:
+            break;
     }
-    if (high >= 0) {
-        throw std::invalid_argument("odd number of hex digits in: " + std::string(text));
-    }
-    return out;
+    throw std::invalid_argument("odd number of hex digits in: " + std::string(text));
 }
 
 }  // namespace carvix::vcard

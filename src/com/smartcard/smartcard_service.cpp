@@ -1,11 +1,8 @@
 #include "smartcard_service.h"
 
 #include "carvix/automation/oleauto.h"
-#include "carvix/support/pcsc_call.h"
+#include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_context.h"
-#include "carvix/support/text.h"
-
-#include <PCSC/winscard.h>
 
 #include <memory>
 
@@ -29,69 +26,16 @@ const ca::InterfaceDesc kSmartCardServiceDesc{u"ISmartCardService", kIidISmartCa
 
 namespace {
 
-constexpr std::uint32_t kNoReadersAvailable = 0x8010002Eu;
-constexpr std::uint32_t kNoService = 0x8010001Du;
-constexpr std::uint32_t kServiceStopped = 0x8010001Eu;
-
 struct SafeArrayDeleter {
     void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
 };
 using SafeArrayPtr = std::unique_ptr<SAFEARRAY, SafeArrayDeleter>;
 
-// Frees the resource manager's buffer; the result is judged by the caller.
-struct ReaderBuffer {
-    SCARDCONTEXT context = 0;
-    LPSTR names = nullptr;
-    ReaderBuffer() = default;
-    ReaderBuffer(const ReaderBuffer&) = delete;
-    ReaderBuffer& operator=(const ReaderBuffer&) = delete;
-    ~ReaderBuffer() noexcept {
-        if (names != nullptr) {
-            SCardFreeMemory(context, names);
-        }
-    }
-    LONG Free() noexcept {
-        const LONG rv = SCardFreeMemory(context, names);
-        names = nullptr;
-        return rv;
-    }
-};
-
 }  // namespace
 
 std::vector<std::u16string> SystemReaderNames() {
-    namespace pcsc = Orvel::PCSC;
-    std::vector<std::u16string> readers;
-    pcsc::PCSCContext context(pcsc::kScopeUser);
-    ReaderBuffer buffer;
-    buffer.context = context.Handle();
-    DWORD length = SCARD_AUTOALLOCATE;
-    const std::uint32_t code = pcsc::detail::Code(SCardListReaders(
-        context.Handle(), nullptr, reinterpret_cast<LPSTR>(&buffer.names), &length));
-    if (code == kNoReadersAvailable || code == kNoService || code == kServiceStopped) {
-        buffer.names = nullptr;
-        context.Release();
-        return readers;
-    }
-    if (code != pcsc::kSuccess) {
-        buffer.names = nullptr;
-        throw pcsc::PCSCWin32Exception("SCardListReaders", code);
-    }
-    // A multi-string: names ending in NUL, the list ending in an empty name. The reported
-    // length bounds the walk, so a buffer without its final NUL is not overrun.
-    if (buffer.names != nullptr) {
-        const char* p = buffer.names;
-        const char* end = buffer.names + length;
-        while (p < end && *p != '\0') {
-            std::size_t n = 0;
-            while (p + n < end && p[n] != '\0') {
-                ++n;
-            }
-            readers.push_back(Orvel::Utf8ToUtf16(std::string_view(p, n)));
-            p += n + 1;
-        }
-        pcsc::detail::Check("SCardFreeMemory", buffer.Free());
-    }
+    Orvel::PCSC::PCSCContext context(Orvel::PCSC::kScopeUser);
+    std::vector<std::u16string> readers = context.ListReaders();
     context.Release();
     return readers;
 }

@@ -1,7 +1,7 @@
 // ListReaders against a fake resource manager: names, order, the empty cases, and the
 // result as a script sees it through IDispatch.
 #include "carvix/automation/oleauto.h"
-#include "fake_reader_list.h"
+#include "fake_pcsc.h"
 #include "smartcard/smartcard_service.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,6 @@ std::string Multi(const char (&text)[N]) {
 class ListReaders : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake_readers::Reset();
         void* p = nullptr;
         ASSERT_EQ(carvix::com::Create<carvix::com::SmartCardService>(nullptr,
                                                                      ISmartCardService::kIid, &p),
@@ -32,8 +31,8 @@ class ListReaders : public ::testing::Test {
     void TearDown() override {
         service->Release();
         // Every context and reader buffer the call took was given back.
-        EXPECT_EQ(fake_readers::Get().contextsOpen, 0);
-        EXPECT_EQ(fake_readers::Get().buffersOut, 0);
+        EXPECT_EQ(pcsc.contextsOpen, 0);
+        EXPECT_EQ(pcsc.buffersOut, 0);
     }
 
     // The names in the result; checks the array's shape on the way.
@@ -70,11 +69,12 @@ class ListReaders : public ::testing::Test {
         return names;
     }
 
+    fake::Pcsc pcsc;  // the resource manager of this test
     ISmartCardService* service = nullptr;
 };
 
 TEST_F(ListReaders, ReportsEveryReaderInTheResourceManagersOrder) {
-    fake_readers::Get().multiString =
+    pcsc.readerList =
         Multi("Virtual PCD 00 01\0Virtual PCD 00 00\0Lecteur \xC3\xA9tendu 01 00\0\0");
     EXPECT_EQ(List(), (std::vector<std::u16string>{u"Virtual PCD 00 01", u"Virtual PCD 00 00",
                                                    u"Lecteur \u00e9tendu 01 00"}));
@@ -83,32 +83,29 @@ TEST_F(ListReaders, ReportsEveryReaderInTheResourceManagersOrder) {
 TEST_F(ListReaders, NoReaderOrNoServiceIsAnEmptyArrayNotAnError) {
     for (LONG rv : {SCARD_E_NO_READERS_AVAILABLE, SCARD_E_NO_SERVICE, SCARD_E_SERVICE_STOPPED,
                     SCARD_E_INVALID_HANDLE, SCARD_F_INTERNAL_ERROR}) {
-        fake_readers::Reset();
-        fake_readers::Get().listResult = rv;
+        pcsc.Next("SCardListReaders", rv);
         EXPECT_TRUE(List().empty()) << std::hex << rv;
-        EXPECT_EQ(fake_readers::Get().contextsOpen, 0);
+        EXPECT_EQ(pcsc.contextsOpen, 0);
     }
-    fake_readers::Reset();
-    fake_readers::Get().establishResult = SCARD_E_NO_SERVICE;
+    pcsc.Next("SCardEstablishContext", SCARD_E_NO_SERVICE);
     EXPECT_TRUE(List().empty());
-    fake_readers::Reset();
-    fake_readers::Get().multiString = Multi("\0");
+    pcsc.readerList = Multi("\0");
     EXPECT_TRUE(List().empty());
 }
 
 TEST_F(ListReaders, AFailedReleaseOfTheBufferGivesNoNamesButNoError) {
-    fake_readers::Get().multiString = Multi("Reader A\0\0");
-    fake_readers::Get().freeResult = SCARD_E_INVALID_HANDLE;
+    pcsc.readerList = Multi("Reader A\0\0");
+    pcsc.Next("SCardFreeMemory", SCARD_E_INVALID_HANDLE);
     EXPECT_TRUE(List().empty());
 }
 
 TEST_F(ListReaders, AListWithoutItsFinalTerminatorIsNotOverrun) {
-    fake_readers::Get().multiString = Multi("Reader A\0Reader B");
+    pcsc.readerList = Multi("Reader A\0Reader B");
     EXPECT_EQ(List(), (std::vector<std::u16string>{u"Reader A", u"Reader B"}));
 }
 
 TEST_F(ListReaders, ReplacesWhatTheCallersVariantHeld) {
-    fake_readers::Get().multiString = Multi("R\0\0");
+    pcsc.readerList = Multi("R\0\0");
     VARIANT result;
     VariantInit(&result);
     result.vt = VT_BSTR;
@@ -129,7 +126,7 @@ TEST_F(ListReaders, NullOutPointersAndTheSelectionMethodsNotYetThere) {
 }
 
 TEST_F(ListReaders, AScriptCallsItByNameAndGetsTheArray) {
-    fake_readers::Get().multiString = Multi("One\0Two\0\0");
+    pcsc.readerList = Multi("One\0Two\0\0");
     std::u16string memberName = u"listreaders";
     LPOLESTR names[] = {memberName.data()};
     DISPID id = 0;

@@ -1,8 +1,13 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/hresult.h"
 #include "carvix/support/last_error.h"
+#include "carvix/support/trace.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +38,20 @@ TEST(Exceptions, ConstructionKeepsTheLastError) {
     Orvel::Exception e;
     EXPECT_EQ(Orvel::GetLastError(), 1234u);
     EXPECT_EQ(Orvel::Win32Exception("Op").Code(), 1234u);
+}
+
+TEST(Exceptions, SwallowedFailuresReachTheTraceAsWarnings) {
+    Orvel::TraceSwallowed(u"No sink: ", Orvel::Exception(u"nothing happens"));
+    const Orvel::Exception gone(u"gone");  // made before the sink: its own trace is not counted
+    std::vector<std::pair<Orvel::TraceLevel, std::u16string>> lines;
+    Orvel::SetTraceSink([&](Orvel::TraceLevel level, std::u16string_view text) {
+        lines.emplace_back(level, std::u16string(text));
+    });
+    Orvel::TraceSwallowed(u"Ending the transaction failed: ", gone);
+    Orvel::SetTraceSink({});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].first, Orvel::TraceLevel::Warning);
+    EXPECT_EQ(lines[0].second, u"Ending the transaction failed: gone");
 }
 
 }  // namespace

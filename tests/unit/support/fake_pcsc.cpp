@@ -1,29 +1,14 @@
 #include "fake_pcsc.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace fake {
 
-Pcsc& State() {
-    static Pcsc state;
-    return state;
-}
-
-void Reset() {
-    State() = Pcsc{};
-}
-
-void Next(const std::string& function, LONG rv) {
-    State().results[function].push_back(rv);
-}
-
-namespace {
-
-LONG Result(const char* function) {
-    Pcsc& s = State();
-    s.calls.emplace_back(function);
-    auto& queue = s.results[function];
+LONG Pcsc::Result(const char* function) {
+    calls.emplace_back(function);
+    auto& queue = results[function];
     if (queue.empty()) {
         return SCARD_S_SUCCESS;
     }
@@ -32,91 +17,112 @@ LONG Result(const char* function) {
     return rv;
 }
 
-}  // namespace
-}  // namespace fake
-
-extern "C" {
-
-LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+LONG Pcsc::EstablishContext(DWORD, LPSCARDCONTEXT context) {
     *context = 0x1234;
-    return fake::Result("SCardEstablishContext");
+    const LONG rv = Result("SCardEstablishContext");
+    if (rv == SCARD_S_SUCCESS) {
+        ++contextsOpen;
+    }
+    return rv;
 }
 
-LONG SCardReleaseContext(SCARDCONTEXT) {
-    return fake::Result("SCardReleaseContext");
+LONG Pcsc::ReleaseContext(SCARDCONTEXT) {
+    --contextsOpen;
+    return Result("SCardReleaseContext");
 }
 
-LONG SCardConnect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card, LPDWORD protocol) {
-    fake::State().lastReader =
-        reader ? std::optional<std::string>(reader) : std::optional<std::string>();
+LONG Pcsc::ListReaders(SCARDCONTEXT, LPCSTR groups, LPSTR readers, LPDWORD length) {
+    if (groups != nullptr || *length != SCARD_AUTOALLOCATE) {
+        return SCARD_E_INVALID_PARAMETER;
+    }
+    const LONG rv = Result("SCardListReaders");
+    if (rv != SCARD_S_SUCCESS) {
+        return rv;
+    }
+    char* buffer = static_cast<char*>(std::malloc(readerList.size() + 1));
+    std::memcpy(buffer, readerList.data(), readerList.size());
+    *reinterpret_cast<char**>(readers) = buffer;
+    *length = static_cast<DWORD>(readerList.size());
+    ++buffersOut;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Pcsc::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
+    std::free(const_cast<void*>(memory));
+    --buffersOut;
+    return Result("SCardFreeMemory");
+}
+
+LONG Pcsc::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
+                   LPDWORD activeProtocol) {
+    lastReader = reader ? std::optional<std::string>(reader) : std::optional<std::string>();
     *card = 0x5678;
-    *protocol = fake::State().protocol;
-    return fake::Result("SCardConnect");
+    *activeProtocol = protocol;
+    return Result("SCardConnect");
 }
 
-LONG SCardReconnect(SCARDHANDLE, DWORD share, DWORD protocols, DWORD init, LPDWORD protocol) {
-    fake::State().reconnectArgs = {share, protocols, init};
-    *protocol = fake::State().protocol;
-    return fake::Result("SCardReconnect");
+LONG Pcsc::Reconnect(SCARDHANDLE, DWORD share, DWORD protocols, DWORD init,
+                     LPDWORD activeProtocol) {
+    reconnectArgs = {share, protocols, init};
+    *activeProtocol = protocol;
+    return Result("SCardReconnect");
 }
 
-LONG SCardDisconnect(SCARDHANDLE, DWORD disposition) {
-    fake::State().dispositions.push_back(disposition);
-    return fake::Result("SCardDisconnect");
+LONG Pcsc::Disconnect(SCARDHANDLE, DWORD disposition) {
+    dispositions.push_back(disposition);
+    return Result("SCardDisconnect");
 }
 
-LONG SCardBeginTransaction(SCARDHANDLE) {
-    return fake::Result("SCardBeginTransaction");
+LONG Pcsc::BeginTransaction(SCARDHANDLE) {
+    return Result("SCardBeginTransaction");
 }
 
-LONG SCardEndTransaction(SCARDHANDLE, DWORD disposition) {
-    fake::State().dispositions.push_back(disposition);
-    return fake::Result("SCardEndTransaction");
+LONG Pcsc::EndTransaction(SCARDHANDLE, DWORD disposition) {
+    dispositions.push_back(disposition);
+    return Result("SCardEndTransaction");
 }
 
-LONG SCardStatus(SCARDHANDLE, LPSTR names, LPDWORD namesLength, LPDWORD state, LPDWORD protocol,
-                 LPBYTE atr, LPDWORD atrLength) {
-    fake::Pcsc& s = fake::State();
-    s.lastAtrRoom = *atrLength;
-    const LONG rv = fake::Result("SCardStatus");
+LONG Pcsc::Status(SCARDHANDLE, LPSTR names, LPDWORD namesLength, LPDWORD state,
+                  LPDWORD activeProtocol, LPBYTE atrOut, LPDWORD atrLength) {
+    lastAtrRoom = *atrLength;
+    const LONG rv = Result("SCardStatus");
     if (rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    if (s.atr.size() > *atrLength || s.statusNames.size() > *namesLength) {
+    if (atr.size() > *atrLength || statusNames.size() > *namesLength) {
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
-    std::memcpy(names, s.statusNames.data(), s.statusNames.size());
-    *namesLength = static_cast<DWORD>(s.statusNames.size());
+    std::memcpy(names, statusNames.data(), statusNames.size());
+    *namesLength = static_cast<DWORD>(statusNames.size());
     *state = SCARD_SPECIFIC;
-    *protocol = s.protocol;
-    std::memcpy(atr, s.atr.data(), s.atr.size());
-    *atrLength = static_cast<DWORD>(s.atr.size());
+    *activeProtocol = protocol;
+    std::memcpy(atrOut, atr.data(), atr.size());
+    *atrLength = static_cast<DWORD>(atr.size());
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardTransmit(SCARDHANDLE, const SCARD_IO_REQUEST* sendPci, LPCBYTE, DWORD,
-                   SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) {
-    fake::Pcsc& s = fake::State();
-    s.lastPci = sendPci;
-    s.receivePciWasNull = receivePci == nullptr;
-    s.lastReceiveRoom = *receiveLength;
-    s.receiveBufferWasZero =
+LONG Pcsc::Transmit(SCARDHANDLE, const SCARD_IO_REQUEST* sendPci, LPCBYTE, DWORD,
+                    SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) {
+    lastPci = sendPci;
+    receivePciWasNull = receivePci == nullptr;
+    lastReceiveRoom = *receiveLength;
+    receiveBufferWasZero =
         std::all_of(receive, receive + *receiveLength, [](BYTE b) { return b == 0; });
-    const LONG rv = fake::Result("SCardTransmit");
+    const LONG rv = Result("SCardTransmit");
     if (rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    if (s.response.size() > *receiveLength) {
+    if (response.size() > *receiveLength) {
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
-    std::memcpy(receive, s.response.data(), s.response.size());
-    *receiveLength = static_cast<DWORD>(s.response.size());
+    std::memcpy(receive, response.data(), response.size());
+    *receiveLength = static_cast<DWORD>(response.size());
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardControl(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID output, DWORD outputLength,
-                  LPDWORD returned) {
-    const LONG rv = fake::Result("SCardControl");
+LONG Pcsc::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID output, DWORD outputLength,
+                   LPDWORD returned) {
+    const LONG rv = Result("SCardControl");
     if (rv == SCARD_S_SUCCESS && outputLength >= 2) {
         static_cast<BYTE*>(output)[0] = 0xAB;
         static_cast<BYTE*>(output)[1] = 0xCD;
@@ -125,4 +131,4 @@ LONG SCardControl(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID output, DWORD outpu
     return rv;
 }
 
-}  // extern "C"
+}  // namespace fake

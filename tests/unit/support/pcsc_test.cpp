@@ -47,18 +47,17 @@ void ExpectFailure(const Failure& f, const std::string& operation, std::uint32_t
 
 class Pcsc : public ::testing::Test {
   protected:
-    void SetUp() override { fake::Reset(); }
-    fake::Pcsc& card = fake::State();
+    fake::Pcsc card;  // installed for this test only
 };
 
 TEST_F(Pcsc, ReturnCodesAreCutTo32BitsWhateverTheirSignExtension) {
     for (LONG rv : {kRemovedPositive, kRemovedNegative}) {
-        fake::Next("SCardEstablishContext", rv);
+        card.Next("SCardEstablishContext", rv);
         ExpectFailure(FailureOf([] { PCSCContext context; }), "SCardEstablishContext", 0x80100069u);
     }
     PCSCContext context;
     PCSCComm comm;
-    fake::Next("SCardConnect", static_cast<LONG>(0x8010001Dul));
+    card.Next("SCardConnect", static_cast<LONG>(0x8010001Dul));
     ExpectFailure(FailureOf([&] { comm.Connect(context, u"R", 2, 3); }), "SCardConnect",
                   0x8010001Du);
 }
@@ -72,8 +71,8 @@ TEST_F(Pcsc, ContextIsReleasedOnceAndAReleasedContextIsAStateError) {
     }
     EXPECT_EQ(card.calls, (Calls{"SCardEstablishContext", "SCardReleaseContext"}));
 
-    fake::Reset();
-    fake::Next("SCardReleaseContext", kRemovedPositive);
+    card.calls.clear();
+    card.Next("SCardReleaseContext", kRemovedPositive);
     { PCSCContext context; }  // a failing release in the destructor is swallowed
     EXPECT_EQ(card.calls, (Calls{"SCardEstablishContext", "SCardReleaseContext"}));
 }
@@ -92,7 +91,7 @@ TEST_F(Pcsc, ReaderNameIsUtf8AndAnEmptyNameIsNull) {
 TEST_F(Pcsc, ConnectionStateSurvivesFailures) {
     PCSCContext context;
     PCSCComm comm;
-    fake::Next("SCardConnect", kRemovedPositive);
+    card.Next("SCardConnect", kRemovedPositive);
     EXPECT_THROW(comm.Connect(context, u"R", 2, 3), PCSCWin32Exception);
     EXPECT_FALSE(comm.Connected());
     ExpectFailure(FailureOf([&] { comm.Disconnect(0); }), "PCSCComm::Disconnect", 0x80100001u);
@@ -102,7 +101,7 @@ TEST_F(Pcsc, ConnectionStateSurvivesFailures) {
     ExpectFailure(FailureOf([&] { comm.Connect(context, u"R", 2, 3); }), "PCSCComm::Connect",
                   0x80100001u);
 
-    fake::Next("SCardDisconnect", kRemovedPositive);
+    card.Next("SCardDisconnect", kRemovedPositive);
     ExpectFailure(FailureOf([&] { comm.Disconnect(0); }), "SCardDisconnect", 0x80100069u);
     EXPECT_TRUE(comm.Connected());
     comm.Disconnect(0);
@@ -203,7 +202,6 @@ TEST_F(Pcsc, TraceShowsHeadersAndLengthsButNeverCommandData) {
 class ResetRule : public Pcsc {
   protected:
     void SetUp() override {
-        Pcsc::SetUp();
         comm.Connect(context, u"R", 2, 3);
         card.calls.clear();
     }
@@ -212,7 +210,7 @@ class ResetRule : public Pcsc {
 };
 
 TEST_F(ResetRule, ResetSeenByTheStartIsAbsorbedOnce) {
-    fake::Next("SCardBeginTransaction", kReset);
+    card.Next("SCardBeginTransaction", kReset);
     comm.BeginTransaction(2, 3);
     EXPECT_EQ(card.calls,
               (Calls{"SCardBeginTransaction", "SCardReconnect", "SCardBeginTransaction"}));
@@ -220,15 +218,15 @@ TEST_F(ResetRule, ResetSeenByTheStartIsAbsorbedOnce) {
 }
 
 TEST_F(ResetRule, ResetSeenByTheStatusEndsTheTransactionBeforeReconnecting) {
-    fake::Next("SCardStatus", kReset);
+    card.Next("SCardStatus", kReset);
     comm.BeginTransaction(2, 3);
     EXPECT_EQ(card.calls, (Calls{"SCardBeginTransaction", "SCardStatus", "SCardEndTransaction",
                                  "SCardReconnect", "SCardBeginTransaction"}));
 }
 
 TEST_F(ResetRule, SecondResetIsNotRetried) {
-    fake::Next("SCardBeginTransaction", kReset);
-    fake::Next("SCardBeginTransaction", kReset);
+    card.Next("SCardBeginTransaction", kReset);
+    card.Next("SCardBeginTransaction", kReset);
     ExpectFailure(FailureOf([&] { comm.BeginTransaction(2, 3); }), "SCardBeginTransaction",
                   0x80100068u);
     EXPECT_EQ(card.calls,
@@ -237,19 +235,19 @@ TEST_F(ResetRule, SecondResetIsNotRetried) {
 }
 
 TEST_F(ResetRule, OtherFailuresPropagateUnchangedWithoutReconnecting) {
-    fake::Next("SCardBeginTransaction", kRemovedPositive);
+    card.Next("SCardBeginTransaction", kRemovedPositive);
     ExpectFailure(FailureOf([&] { comm.BeginTransaction(2, 3); }), "SCardBeginTransaction",
                   0x80100069u);
     EXPECT_EQ(card.calls, (Calls{"SCardBeginTransaction"}));
 
     card.calls.clear();
-    fake::Next("SCardStatus", kRemovedNegative);
+    card.Next("SCardStatus", kRemovedNegative);
     ExpectFailure(FailureOf([&] { comm.BeginTransaction(2, 3); }), "SCardStatus", 0x80100069u);
     // The transaction taken before the status read is not left behind.
     EXPECT_EQ(card.calls, (Calls{"SCardBeginTransaction", "SCardStatus", "SCardEndTransaction"}));
 
-    fake::Next("SCardBeginTransaction", kReset);
-    fake::Next("SCardReconnect", kRemovedPositive);
+    card.Next("SCardBeginTransaction", kReset);
+    card.Next("SCardReconnect", kRemovedPositive);
     ExpectFailure(FailureOf([&] { comm.BeginTransaction(2, 3); }), "SCardReconnect", 0x80100069u);
 }
 

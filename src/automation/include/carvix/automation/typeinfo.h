@@ -93,7 +93,7 @@ struct InterfaceDesc {
     std::span<const MemberDesc> members;
 };
 
-// ---- the engine (typeinfo.cpp) ----
+// ---- the engine: dispatch.cpp, typeinfo_object.cpp and dump.cpp ----
 
 /// IDispatch::GetIDsOfNames: names compare without regard to ASCII case; names after the
 /// first are parameter names of that member and get their 0-based position.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Orvel {
 
@@ -81,6 +82,10 @@ class Win32Exception : public Exception {
     std::uint32_t code_;
     std::string operationName_;
 };
+
+/// For destructors and clean-up paths that must not throw: sends `what` followed by the
+/// exception's message to the trace sink as a warning, when one is installed.
+void TraceSwallowed(std::u16string_view what, const Exception& e) noexcept;
 
 namespace PCSC {
 /// A failed PC/SC call or state check; Code() holds the PC/SC return value.

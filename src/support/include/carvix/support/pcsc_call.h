@@ -1,9 +1,9 @@
-// The one place where the return value of an SCard* call is judged; every layer that calls
-// PC/SC directly (reader listing, selection) uses it too. pcsc-lite returns `long` (64-bit
-// here), so the value is first cut to its 32 bits; only then is it compared and, on failure,
-// thrown as PCSCWin32Exception with the call's name:
+// The one place where the return value of an SCard* call is judged. Every call is made
+// through Api() (pcsc_api.h) and judged here. pcsc-lite returns `long` (64-bit here), so the
+// value is first cut to its 32 bits; only then is it compared and, on failure, thrown as
+// PCSCWin32Exception with the call's name:
 //
-//   Orvel::PCSC::detail::Check("SCardListReaders", SCardListReaders(...));
+//   Orvel::PCSC::detail::Check("SCardConnect", Api().Connect(...));
 #pragma once
 
 #include "carvix/support/exceptions.h"

@@ -6,6 +6,8 @@
 #include <PCSC/winscard.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace Orvel::PCSC {
 
@@ -21,6 +23,11 @@ class PCSCContext {
 
     /// Fails with "PCSCContext::Release" when not established.
     void Release();
+
+    /// The readers the resource manager knows, in its order. No reader, or a resource
+    /// manager that is not running, gives an empty list; other failures, a failed release
+    /// of the list's buffer included, throw.
+    std::vector<std::u16string> ListReaders() const;
 
     bool Established() const noexcept { return established_; }
     SCARDCONTEXT Handle() const noexcept { return handle_; }
