@@ -17,10 +17,6 @@ void Check(bool ok, const char* what) {
     }
 }
 
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-
 }  // namespace
 
 Bytes Identity::Der() const {
@@ -65,7 +61,7 @@ Identity MakeIdentity(const std::string& commonName, long serial, const Identity
 
 Bytes SignMessage(const Bytes& content, const Identity& signer, SignedAttributes attributes,
                   bool withCertificate) {
-    std::unique_ptr<BIO, BioFree> in(
+    auto in = Orvel::OpenSsl::Own<BIO_free>(
         BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     unsigned int flags = CMS_BINARY | CMS_PARTIAL;
     if (attributes == SignedAttributes::None) {
