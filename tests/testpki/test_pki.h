@@ -26,9 +26,10 @@ struct Identity {
     std::filesystem::path WriteKey(const std::filesystem::path& file) const;
 };
 
-/// An RSA-2048 identity with the common name given. `serial` picks the serial number.
+/// An RSA-2048 identity with the common name given. `serial` picks the serial number;
+/// `commentBytes` adds a comment extension of that size, for a certificate of a chosen bulk.
 Identity MakeIdentity(const std::string& commonName, long serial = 1,
-                      const Identity* issuer = nullptr);
+                      const Identity* issuer = nullptr, std::size_t commentBytes = 0);
 
 enum class SignedAttributes { None, Default };
 
