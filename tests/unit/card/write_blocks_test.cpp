@@ -43,16 +43,24 @@ ByteArray UpdateBinary(std::size_t offset, const ByteArray& piece) {
                 piece});
 }
 
+using Session = std::vector<std::pair<ByteArray, ByteArray>>;
+
 // The session of one block write: applet and file selection, then 128-byte pieces.
-void ExpectWrite(CardScript& script, const ByteArray& aid, std::uint16_t id,
-                 const ByteArray& bytes) {
-    script.Apdu(SelectApplet(aid), kOk);
-    script.Apdu(SelectFile(id), SelectAnswer(bytes.size()));
+Session WriteSession(const ByteArray& aid, std::uint16_t id, const ByteArray& bytes) {
+    Session session = {{SelectApplet(aid), kOk}, {SelectFile(id), SelectAnswer(bytes.size())}};
     for (std::size_t at = 0; at < bytes.size(); at += 128) {
         const std::size_t n = std::min<std::size_t>(128, bytes.size() - at);
-        script.Apdu(UpdateBinary(at, ByteArray(bytes.begin() + static_cast<long>(at),
-                                               bytes.begin() + static_cast<long>(at + n))),
-                    kOk);
+        session.emplace_back(UpdateBinary(at, ByteArray(bytes.begin() + static_cast<long>(at),
+                                                        bytes.begin() + static_cast<long>(at + n))),
+                             kOk);
+    }
+    return session;
+}
+
+void ExpectWrite(CardScript& script, const ByteArray& aid, std::uint16_t id,
+                 const ByteArray& bytes) {
+    for (const auto& [command, response] : WriteSession(aid, id, bytes)) {
+        script.Apdu(command, response);
     }
 }
 
@@ -269,6 +277,45 @@ TEST_F(BlockWrites, ABrokenOffWriteFailsAndWritingAgainRepairsTheCard) {
     ExpectWrite(script_, kVlAid, 0x0D06, sod);
     ExpectWrite(script_, kVlAid, 0x0D03, bytes);
     applet->WriteBlocks({&block}, {});
+}
+
+TEST_F(BlockWrites, AFailureAtAnyCommandIsReportedAndWritingAgainRepairs) {
+    auto applet = Open(1);
+    RawBlock block(0x0D03, 300);
+    const ByteArray bytes = block.Encode();
+    const ByteArray sod = ExpectedSod(0x0D06, 0x0660, ComputeSha256(bytes));
+    Session whole = WriteSession(kVlAid, 0x0D06, sod);
+    for (auto& step : WriteSession(kVlAid, 0x0D03, bytes)) {
+        whole.push_back(step);
+    }
+    struct Fault {
+        std::uint32_t pcsc;  // 0: the card answers a status word instead
+        std::int32_t code;
+    };
+    const Fault faults[] = {{0x80100069u, static_cast<std::int32_t>(0x80100069u)},  // removed
+                            {0x80100068u, static_cast<std::int32_t>(0x80100068u)},  // reset
+                            {0, 0x6A82}};
+    for (std::size_t at = 0; at < whole.size(); ++at) {
+        const Fault& fault = faults[at % 3];
+        for (std::size_t i = 0; i < at; ++i) {
+            script_.Apdu(whole[i].first, whole[i].second);
+        }
+        if (fault.pcsc != 0) {
+            script_.ApduFails(carvix::test::ToHex(whole[at].first), fault.pcsc);
+        } else {
+            script_.Apdu(whole[at].first, {0x6A, 0x82});
+        }
+        CardException e = CardFailure([&] { applet->WriteBlocks({&block}, {}); });
+        EXPECT_EQ(e.Code(), fault.code) << "command " << at;
+        EXPECT_FALSE(applet->CachedBlock(0x0D06).has_value());
+        EXPECT_FALSE(script_.InTransaction());
+        EXPECT_EQ(script_.StepsLeft(), 0u);
+    }
+    // After any of them, the same write puts the whole SOD and block on the card.
+    ExpectWrite(script_, kVlAid, 0x0D06, sod);
+    ExpectWrite(script_, kVlAid, 0x0D03, bytes);
+    applet->WriteBlocks({&block}, {});
+    EXPECT_EQ(applet->CachedBlock(0x0D03), bytes);
 }
 
 TEST_F(BlockWrites, BlocksAreWrittenIn128BytePiecesWithTheOffsetInP1P2) {
