@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -149,6 +150,44 @@ TEST_P(BenchWrites, AWriteWithoutAuthenticationLeavesTheCardUntouched) {
     }
     EXPECT_EQ(FileData(card.ImagePath(), "0D06"), sodBefore);
     EXPECT_EQ(FileData(card.ImagePath(), "0D03"), blockBefore);
+}
+
+TEST_P(BenchWrites, AReaderBesideAWriterNeverSeesAHalfWrittenCard) {
+    BenchCard card(SampleCard(GetParam()));
+    Handle handle(card.ReaderName());
+    handle.Authenticate(1, kRole1Key);
+    auto writer = CardApplet::OpenForWrite(handle.Get(), 1);
+    auto write = [&](std::uint8_t seed) {
+        RawBlock block(0x0D03, 250, seed);
+        writer->WriteBlocks({&block}, {});
+    };
+    write(1);  // the sample card has no SOD for the block yet
+
+    std::atomic<bool> writing{true};
+    std::atomic<int> reads{0};
+    auto reader = std::async(std::launch::async, [&] {
+        std::vector<std::string> failures;
+        const std::u16string name = Orvel::Utf8ToUtf16(card.ReaderName());
+        while (writing.load()) {
+            try {
+                auto applet = CardApplet::OpenForRead(name, 1);
+                RawBlock model(0x0D03, 0, 0);
+                x509::X509Certificate signer;
+                applet->ReadVerifiedBlock(model, signer);
+                ++reads;
+            } catch (const Orvel::Exception& e) {
+                failures.emplace_back(e.Message().begin(), e.Message().end());
+            }
+        }
+        return failures;
+    });
+    for (int i = 0; i < 8; ++i) {
+        write(static_cast<std::uint8_t>(i + 2));
+    }
+    writing = false;
+    const std::vector<std::string> failures = reader.get();
+    EXPECT_TRUE(failures.empty()) << failures.size() << " reads failed, first: " << failures[0];
+    EXPECT_GT(reads.load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, BenchWrites,
