@@ -20,7 +20,7 @@ constexpr std::uint16_t kStatusOk = 0x9000;
 constexpr std::uint32_t kAddressSpace = 0x10000;  // P1 P2 carry a 16-bit offset
 
 ResponseAPDU Send(const TransactionGuard& guard, const CommandAPDU& command) {
-    ResponseAPDU response = guard.Connection().Transmit(command);
+    ResponseAPDU response = guard.Transmit(command);
     if (response.SW() != kStatusOk) {
         throw JavaCard::AppletException(response.SW());
     }

@@ -15,7 +15,7 @@ constexpr std::uint16_t kStatusOk = 0x9000;
 constexpr std::size_t kShortDataLimit = 256;
 
 Orvel::ByteArray Send(const TransactionGuard& guard, const CommandAPDU& command) {
-    SmartCardIO::ResponseAPDU response = guard.Connection().Transmit(command);
+    SmartCardIO::ResponseAPDU response = guard.Transmit(command);
     if (response.SW() != kStatusOk) {
         throw JavaCard::AppletException(response.SW());
     }

@@ -5,27 +5,19 @@
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/exceptions.h"
+#include "carvix/support/pcsc_constants.h"
 #include "carvix/support/text.h"
+#include "link_failures.h"
 
 namespace {
 
-constexpr std::uint32_t kShareShared = 2;
-constexpr std::uint32_t kProtocolsT0T1 = 3;
-constexpr std::size_t kHeaderSize = 4;
+using carvix::card::ConvertingLinkFailures;
+using Orvel::PCSC::kProtocolT0OrT1;
+using Orvel::PCSC::kShareShared;
+
+constexpr std::size_t kHeaderSize = 4;  // tag and length, two bytes each
 // The whole block (header and body) is read with one 16-bit length.
 constexpr std::uint32_t kLargestBody = 0xFFFF - kHeaderSize;
-
-// Runs `work` and lets the link-level failures out as CardException.
-template <typename Work>
-auto ConvertingLinkFailures(Work&& work) {
-    try {
-        return work();
-    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
-        throw CardException(e);
-    } catch (const JavaCard::AppletException& e) {
-        throw CardException(e);
-    }
-}
 
 }  // namespace
 
@@ -37,9 +29,9 @@ CardApplet::~CardApplet() = default;
 std::unique_ptr<CardApplet> CardApplet::OpenForRead(const std::u16string& readerName,
                                                     std::uint16_t applicationId) {
     return ConvertingLinkFailures([&] {
-        return Open(
-            std::make_unique<SmartCardIO::CardConnection>(readerName, kShareShared, kProtocolsT0T1),
-            applicationId);
+        return Open(std::make_unique<SmartCardIO::CardConnection>(readerName, kShareShared,
+                                                                  kProtocolT0OrT1),
+                    applicationId);
     });
 }
 
@@ -47,7 +39,7 @@ std::unique_ptr<CardApplet> CardApplet::OpenForWrite(SCARDHANDLE handle,
                                                      std::uint16_t applicationId) {
     return ConvertingLinkFailures([&] {
         return Open(
-            std::make_unique<SmartCardIO::CardConnection>(handle, kShareShared, kProtocolsT0T1),
+            std::make_unique<SmartCardIO::CardConnection>(handle, kShareShared, kProtocolT0OrT1),
             applicationId);
     });
 }

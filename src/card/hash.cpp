@@ -1,6 +1,7 @@
 #include "carvix/card/hash.h"
 
 #include "carvix/support/exceptions.h"
+#include "carvix/support/openssl_ptr.h"
 #include "carvix/support/text.h"
 
 #include <openssl/err.h>
@@ -14,10 +15,6 @@ namespace {
 // be loaded or a hash operation fails.
 constexpr std::uint32_t kProviderUnavailable = 0x8009001Du;
 constexpr std::uint32_t kHashFailure = 0x80090020u;
-
-struct MdContextFree {
-    void operator()(EVP_MD_CTX* c) const noexcept { EVP_MD_CTX_free(c); }
-};
 
 }  // namespace
 
@@ -69,7 +66,7 @@ HashProvider& GetHashProvider() {
 
 Orvel::ByteArray ComputeSha256(std::span<const std::uint8_t> bytes, HashProvider* provider) {
     const EVP_MD* digest = (provider != nullptr ? *provider : GetHashProvider()).Get();
-    std::unique_ptr<EVP_MD_CTX, MdContextFree> context(EVP_MD_CTX_new());
+    auto context = Orvel::OpenSsl::Own<EVP_MD_CTX_free>(EVP_MD_CTX_new());
     if (context == nullptr || EVP_DigestInit_ex(context.get(), digest, nullptr) != 1) {
         ERR_clear_error();
         throw CardException(

@@ -4,24 +4,40 @@
 #include "carvix/card/signed_message.h"
 #include "carvix/card/sod_block.h"
 #include "carvix/card/sod_registry.h"
+#include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/text.h"
+#include "link_failures.h"
 
 #include <algorithm>
+#include <optional>
 
 void CardApplet::ReadVerifiedBlock(CardBlock& model,
                                    Orvel::Security::Cryptography::X509::X509Certificate& signer) {
     const std::uint16_t blockId = model.Tag();
-    Orvel::ByteArray stored = ReadBlock(blockId);
-    model.Decode(stored);
-
     const SodRegistry& registry = SodRegistry::ForApplication(applicationId_);
     const std::uint16_t sodId = registry.SodOf(blockId);
+
+    // The block and its SOD come from the card in one transaction: a writer holds the card
+    // from its SOD to its last block, so the two read here always belong together.
+    Orvel::ByteArray stored;
+    Orvel::ByteArray sodBytes;
+    {
+        std::optional<SmartCardIO::TransactionGuard> guard;
+        if (!blockCache_.contains(blockId) || (sodId != 0 && !blockCache_.contains(sodId))) {
+            carvix::card::ConvertingLinkFailures([&] { guard.emplace(*connection_); });
+        }
+        stored = ReadBlock(blockId);
+        model.Decode(stored);
+        if (sodId != 0) {
+            sodBytes = ReadBlock(sodId);
+        }
+    }
     if (sodId == 0) {
         return;
     }
     std::unique_ptr<SodBlock> sod = registry.CreateSodBlock(sodId);
-    sod->Decode(ReadBlock(sodId));
+    sod->Decode(sodBytes);
     VerifiedMessage verified = VerifySignedMessage(sod->Message().GetValue());
     signer = verified.signer;
 

@@ -2,6 +2,7 @@
 
 #include "carvix/card/hash.h"
 #include "carvix/support/exceptions.h"
+#include "carvix/support/openssl_ptr.h"
 #include "carvix/support/text.h"
 #include "carvix/support/x509_store.h"
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 namespace x509 = Orvel::Security::Cryptography::X509;
+namespace OpenSsl = Orvel::OpenSsl;
 
 namespace {
 
@@ -27,16 +29,6 @@ constexpr std::uint32_t kUnexpectedMsgType =
 constexpr std::uint32_t kNoSigner = 0x8009100Eu;      // CRYPT_E_NO_SIGNER: signer 0 missing
 constexpr std::uint32_t kMessageError = 0x80091001u;  // CRYPT_E_MSG_ERROR: content not attached
 constexpr std::uint32_t kSignerNotFound = 0x80092004u;  // CRYPT_E_NOT_FOUND: no signer certificate
-
-struct CmsFree {
-    void operator()(CMS_ContentInfo* c) const noexcept { CMS_ContentInfo_free(c); }
-};
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct CertStackFree {
-    void operator()(STACK_OF(X509) * s) const noexcept { sk_X509_pop_free(s, X509_free); }
-};
 
 [[noreturn]] void ParseFailure(std::uint32_t code) {
     ERR_clear_error();
@@ -77,7 +69,7 @@ std::vector<x509::X509Certificate> CandidatesFrom(CMS_ContentInfo* cms,
         }
         return candidates;
     }
-    std::unique_ptr<STACK_OF(X509), CertStackFree> carried(CMS_get1_certs(cms));
+    auto carried = OpenSsl::Own<OpenSsl::FreeCertificates>(CMS_get1_certs(cms));
     for (int i = 0; carried != nullptr && i < sk_X509_num(carried.get()); ++i) {
         candidates.emplace_back(sk_X509_value(carried.get(), i));
     }
@@ -96,7 +88,7 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
         ParseFailure(kAsn1EndOfData);
     }
     const unsigned char* cursor = message.data();
-    std::unique_ptr<CMS_ContentInfo, CmsFree> cms(
+    auto cms = OpenSsl::Own<CMS_ContentInfo_free>(
         d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(message.size())));
     if (cms == nullptr) {
         ParseFailure(DecodeFailureCode());
@@ -131,13 +123,13 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
 
     // The signer's certificate is handed in explicitly; no other certificate of the message
     // is considered, and no chain is built.
-    std::unique_ptr<STACK_OF(X509), CertStackFree> certs(sk_X509_new_null());
+    auto certs = OpenSsl::Own<OpenSsl::FreeCertificates>(sk_X509_new_null());
     X509* copy = X509_dup(signer.Handle());
     if (certs == nullptr || copy == nullptr || sk_X509_push(certs.get(), copy) <= 0) {
         X509_free(copy);
         ParseFailure(kMessageError);
     }
-    std::unique_ptr<BIO, BioFree> sink(BIO_new(BIO_s_null()));
+    auto sink = OpenSsl::Own<BIO_free>(BIO_new(BIO_s_null()));
     result.signatureValid = CMS_verify(cms.get(), certs.get(), nullptr, nullptr, sink.get(),
                                        CMS_NO_SIGNER_CERT_VERIFY | CMS_NOINTERN | CMS_BINARY) == 1;
     ERR_clear_error();

@@ -8,7 +8,14 @@ namespace SmartCardIO {
 using Orvel::TraceSwallowed;
 
 TransactionGuard::TransactionGuard(CardConnection& connection)
-    : connection_(connection), disposition_(Orvel::PCSC::kLeaveCard) {
+    : connection_(connection),
+      disposition_(Orvel::PCSC::kLeaveCard),
+      outermost_(connection.transactionDepth_ == 0) {
+    if (!outermost_) {
+        connection_.BeginTransaction();
+        ++connection_.transactionDepth_;
+        return;
+    }
     connection_.Connect();
     try {
         connection_.BeginTransaction();
@@ -23,14 +30,19 @@ TransactionGuard::TransactionGuard(CardConnection& connection)
         }
         throw;
     }
+    ++connection_.transactionDepth_;
 }
 
 TransactionGuard::~TransactionGuard() noexcept {
+    --connection_.transactionDepth_;
     try {
         connection_.EndTransaction();
     } catch (const Orvel::Exception& e) {
         TraceSwallowed(u"Ending the transaction failed: ", e);
     } catch (...) {
+    }
+    if (!outermost_) {
+        return;
     }
     try {
         connection_.Disconnect(disposition_);
@@ -38,6 +50,10 @@ TransactionGuard::~TransactionGuard() noexcept {
         TraceSwallowed(u"Disconnecting after the transaction failed: ", e);
     } catch (...) {
     }
+}
+
+ResponseAPDU TransactionGuard::Transmit(const CommandAPDU& command) const {
+    return connection_.Transmit(command);
 }
 
 }  // namespace SmartCardIO

@@ -214,29 +214,28 @@ class ScriptedChannel final : public Orvel::PCSC::CardChannel {
         state_->FaultPoint(ChannelOp::Disconnect);
         state_->events.push_back("disconnect " + std::to_string(disposition));
         connected_ = false;
-        // A disconnect ends the transaction the connection held.
-        state_->transactions -= inTransaction_ ? 1 : 0;
-        inTransaction_ = false;
+        // A disconnect ends the transaction the connection held, however deeply nested.
+        state_->transactions -= depth_ > 0 ? 1 : 0;
+        depth_ = 0;
     }
 
     void BeginTransaction() override {
         AssertConnected();
         state_->FaultPoint(ChannelOp::BeginTransaction);
         state_->events.push_back("begin");
-        if (!inTransaction_) {
+        // Like pcsc-lite, begins on one handle nest and are counted.
+        if (depth_++ == 0) {
             ++state_->transactions;
         }
-        inTransaction_ = true;
     }
 
     void EndTransaction() override {
         AssertConnected();
         state_->FaultPoint(ChannelOp::EndTransaction);
         state_->events.push_back("end");
-        if (inTransaction_) {
+        if (depth_ > 0 && --depth_ == 0) {
             --state_->transactions;
         }
-        inTransaction_ = false;
     }
 
     Orvel::ByteArray Transmit(std::span<const std::uint8_t> command, bool extended) override {
@@ -262,7 +261,7 @@ class ScriptedChannel final : public Orvel::PCSC::CardChannel {
     std::shared_ptr<CardScript::State> state_;
     ChannelKind kind_;
     bool connected_;
-    bool inTransaction_ = false;
+    int depth_ = 0;  // nested begins not yet ended
 };
 
 }  // namespace

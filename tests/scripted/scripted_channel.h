@@ -22,6 +22,8 @@
 // - The channel behaves like the PC/SC one: a reader channel must be connected before it
 //   transmits and refuses a second Connect ("PCSCComm::Connect", 0x80100001); a handle channel
 //   is always connected and ignores Connect and Disconnect.
+// - Transactions nest on one channel as they do on one pcsc-lite handle: the card is held
+//   from the first begin until the matching last end (or a disconnect).
 // - When the script is destroyed, any unused step fails the test.
 //
 // A script is per test. Several channels may share one script (for example a connection by

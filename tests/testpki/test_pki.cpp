@@ -2,6 +2,7 @@
 
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <openssl/x509v3.h>
 
 #include <unistd.h>
 #include <cstdio>
@@ -16,10 +17,6 @@ void Check(bool ok, const char* what) {
         throw std::runtime_error(std::string("test PKI: ") + what);
     }
 }
-
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
 
 }  // namespace
 
@@ -41,7 +38,8 @@ std::filesystem::path Identity::WriteKey(const std::filesystem::path& file) cons
     return file;
 }
 
-Identity MakeIdentity(const std::string& commonName, long serial, const Identity* issuer) {
+Identity MakeIdentity(const std::string& commonName, long serial, const Identity* issuer,
+                      std::size_t commentBytes) {
     Identity id;
     id.key.reset(EVP_RSA_gen(2048));
     Check(id.key != nullptr, "EVP_RSA_gen");
@@ -58,6 +56,13 @@ Identity MakeIdentity(const std::string& commonName, long serial, const Identity
     X509_set_issuer_name(
         x, issuer != nullptr ? X509_get_subject_name(issuer->certificate.get()) : name);
     X509_set_pubkey(x, id.key.get());
+    if (commentBytes > 0) {
+        const std::string comment(commentBytes, 'x');
+        X509_EXTENSION* extension =
+            X509V3_EXT_conf_nid(nullptr, nullptr, NID_netscape_comment, comment.c_str());
+        Check(extension != nullptr && X509_add_ext(x, extension, -1) == 1, "comment extension");
+        X509_EXTENSION_free(extension);
+    }
     EVP_PKEY* signingKey = issuer != nullptr ? issuer->key.get() : id.key.get();
     Check(X509_sign(x, signingKey, EVP_sha256()) > 0, "X509_sign");
     return id;
@@ -65,7 +70,7 @@ Identity MakeIdentity(const std::string& commonName, long serial, const Identity
 
 Bytes SignMessage(const Bytes& content, const Identity& signer, SignedAttributes attributes,
                   bool withCertificate) {
-    std::unique_ptr<BIO, BioFree> in(
+    auto in = Orvel::OpenSsl::Own<BIO_free>(
         BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     unsigned int flags = CMS_BINARY | CMS_PARTIAL;
     if (attributes == SignedAttributes::None) {

@@ -1,6 +1,8 @@
 // Throw-away keys, certificates and signed messages for unit tests, made in memory.
 #pragma once
 
+#include "carvix/support/openssl_ptr.h"
+
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -15,25 +17,19 @@ namespace carvix::testpki {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct KeyFree {
-    void operator()(EVP_PKEY* k) const noexcept { EVP_PKEY_free(k); }
-};
-struct CertFree {
-    void operator()(X509* x) const noexcept { X509_free(x); }
-};
-
 /// A key pair with a certificate, self-signed or issued by another identity.
 struct Identity {
-    std::unique_ptr<EVP_PKEY, KeyFree> key;
-    std::unique_ptr<X509, CertFree> certificate;
+    Orvel::OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> key;
+    Orvel::OpenSsl::Ptr<X509, X509_free> certificate;
     Bytes Der() const;
     /// Writes the private key as PEM and returns the path.
     std::filesystem::path WriteKey(const std::filesystem::path& file) const;
 };
 
-/// An RSA-2048 identity with the common name given. `serial` picks the serial number.
+/// An RSA-2048 identity with the common name given. `serial` picks the serial number;
+/// `commentBytes` adds a comment extension of that size, for a certificate of a chosen bulk.
 Identity MakeIdentity(const std::string& commonName, long serial = 1,
-                      const Identity* issuer = nullptr);
+                      const Identity* issuer = nullptr, std::size_t commentBytes = 0);
 
 enum class SignedAttributes { None, Default };
 

@@ -15,12 +15,6 @@ namespace {
 struct FileClose {
     void operator()(FILE* f) const noexcept { std::fclose(f); }
 };
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct CmsFree {
-    void operator()(CMS_ContentInfo* c) const noexcept { CMS_ContentInfo_free(c); }
-};
 
 std::string OpenSslError() {
     unsigned long code = ERR_get_error();
@@ -70,10 +64,10 @@ DocumentSigner::DocumentSigner(const std::filesystem::path& certificate,
 }
 
 Orvel::ByteArray DocumentSigner::Sign(const Orvel::ByteArray& content) const {
-    std::unique_ptr<BIO, BioFree> in(
+    auto in = Orvel::OpenSsl::Own<BIO_free>(
         BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     const unsigned int flags = CMS_BINARY | CMS_NOATTR | CMS_NOSMIMECAP;
-    std::unique_ptr<CMS_ContentInfo, CmsFree> cms(
+    auto cms = Orvel::OpenSsl::Own<CMS_ContentInfo_free>(
         CMS_sign(certificate_.get(), key_.get(), nullptr, in.get(), flags));
     if (cms == nullptr) {
         throw PersoError("signing failed: " + OpenSslError());

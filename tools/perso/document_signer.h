@@ -3,6 +3,7 @@
 #pragma once
 
 #include "carvix/support/byte_array.h"
+#include "carvix/support/openssl_ptr.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -22,14 +23,8 @@ class DocumentSigner {
     Orvel::ByteArray Sign(const Orvel::ByteArray& content) const;
 
   private:
-    struct CertFree {
-        void operator()(X509* x) const noexcept { X509_free(x); }
-    };
-    struct KeyFree {
-        void operator()(EVP_PKEY* k) const noexcept { EVP_PKEY_free(k); }
-    };
-    std::unique_ptr<X509, CertFree> certificate_;
-    std::unique_ptr<EVP_PKEY, KeyFree> key_;
+    Orvel::OpenSsl::Ptr<X509, X509_free> certificate_;
+    Orvel::OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> key_;
 };
 
 }  // namespace carvix::perso

@@ -1,5 +1,7 @@
 #include "auth_rule.h"
 
+#include "carvix/support/openssl_ptr.h"
+
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -9,15 +11,6 @@
 #include <stdexcept>
 
 namespace carvix::vcard {
-
-namespace {
-struct MacDeleter {
-    void operator()(EVP_MAC* m) const noexcept { EVP_MAC_free(m); }
-};
-struct MacCtxDeleter {
-    void operator()(EVP_MAC_CTX* c) const noexcept { EVP_MAC_CTX_free(c); }
-};
-}  // namespace
 
 Bytes ComputeAuthResponse(std::span<const std::uint8_t> key,
                           std::span<const std::uint8_t> challenge) {
@@ -35,11 +28,11 @@ Bytes ComputeAuthResponse(std::span<const std::uint8_t> key,
         default:
             throw std::invalid_argument("an AES key has 16, 24 or 32 bytes");
     }
-    std::unique_ptr<EVP_MAC, MacDeleter> mac(EVP_MAC_fetch(nullptr, "CMAC", nullptr));
+    auto mac = Orvel::OpenSsl::Own<EVP_MAC_free>(EVP_MAC_fetch(nullptr, "CMAC", nullptr));
     if (!mac) {
         throw std::runtime_error("CMAC is not available");
     }
-    std::unique_ptr<EVP_MAC_CTX, MacCtxDeleter> ctx(EVP_MAC_CTX_new(mac.get()));
+    auto ctx = Orvel::OpenSsl::Own<EVP_MAC_CTX_free>(EVP_MAC_CTX_new(mac.get()));
     OSSL_PARAM params[] = {
         OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, const_cast<char*>(cipher), 0),
         OSSL_PARAM_construct_end(),

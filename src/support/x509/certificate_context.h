@@ -2,6 +2,7 @@
 #pragma once
 
 #include "carvix/support/byte_array.h"
+#include "carvix/support/openssl_ptr.h"
 
 #include <openssl/x509.h>
 
@@ -11,12 +12,8 @@
 
 namespace Orvel::Security::Cryptography::X509::detail {
 
-struct X509Free {
-    void operator()(::X509* x) const noexcept { X509_free(x); }
-};
-
 struct CertificateContext {
-    std::unique_ptr<::X509, X509Free> certificate;
+    OpenSsl::Ptr<::X509, X509_free> certificate;
     ByteArray der;
     mutable std::mutex lock;  // guards the properties below
     std::string keyProviderLink;

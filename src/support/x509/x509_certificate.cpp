@@ -28,8 +28,7 @@ std::shared_ptr<detail::CertificateContext> ContextFromDer(std::span<const std::
         throw Win32Exception("CertCreateCertificateContext", detail::kEInvalidArg);
     }
     const unsigned char* p = der.data();
-    std::unique_ptr<::X509, detail::X509Free> parsed(
-        d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    auto parsed = OpenSsl::Own<X509_free>(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     // Trailing bytes after the certificate are refused like a bad tag.
     if (parsed == nullptr || p != der.data() + der.size()) {
         throw Win32Exception("CertCreateCertificateContext", detail::kCryptEAsn1BadTag);

@@ -123,6 +123,25 @@ TEST_F(VerifiedReads, CoveredBlocksAreCheckedAndTheSodIsReadOnce) {
     EXPECT_FALSE(signer2.IsEmpty());
 }
 
+TEST_F(VerifiedReads, TheBlockAndItsSodAreReadInOneTransaction) {
+    auto applet = Open(1);
+    const std::size_t opened = script_.Events().size();
+    ByteArray photo = PhotoBlock(5);
+    ExpectRead(script_, kVlAid, 0x0D04, photo);
+    ExpectRead(script_, kVlAid, 0x0D05, Sod(Signed(Content(5, {{3, photo}}))));
+    VLPhotoModel model;
+    X509Certificate signer;
+    applet->ReadVerifiedBlock(model, signer);
+    std::vector<std::string> events(script_.Events().begin() + static_cast<long>(opened),
+                                    script_.Events().end());
+    // One connection and one outer transaction; the two reads nest inside it.
+    EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "disconnect 0"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 3);
+    EXPECT_EQ(events.front(), "connect");
+    EXPECT_EQ(events.back(), "disconnect 0");
+}
+
 TEST_F(VerifiedReads, TamperedBlocksFailButHandOutTheSigner) {
     auto applet = Open(1);
     ByteArray photo = PhotoBlock(7);

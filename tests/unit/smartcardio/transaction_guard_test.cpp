@@ -81,6 +81,36 @@ TEST(TransactionGuard, EndFailureStillDisconnectsAndNeverThrows) {
               (Events{"connect", "begin", "fail SCardEndTransaction 80100069", "disconnect 0"}));
 }
 
+TEST(TransactionGuard, NestedGuardsHoldTheCardUntilTheOutermostEnds) {
+    CardScript script;
+    script.Apdu("00 B0 00 00 04", "90 00").Apdu("00 B0 00 00 04", "90 00");
+    CardConnection connection(script.Channel());
+    {
+        TransactionGuard outer(connection);
+        {
+            TransactionGuard inner(connection);  // no second connect on the reader channel
+            EXPECT_EQ(connection.TransactionDepth(), 2);
+            EXPECT_EQ(inner.Transmit(kRead).SW(), 0x9000);
+        }
+        EXPECT_TRUE(script.InTransaction());
+        EXPECT_EQ(outer.Transmit(kRead).SW(), 0x9000);
+    }
+    EXPECT_EQ(connection.TransactionDepth(), 0);
+    EXPECT_FALSE(script.InTransaction());
+    EXPECT_EQ(script.Events(), (Events{"connect", "begin", "begin", "transmit 00 B0 00 00 04",
+                                       "end", "transmit 00 B0 00 00 04", "end", "disconnect 0"}));
+}
+
+TEST(TransactionGuard, AFailedInnerStartLeavesTheOuterTransactionAlone) {
+    CardScript script;
+    CardConnection connection(script.Channel(ChannelKind::Handle));
+    TransactionGuard outer(connection);
+    script.Fail(ChannelOp::BeginTransaction, 0x80100069u);
+    EXPECT_THROW(TransactionGuard inner(connection), Orvel::PCSC::PCSCWin32Exception);
+    EXPECT_EQ(connection.TransactionDepth(), 1);
+    EXPECT_TRUE(script.InTransaction());
+}
+
 TEST(CardConnection, ConnectingTwiceIsAStateError) {
     CardScript script;
     CardConnection connection(script.Channel());

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class AppletCommandSet;
 class CardBlock;
@@ -52,14 +53,27 @@ class CardApplet {
 
     /// Reads the block whose ID is the model's tag, decodes it into the model and checks it
     /// against the SOD that covers it. `signer` receives the SOD's signer certificate (before
-    /// the hash is compared) and stays empty for a block no SOD covers.
+    /// the hash is compared) and stays empty for a block no SOD covers. The block and its SOD
+    /// are read inside one card transaction, so a write by another client cannot tear them.
     void ReadVerifiedBlock(CardBlock& model,
                            Orvel::Security::Cryptography::X509::X509Certificate& signer);
+
+    /// Encodes the blocks, rebuilds and signs again the SOD that covers them (all must belong
+    /// to one SOD), then writes the SOD and after it the blocks, all inside one card
+    /// transaction. The card must have been authenticated for writing on this handle.
+    /// `signer` picks the signing certificate of the user's "My" store; when empty the user
+    /// chooses (see SignContent). Validation, the choice of the certificate and the signature
+    /// all happen before the first UPDATE BINARY. On success the cache holds the written
+    /// bytes; on any failure the cache is empty and the failure is a CardException.
+    void WriteBlocks(const std::vector<const CardBlock*>& blocks,
+                     const Orvel::Security::Cryptography::X509::X509Certificate& signer);
+    /// Writes one block's stored bytes in its own (possibly nested) transaction: the declared
+    /// check, SELECT of the applet and the file, then UPDATE BINARY in 128-byte pieces.
+    void WriteBlock(std::uint16_t blockId, const Orvel::ByteArray& bytes);
 
     /// 0 until the document check has passed, then the confirmed application ID.
     std::uint16_t ApplicationId() const noexcept { return applicationId_; }
     const AppletCommandSet& CommandSet() const noexcept { return *commandSet_; }
-    SmartCardIO::CardConnection& Connection() noexcept { return *connection_; }
 
     /// Fails with "Card block with ID %d is not declared as present in the card" when the
     /// cached card document block does not list `blockId` (nothing to check for 0x0D00 or
@@ -75,6 +89,8 @@ class CardApplet {
     CardApplet(std::unique_ptr<SmartCardIO::CardConnection> connection);
     void CheckDocument(std::uint16_t applicationId);
     Orvel::ByteArray ReadFromCard(std::uint16_t blockId);
+    void WriteInTransaction(const std::vector<const CardBlock*>& blocks,
+                            const Orvel::Security::Cryptography::X509::X509Certificate& signer);
 
     std::unique_ptr<SmartCardIO::CardConnection> connection_;
     const AppletCommandSet* commandSet_ = nullptr;

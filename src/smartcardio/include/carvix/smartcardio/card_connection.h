@@ -19,6 +19,8 @@ namespace SmartCardIO {
 /// Owns its channel. Card operations are bracketed by a TransactionGuard; the connection
 /// itself never decides what a status word means. Used from one thread at a time.
 class CardConnection {
+    friend class TransactionGuard;
+
   public:
     /// A ReaderChannel with a context of its own (the card application uses share mode 2 and
     /// protocols T=0 or T=1, 3). Not connected until Connect.
@@ -48,9 +50,12 @@ class CardConnection {
     /// The channel's active protocol (1 T=0, 2 T=1, 4 raw, 0 not connected).
     std::uint32_t ActiveProtocol() const;
     const std::u16string& ReaderName() const noexcept { return readerName_; }
+    /// How many TransactionGuards are open on this connection (they nest).
+    int TransactionDepth() const noexcept { return transactionDepth_; }
 
   private:
     std::u16string readerName_;
+    int transactionDepth_ = 0;  // kept by TransactionGuard
     std::unique_ptr<Orvel::PCSC::CardChannel> channel_;
 };
 

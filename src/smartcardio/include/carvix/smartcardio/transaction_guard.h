@@ -10,6 +10,11 @@ namespace SmartCardIO {
 /// Construction connects the connection and begins a transaction; destruction ends the
 /// transaction and disconnects, leaving the card as it is. A failed construction leaves no
 /// connection behind. Destruction never throws; its failures go to the trace sink.
+///
+/// Guards nest: a guard opened while another is open on the same connection neither connects
+/// nor disconnects, and its begin and end are counted by the resource manager on the one card
+/// handle (pcsc-lite releases the card only at the outermost end). So an operation that opens
+/// its own guard can run inside a larger one, and no other client sees the card in between.
 class TransactionGuard {
   public:
     explicit TransactionGuard(CardConnection& connection);
@@ -17,11 +22,15 @@ class TransactionGuard {
     TransactionGuard(const TransactionGuard&) = delete;
     TransactionGuard& operator=(const TransactionGuard&) = delete;
 
+    /// Sends one command inside this transaction (CardConnection::Transmit).
+    ResponseAPDU Transmit(const CommandAPDU& command) const;
+
     CardConnection& Connection() const noexcept { return connection_; }
 
   private:
     CardConnection& connection_;
     std::uint8_t disposition_;
+    bool outermost_;
 };
 
 }  // namespace SmartCardIO
