@@ -105,34 +105,34 @@ HRESULT DocAdminService::Read(const ReadMethod& method, BSTR readerName, std::ui
 }
 
 HRESULT DocAdminService::ReadVLDocumentData(BSTR r, std::uint16_t a, IVLDocumentBlockArg** p) {
-    return Read(kReadVLDocument, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadVLDocument, r, a, p);
 }
 HRESULT DocAdminService::ReadVLFixedPersoData(BSTR r, std::uint16_t a, IVLFixedPersoBlockArg** p) {
-    return Read(kReadVLFixedPerso, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadVLFixedPerso, r, a, p);
 }
 HRESULT DocAdminService::ReadVLPhotoData(BSTR r, std::uint16_t a, IVLPhotoBlockArg** p) {
-    return Read(kReadVLPhoto, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadVLPhoto, r, a, p);
 }
 HRESULT DocAdminService::ReadVLVariablePersoData(BSTR r, std::uint16_t a,
                                                  IVLVariablePersoBlockArg** p) {
-    return Read(kReadVLVariablePerso, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadVLVariablePerso, r, a, p);
 }
 HRESULT DocAdminService::ReadZKDocumentData(BSTR r, std::uint16_t a, IZKDocumentBlockArg** p) {
-    return Read(kReadZKDocument, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadZKDocument, r, a, p);
 }
 HRESULT DocAdminService::ReadZKFixedAdminData(BSTR r, std::uint16_t a, IZKFixedAdminBlockArg** p) {
-    return Read(kReadZKFixedAdmin, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadZKFixedAdmin, r, a, p);
 }
 HRESULT DocAdminService::ReadZKFixedPersoData(BSTR r, std::uint16_t a, IZKFixedPersoBlockArg** p) {
-    return Read(kReadZKFixedPerso, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadZKFixedPerso, r, a, p);
 }
 HRESULT DocAdminService::ReadZKVariableAdminData(BSTR r, std::uint16_t a,
                                                  IZKVariableAdminBlockArg** p) {
-    return Read(kReadZKVariableAdmin, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadZKVariableAdmin, r, a, p);
 }
 HRESULT DocAdminService::ReadZKVariablePersoData(BSTR r, std::uint16_t a,
                                                  IZKVariablePersoBlockArg** p) {
-    return Read(kReadZKVariablePerso, r, a, reinterpret_cast<void**>(p));
+    return ReadAs(kReadZKVariablePerso, r, a, p);
 }
 
 // Writing and the contactless part come with their own services; until then these methods

@@ -53,6 +53,18 @@ class DocAdminService final
     HRESULT Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
 
   private:
+    /// Read with the out-pointer of the interface the method hands out.
+    template <class I>
+    HRESULT ReadAs(const ReadMethod& method, BSTR readerName, std::uint16_t appId, I** out) {
+        if (out == nullptr) {
+            return E_INVALIDARG;
+        }
+        void* object = *out;  // left as it is when the call fails before it starts
+        const HRESULT hr = Read(method, readerName, appId, &object);
+        *out = static_cast<I*>(object);
+        return hr;
+    }
+
     DocAdminBackend& backend_;
 };
 

@@ -2,7 +2,6 @@
 
 #include "carvix/blocks/vl_models.h"
 #include "carvix/blocks/zk_models.h"
-#include "carvix/com/block_handover.h"
 #include "carvix/com/block_interfaces.h"
 #include "carvix/com/guids.h"
 
@@ -14,16 +13,10 @@ std::unique_ptr<CardBlock> Make() {
     return std::make_unique<Model>();
 }
 
-// `object` is the block's own interface (it was created asking for Block::kIid).
-template <class Block, class Model>
-HRESULT Load(IUnknown* object, CardBlock& model) {
-    return LoadBlock(static_cast<Block*>(object), static_cast<const Model&>(model));
-}
-
 // One read: the block ID comes from the model, the interface ID from the block interface.
 template <class Block, class Model>
 constexpr ReadMethod Row(const char16_t* name, const CLSID& clsid) {
-    return {name, Model::kBlockId, clsid, Block::kIid, &Make<Model>, &Load<Block, Model>};
+    return {name, Model::kBlockId, clsid, Block::kIid, &Make<Model>};
 }
 
 }  // namespace

@@ -18,8 +18,6 @@ struct ReadMethod {
     const CLSID& clsid;  // the block object's class
     const IID& iid;      // the interface handed to the caller
     std::unique_ptr<CardBlock> (*makeModel)();
-    /// Hands the model (made by makeModel) to the Load of an object created with `iid`.
-    HRESULT (*load)(IUnknown* object, CardBlock& model);
 };
 
 extern const ReadMethod kReadVLDocument;
