@@ -24,7 +24,8 @@ const automation::InterfaceDesc kVLDocumentBlockDesc =
     BlockInterfaceDesc<IVLDocumentBlock>(kVLDocumentMembers);
 const automation::InterfaceDesc kVLFixedPersoBlockDesc =
     BlockInterfaceDesc<IVLFixedPersoBlock>(kVLFixedPersoMembers);
-const automation::InterfaceDesc kVLPhotoBlockDesc = BlockInterfaceDesc<IVLPhotoBlock>(kVLPhotoMembers);
+const automation::InterfaceDesc kVLPhotoBlockDesc =
+    BlockInterfaceDesc<IVLPhotoBlock>(kVLPhotoMembers);
 const automation::InterfaceDesc kVLVariablePersoBlockDesc =
     BlockInterfaceDesc<IVLVariablePersoBlock>(kVLVariablePersoMembers);
 const automation::InterfaceDesc kVLContactlessBlockDesc =

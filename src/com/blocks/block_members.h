@@ -82,12 +82,12 @@ HRESULT PutThunk(void* self, VARIANT* args) {
 }
 template <class Iface, std::size_t I>
 HRESULT GetFlagThunk(void* self, VARIANT* args) {
-    return static_cast<Iface*>(self)->Fields().GetFlag(I, static_cast<VARIANT_BOOL*>(args[0].byref));
+    return static_cast<Iface*>(self)->Fields().GetFlag(I,
+                                                       static_cast<VARIANT_BOOL*>(args[0].byref));
 }
 template <class Iface, std::size_t I>
 HRESULT PutFlagThunk(void* self, VARIANT* args) {
-    return static_cast<Iface*>(self)->Fields().PutFlag(I,
-                                                       ca::detail::ArgAs<VARIANT_BOOL>(args[0]));
+    return static_cast<Iface*>(self)->Fields().PutFlag(I, ca::detail::ArgAs<VARIANT_BOOL>(args[0]));
 }
 
 template <class T>
@@ -132,8 +132,8 @@ constexpr void AddField(std::array<ca::MemberDesc, N>& out, std::size_t& n, DISP
         out[n++] = Property<Value>(id, ca::MemberKind::PropertyGet, f.name, Help::kValue.data(),
                                    &GetThunk<Iface, I>);
         if constexpr (Iface::kWritable) {
-            out[n++] = Property<Value>(id, ca::MemberKind::PropertyPut, f.name,
-                                       Help::kValue.data(), &PutThunk<Iface, I>);
+            out[n++] = Property<Value>(id, ca::MemberKind::PropertyPut, f.name, Help::kValue.data(),
+                                       &PutThunk<Iface, I>);
         }
         ++id;
         if constexpr (f.Optional()) {
@@ -195,8 +195,7 @@ constexpr auto BlockMembers(const char16_t* loadHelp, const char16_t* storeHelp 
 template <class Iface>
 constexpr automation::InterfaceDesc BlockInterfaceDesc(
     std::span<const automation::MemberDesc> members) {
-    return {Iface::kName, Iface::kIid, block_members::InterfaceHelp<Iface>::kValue.data(),
-            members};
+    return {Iface::kName, Iface::kIid, block_members::InterfaceHelp<Iface>::kValue.data(), members};
 }
 
 /// The members with every entry of DISPID `id` given the help string `help`.

@@ -15,15 +15,14 @@ using Model = ZKVariableAdminModel;
 
 constexpr ca::MemberDesc VoluntaryInsurancesGetter() {
     const ca::ParamName names[] = {{u"pVal", ca::kParamOut | ca::kParamRetval}};
-    return ca::detail::Build<&Iface::get_VoluntaryInsurances>(
-        3, ca::MemberKind::PropertyGet, u"VoluntaryInsurances", names, 1,
-        u"property VoluntaryInsurances");
+    return ca::detail::Build<&Iface::get_VoluntaryInsurances>(3, ca::MemberKind::PropertyGet,
+                                                              u"VoluntaryInsurances", names, 1,
+                                                              u"property VoluntaryInsurances");
 }
 
 constexpr std::array<ca::MemberDesc, 2> kListMembers = {
-    VoluntaryInsurancesGetter(),
-    ca::PropPut<&Iface::put_VoluntaryInsurances>(3, u"VoluntaryInsurances",
-                                                 u"property VoluntaryInsurances")};
+    VoluntaryInsurancesGetter(), ca::PropPut<&Iface::put_VoluntaryInsurances>(
+                                     3, u"VoluntaryInsurances", u"property VoluntaryInsurances")};
 
 // The type library has always spelled these two help strings this way; clients may show them.
 constexpr auto kMembers =

@@ -1,8 +1,8 @@
 // Models reach a block object only through its private in-process interface: nothing a
 // script or a foreign caller puts into Load's or Store's VARIANT is ever taken for a model.
+#include "carvix/com/model_transfer.h"
 #include "carvix/blocks/models.h"
 #include "carvix/com/block_interfaces.h"
-#include "carvix/com/model_transfer.h"
 #include "carvix/com/module.h"
 #include "script_object.h"
 

@@ -27,10 +27,9 @@ enum class FieldKind : std::uint8_t { Text, Number, Date, Photo, InsuranceList }
 
 /// The member of Owner (a model, or a plain record) that holds a field.
 template <class Owner>
-using FieldMember =
-    std::variant<StringElement Owner::*, CodeElement Owner::*, DateElement Owner::*,
-                 BytesElement Owner::*, InsuranceListElement Owner::*, std::u16string Owner::*,
-                 Orvel::DateTime Owner::*>;
+using FieldMember = std::variant<StringElement Owner::*, CodeElement Owner::*, DateElement Owner::*,
+                                 BytesElement Owner::*, InsuranceListElement Owner::*,
+                                 std::u16string Owner::*, Orvel::DateTime Owner::*>;
 
 template <class Owner>
 struct FieldDesc {
