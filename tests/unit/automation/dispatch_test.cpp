@@ -321,9 +321,9 @@ TEST_F(DispatchTest, ClientsGetTheDescriptionBehindTheTypeInfo) {
     ASSERT_EQ(calc.GetTypeInfo(0, 0, &ti), S_OK);
     BSTR json = nullptr;
     ASSERT_EQ(ca::DescribeTypeInfoJson(ti, &json), S_OK);
+    const std::string expected = ca::DescribeInterfaceJson(kCalcDesc);
     EXPECT_EQ(std::u16string(json, SysStringLen(json)),
-              std::u16string(ca::DescribeInterfaceJson(kCalcDesc).begin(),
-                             ca::DescribeInterfaceJson(kCalcDesc).end()));
+              std::u16string(expected.begin(), expected.end()));
     SysFreeString(json);
     ti->Release();
 
