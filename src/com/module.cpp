@@ -36,6 +36,15 @@ const ClassEntry* FindClass(REFCLSID clsid) {
     return nullptr;
 }
 
+const ClassEntry* FindClassOf(REFIID iid) {
+    for (const ClassEntry& entry : ObjectMap()) {
+        if (entry.primary.iid == iid) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
 HRESULT CreateObject(REFCLSID clsid, REFIID riid, void** ppv) {
     if (ppv == nullptr) {
         return E_POINTER;

@@ -176,18 +176,12 @@ constexpr auto Build(const char16_t* loadHelp, const char16_t* storeHelp,
 
 namespace carvix::com {
 
-inline constexpr const char16_t* kVLLoadHelp = u"Loads data from block";
-inline constexpr const char16_t* kVLStoreHelp = u"Stores data into block";
-inline constexpr const char16_t* kLoadHelp = u"method Load";
-inline constexpr const char16_t* kStoreHelp = u"method Store";
-
 /// The members of block interface Iface; `extra` (members the class writes by hand) follow
 /// Load and Store.
 template <class Iface, std::size_t Extra = 0>
-constexpr auto BlockMembers(const char16_t* loadHelp, const char16_t* storeHelp = kStoreHelp,
-                            std::array<automation::MemberDesc, Extra> extra = {}) {
+constexpr auto BlockMembers(std::array<automation::MemberDesc, Extra> extra = {}) {
     return block_members::Build<Iface>(
-        loadHelp, storeHelp, extra,
+        Iface::kLoadHelp, Iface::kStoreHelp, extra,
         std::make_index_sequence<FieldsOfOwner<typename Iface::Model>().size()>{});
 }
 
@@ -197,6 +191,13 @@ constexpr automation::InterfaceDesc BlockInterfaceDesc(
     std::span<const automation::MemberDesc> members) {
     return {Iface::kName, Iface::kIid, block_members::InterfaceHelp<Iface>::kValue.data(), members};
 }
+
+/// The type information of a block interface whose members are all derived.
+template <class Iface>
+inline constexpr auto kBlockMembers = BlockMembers<Iface>();
+template <class Iface>
+inline constexpr automation::InterfaceDesc kBlockDesc =
+    BlockInterfaceDesc<Iface>(kBlockMembers<Iface>);
 
 /// The members with every entry of DISPID `id` given the help string `help`.
 template <std::size_t N>

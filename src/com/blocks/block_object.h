@@ -3,6 +3,7 @@
 // the services hand over the model (model_transfer.h).
 #pragma once
 
+#include "block_members.h"
 #include "carvix/com/block_fields.h"
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/object.h"
@@ -31,9 +32,11 @@ Model* ModelAs(Base& model) noexcept {
     return typeid(model) == typeid(Model) ? static_cast<Model*>(&model) : nullptr;
 }
 
-template <class Iface, const automation::InterfaceDesc& Desc, class... Extra>
+/// A block class: its members all follow from Iface; Extra are further interfaces
+/// (ObjectSafety).
+template <class Iface, class... Extra>
 class BlockObject final
-    : public CoClass<BlockObject<Iface, Desc, Extra...>, Iface, Desc,
+    : public CoClass<BlockObject<Iface, Extra...>, Iface, kBlockDesc<Iface>,
                      IModelTransfer<TransferBase<typename Iface::Model>>, Extra...> {
   public:
     using Model = typename Iface::Model;
@@ -60,5 +63,14 @@ class BlockObject final
         }
     }
 };
+
+/// The object-map row of BlockObject<Iface, Extra...>.
+template <class Iface, class... Extra>
+ClassEntry BlockClassEntry(const char16_t* className, const char16_t* coclassName,
+                           const CLSID& clsid, const char16_t* progIdStem, int scriptId) {
+    constexpr bool kSafety = (std::is_same_v<Extra, ObjectSafety> || ...);
+    return {className, coclassName,       clsid,   progIdStem,
+            scriptId,  kBlockDesc<Iface>, kSafety, &Create<BlockObject<Iface, Extra...>>};
+}
 
 }  // namespace carvix::com

@@ -1,8 +1,8 @@
 #include "zk_variable_admin_block.h"
 
-#include "block_classes.h"
-#include "block_members.h"
+#include "block_object.h"
 #include "carvix/automation/oleauto.h"
+#include "carvix/com/module.h"
 
 #include <vector>
 
@@ -26,9 +26,8 @@ constexpr std::array<ca::MemberDesc, 2> kListMembers = {
 
 // The type library has always spelled these two help strings this way; clients may show them.
 constexpr auto kMembers =
-    WithHelp(WithHelp(BlockMembers<Iface>(kLoadHelp, kStoreHelp, kListMembers), 7,
-                      u"property BookletIssurerCode"),
-             8, u"property BookletIssurerCodeSpecified");
+    WithHelp(WithHelp(BlockMembers<Iface>(kListMembers), 7, u"property BookletIssurerCode"), 8,
+             u"property BookletIssurerCodeSpecified");
 
 /// The records of the array's elements, in index order.
 HRESULT CollectRecords(SAFEARRAY* array, std::vector<VoluntaryInsuranceRecord>& records) {
@@ -110,8 +109,8 @@ HRESULT ZKVariableAdminBlock::LoadModel(const CardBlock& model) {
         if (!typed->VoluntaryInsurances.IsNull()) {
             for (const VoluntaryInsuranceRecord& record : typed->VoluntaryInsurances.GetValue()) {
                 ca::ComPtr<IVoluntaryInsurance> insurance;
-                hr = VoluntaryInsurance::CreateInstance(nullptr, IVoluntaryInsurance::kIid,
-                                                        insurance.PutVoid());
+                hr = CreateObject(kClsidVoluntaryInsurance, IVoluntaryInsurance::kIid,
+                                  insurance.PutVoid());
                 if (SUCCEEDED(hr)) {
                     hr = LoadBlock(insurance.Get(), record);
                 }

@@ -186,6 +186,9 @@ constexpr std::size_t FieldIndex() {
 template <class ModelT>
 struct BlockFields : IDispatch {
     using Model = ModelT;
+    // The help strings of Load and Store; an interface may give its own.
+    static constexpr const char16_t* kLoadHelp = u"method Load";
+    static constexpr const char16_t* kStoreHelp = u"method Store";
 
     virtual HRESULT Load(VARIANT* pData) {
         (void)pData;

@@ -20,6 +20,7 @@ namespace carvix::com {
 struct IVLDocumentBlock : ReadOnlyBlock<VLDocumentModel> {
     static constexpr const IID& kIid = kIidIVLDocumentBlock;
     static constexpr const char16_t* kName = u"IVLDocumentBlock";
+    static constexpr const char16_t* kLoadHelp = u"Loads data from block";
     virtual HRESULT get_CardID(BSTR* pVal) { return Get<&VLDocumentModel::CardID>(pVal); }
     virtual HRESULT get_DateOfIssue(DATE* pVal) { return Get<&VLDocumentModel::DateOfIssue>(pVal); }
     virtual HRESULT get_DateOfExpiry(DATE* pVal) { return Get<&VLDocumentModel::DateOfExpiry>(pVal); }
@@ -32,6 +33,7 @@ struct IVLDocumentBlock : ReadOnlyBlock<VLDocumentModel> {
 struct IVLFixedPersoBlock : ReadOnlyBlock<VLFixedPersoModel> {
     static constexpr const IID& kIid = kIidIVLFixedPersoBlock;
     static constexpr const char16_t* kName = u"IVLFixedPersoBlock";
+    static constexpr const char16_t* kLoadHelp = u"Loads data from block";
     virtual HRESULT get_PersonalNumber(BSTR* pVal) { return Get<&VLFixedPersoModel::PersonalNumber>(pVal); }
     virtual HRESULT get_LastName(BSTR* pVal) { return Get<&VLFixedPersoModel::LastName>(pVal); }
     virtual HRESULT get_FirstName(BSTR* pVal) { return Get<&VLFixedPersoModel::FirstName>(pVal); }
@@ -47,6 +49,7 @@ struct IVLFixedPersoBlock : ReadOnlyBlock<VLFixedPersoModel> {
 struct IVLPhotoBlock : ReadOnlyBlock<VLPhotoModel> {
     static constexpr const IID& kIid = kIidIVLPhotoBlock;
     static constexpr const char16_t* kName = u"IVLPhotoBlock";
+    static constexpr const char16_t* kLoadHelp = u"Loads data from block";
     virtual HRESULT get_Photo(BSTR* pVal) { return Get<&VLPhotoModel::Photo>(pVal); }
 
   protected:
@@ -56,6 +59,8 @@ struct IVLPhotoBlock : ReadOnlyBlock<VLPhotoModel> {
 struct IVLVariablePersoBlock : WritableBlock<VLVariablePersoModel> {
     static constexpr const IID& kIid = kIidIVLVariablePersoBlock;
     static constexpr const char16_t* kName = u"IVLVariablePersoBlock";
+    static constexpr const char16_t* kLoadHelp = u"Loads data from block";
+    static constexpr const char16_t* kStoreHelp = u"Stores data into block";
     virtual HRESULT get_Rank(std::int32_t* pVal) { return Get<&VLVariablePersoModel::Rank>(pVal); }
     virtual HRESULT put_Rank(std::int32_t newVal) { return Put<&VLVariablePersoModel::Rank>(newVal); }
     virtual HRESULT get_RankSpecified(VARIANT_BOOL* pVal) { return GetFlag<&VLVariablePersoModel::Rank>(pVal); }
@@ -278,6 +283,7 @@ struct IZKVariablePersoBlock : WritableBlock<ZKVariablePersoModel> {
     ~IZKVariablePersoBlock() = default;
 };
 
+/// One entry of the voluntary-insurance list; its model is a VoluntaryInsuranceRecord.
 struct IVoluntaryInsurance : WritableBlock<VoluntaryInsuranceRecord> {
     static constexpr const IID& kIid = kIidIVoluntaryInsurance;
     static constexpr const char16_t* kName = u"IVoluntaryInsurance";

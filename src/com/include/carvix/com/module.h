@@ -31,6 +31,8 @@ struct ClassEntry {
 
 std::span<const ClassEntry> ObjectMap();
 const ClassEntry* FindClass(REFCLSID clsid);
+/// The class whose primary interface is `iid`, or nullptr.
+const ClassEntry* FindClassOf(REFIID iid);
 
 /// The one way the module's objects create each other: straight from the object map, with no
 /// registry and no second copy of the module (the block objects a service hands out, the
