@@ -78,11 +78,13 @@ constexpr std::span<const FieldDesc<Owner>> FieldsOfOwner() {
     return FieldsOf<Owner>::kAll;
 }
 
-/// The element of an element field of `owner`, or nullptr for a plain record member.
-template <class Owner>
-TlvElement* ElementOf(Owner& owner, const FieldDesc<Owner>& field) {
+namespace field_detail {
+
+template <class OwnerRef, class Owner>
+auto ElementIn(OwnerRef& owner, const FieldDesc<Owner>& field) {
+    using Result = std::conditional_t<std::is_const_v<OwnerRef>, const TlvElement*, TlvElement*>;
     return std::visit(
-        [&](auto member) -> TlvElement* {
+        [&](auto member) -> Result {
             using M = std::remove_cvref_t<decltype(owner.*member)>;
             if constexpr (std::is_base_of_v<TlvElement, M>) {
                 return &(owner.*member);
@@ -91,4 +93,16 @@ TlvElement* ElementOf(Owner& owner, const FieldDesc<Owner>& field) {
             }
         },
         field.member);
+}
+
+}  // namespace field_detail
+
+/// The element of an element field of `owner`, or nullptr for a plain record member.
+template <class Owner>
+TlvElement* ElementOf(Owner& owner, const FieldDesc<Owner>& field) {
+    return field_detail::ElementIn(owner, field);
+}
+template <class Owner>
+const TlvElement* ElementOf(const Owner& owner, const FieldDesc<Owner>& field) {
+    return field_detail::ElementIn(owner, field);
 }

@@ -91,7 +91,7 @@ class FieldStore {
                 continue;
             }
             if (fields[i].Optional()) {
-                slot.specified = !ElementOf(const_cast<Owner&>(owner), fields[i])->IsNull();
+                slot.specified = !ElementOf(owner, fields[i])->IsNull();
                 if (!slot.specified) {
                     continue;
                 }
