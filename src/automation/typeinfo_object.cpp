@@ -130,7 +130,47 @@ class StaticTypeInfo final : public ITypeInfo {
     const InterfaceDesc& desc_;
 };
 
+// Every type information object handed out, by its description; they live as long as the
+// process.
+struct HandedOut {
+    std::mutex lock;
+    std::map<const InterfaceDesc*, StaticTypeInfo*> objects;
+};
+
+HandedOut& TheHandedOut() {
+    static auto* handedOut = new HandedOut;
+    return *handedOut;
+}
+
 }  // namespace
+
+HRESULT DescribeTypeInfoJson(ITypeInfo* info, BSTR* json) {
+    if (info == nullptr || json == nullptr) {
+        return E_INVALIDARG;
+    }
+    *json = nullptr;
+    const InterfaceDesc* desc = nullptr;
+    {
+        HandedOut& h = TheHandedOut();
+        std::lock_guard guard(h.lock);
+        for (const auto& [d, object] : h.objects) {
+            if (static_cast<ITypeInfo*>(object) == info) {
+                desc = d;
+            }
+        }
+    }
+    if (desc == nullptr) {
+        return E_INVALIDARG;
+    }
+    try {
+        const std::string text = DescribeInterfaceJson(*desc);  // ASCII: JsonString escapes
+        std::u16string wide(text.begin(), text.end());
+        *json = SysAllocStringLen(wide.data(), static_cast<std::uint32_t>(wide.size()));
+        return *json != nullptr ? S_OK : E_OUTOFMEMORY;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
 
 HRESULT DispatchGetTypeInfo(const InterfaceDesc& desc, std::uint32_t index, ITypeInfo** out) {
     if (out == nullptr) {
@@ -140,10 +180,9 @@ HRESULT DispatchGetTypeInfo(const InterfaceDesc& desc, std::uint32_t index, ITyp
     if (index != 0) {
         return DISP_E_BADINDEX;
     }
-    static std::mutex lock;
-    static auto* objects = new std::map<const InterfaceDesc*, StaticTypeInfo*>;
-    std::lock_guard guard(lock);
-    StaticTypeInfo*& object = (*objects)[&desc];
+    HandedOut& h = TheHandedOut();
+    std::lock_guard guard(h.lock);
+    StaticTypeInfo*& object = h.objects[&desc];
     if (object == nullptr) {
         object = new StaticTypeInfo(desc);
     }

@@ -36,15 +36,22 @@ const ClassEntry* FindClass(REFCLSID clsid) {
     return nullptr;
 }
 
-HRESULT CreateObject(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv) {
+const ClassEntry* FindClassOf(REFIID iid) {
+    for (const ClassEntry& entry : ObjectMap()) {
+        if (entry.primary.iid == iid) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT CreateObject(REFCLSID clsid, REFIID riid, void** ppv) {
     if (ppv == nullptr) {
         return E_POINTER;
     }
     *ppv = nullptr;
-    if (const ClassEntry* entry = FindClass(clsid); entry != nullptr) {
-        return entry->create(outer, riid, ppv);
-    }
-    return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, riid, ppv);
+    const ClassEntry* entry = FindClass(clsid);
+    return entry != nullptr ? entry->create(nullptr, riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {

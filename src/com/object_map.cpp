@@ -6,9 +6,9 @@
 // (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
 // ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
 // ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
-// in guids.h. VLContactlessBlock is the one row with objectSafety = false.
+// in guids.h. VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
-#include "blocks/block_classes.h"
+#include "blocks/block_object.h"
 #include "blocks/zk_variable_admin_block.h"
 #include "carvix/com/module.h"
 #include "carvix/com/object.h"
@@ -19,6 +19,7 @@
 namespace carvix::com {
 namespace {
 
+// clang-format off
 const ClassEntry kObjectMap[] = {
     {u"AuthenticationService", u"AuthenticationService", kClsidAuthenticationService,
      u"CARVIX.Auth", 112, kAuthenticationServiceDesc, true, &Create<AuthenticationService>},
@@ -28,30 +29,22 @@ const ClassEntry kObjectMap[] = {
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
      kUtilitiesServiceDesc, true, &Create<UtilitiesService>},
-    {u"VLContactlessBlock", u"VLContactlessBlock", kClsidVLContactlessBlock,
-     u"CARVIX.VLContactlessBlock", 117, kVLContactlessBlockDesc, false,
-     &Create<VLContactlessBlock>},
-    {u"VLDocumentBlock", u"VLDocumentBlock", kClsidVLDocumentBlock, u"CARVIX.VLDocBlock", 109,
-     kVLDocumentBlockDesc, true, &Create<VLDocumentBlock>},
-    {u"VLFixedPersoBlock", u"VLFixedPersoBlock", kClsidVLFixedPersoBlock, u"CARVIX.VLFXPersoBlock",
-     110, kVLFixedPersoBlockDesc, true, &Create<VLFixedPersoBlock>},
-    {u"VLPhotoBlock", u"VLPhotoBlock", kClsidVLPhotoBlock, u"CARVIX.VLPhotoBlock", 111,
-     kVLPhotoBlockDesc, true, &Create<VLPhotoBlock>},
-    {u"VLVariablePersoBlock", u"VLVariablePersoBlock", kClsidVLVariablePersoBlock,
-     u"CARVIX.VLVXPersoBlock", 105, kVLVariablePersoBlockDesc, true, &Create<VLVariablePersoBlock>},
-    {u"VoluntaryInsurance", u"VoluntaryInsuranceClass", kClsidVoluntaryInsurance,
-     u"CARVIX.VoluntaryInsurance", 116, kVoluntaryInsuranceDesc, true, &Create<VoluntaryInsurance>},
-    {u"ZKDocumentBlock", u"ZKDocumentBlock", kClsidZKDocumentBlock, u"CARVIX.ZKDocBlock", 113,
-     kZKDocumentBlockDesc, true, &Create<ZKDocumentBlock>},
-    {u"ZKFixedAdminBlock", u"ZKFixedAdminBlock", kClsidZKFixedAdminBlock, u"CARVIX.ZKFXAdminBlock",
-     114, kZKFixedAdminBlockDesc, true, &Create<ZKFixedAdminBlock>},
-    {u"ZKFixedPersoBlock", u"ZKFixedPersoBlock", kClsidZKFixedPersoBlock, u"CARVIX.ZKFXPersoBlock",
-     115, kZKFixedPersoBlockDesc, true, &Create<ZKFixedPersoBlock>},
-    {u"ZKVariableAdminBlock", u"ZKVariableAdminBlock", kClsidZKVariableAdminBlock,
-     u"CARVIX.ZKVXAdminBlock", 107, kZKVariableAdminBlockDesc, true, &Create<ZKVariableAdminBlock>},
-    {u"ZKVariablePersoBlock", u"ZKVariablePersoBlock", kClsidZKVariablePersoBlock,
-     u"CARVIX.ZKVXPersoBlock", 106, kZKVariablePersoBlockDesc, true, &Create<ZKVariablePersoBlock>},
+    // The block classes: all of a class follows from its interface (and the interface from
+    // its model's field description).
+    BlockClassEntry<IVLContactlessBlock>(u"VLContactlessBlock", u"VLContactlessBlock", kClsidVLContactlessBlock, u"CARVIX.VLContactlessBlock", 117),
+    BlockClassEntry<IVLDocumentBlock, ObjectSafety>(u"VLDocumentBlock", u"VLDocumentBlock", kClsidVLDocumentBlock, u"CARVIX.VLDocBlock", 109),
+    BlockClassEntry<IVLFixedPersoBlock, ObjectSafety>(u"VLFixedPersoBlock", u"VLFixedPersoBlock", kClsidVLFixedPersoBlock, u"CARVIX.VLFXPersoBlock", 110),
+    BlockClassEntry<IVLPhotoBlock, ObjectSafety>(u"VLPhotoBlock", u"VLPhotoBlock", kClsidVLPhotoBlock, u"CARVIX.VLPhotoBlock", 111),
+    BlockClassEntry<IVLVariablePersoBlock, ObjectSafety>(u"VLVariablePersoBlock", u"VLVariablePersoBlock", kClsidVLVariablePersoBlock, u"CARVIX.VLVXPersoBlock", 105),
+    BlockClassEntry<IVoluntaryInsurance, ObjectSafety>(u"VoluntaryInsurance", u"VoluntaryInsuranceClass", kClsidVoluntaryInsurance, u"CARVIX.VoluntaryInsurance", 116),
+    BlockClassEntry<IZKDocumentBlock, ObjectSafety>(u"ZKDocumentBlock", u"ZKDocumentBlock", kClsidZKDocumentBlock, u"CARVIX.ZKDocBlock", 113),
+    BlockClassEntry<IZKFixedAdminBlock, ObjectSafety>(u"ZKFixedAdminBlock", u"ZKFixedAdminBlock", kClsidZKFixedAdminBlock, u"CARVIX.ZKFXAdminBlock", 114),
+    BlockClassEntry<IZKFixedPersoBlock, ObjectSafety>(u"ZKFixedPersoBlock", u"ZKFixedPersoBlock", kClsidZKFixedPersoBlock, u"CARVIX.ZKFXPersoBlock", 115),
+    {u"ZKVariableAdminBlock", u"ZKVariableAdminBlock", kClsidZKVariableAdminBlock, u"CARVIX.ZKVXAdminBlock", 107,
+     kZKVariableAdminBlockDesc, true, &Create<ZKVariableAdminBlock>},
+    BlockClassEntry<IZKVariablePersoBlock, ObjectSafety>(u"ZKVariablePersoBlock", u"ZKVariablePersoBlock", kClsidZKVariablePersoBlock, u"CARVIX.ZKVXPersoBlock", 106),
 };
+// clang-format on
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+#include "carvix/automation/scoped.h"
 #include "carvix/com/object.h"
 
 namespace carvix::com {
@@ -7,10 +8,9 @@ HRESULT ObjectSafety::GetInterfaceSafetyOptions(REFIID riid, std::uint32_t* supp
     if (supported == nullptr || enabled == nullptr) {
         return E_POINTER;
     }
-    void* p = nullptr;
-    HRESULT hr = QueryInterface(riid, &p);
-    if (SUCCEEDED(hr) && p != nullptr) {
-        static_cast<IUnknown*>(p)->Release();
+    automation::ComPtr<IUnknown> p;
+    HRESULT hr = QueryInterface(riid, p.PutVoid());
+    if (SUCCEEDED(hr) && p) {
         *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
         *enabled = options_;
     } else {
@@ -22,11 +22,10 @@ HRESULT ObjectSafety::GetInterfaceSafetyOptions(REFIID riid, std::uint32_t* supp
 
 HRESULT ObjectSafety::SetInterfaceSafetyOptions(REFIID riid, std::uint32_t mask,
                                                 std::uint32_t enabled) {
-    void* p = nullptr;
-    if (FAILED(QueryInterface(riid, &p)) || p == nullptr) {
+    automation::ComPtr<IUnknown> p;
+    if (FAILED(QueryInterface(riid, p.PutVoid())) || !p) {
         return E_NOINTERFACE;
     }
-    static_cast<IUnknown*>(p)->Release();
     if ((mask & ~INTERFACESAFE_FOR_UNTRUSTED_CALLER) != 0) {
         return E_FAIL;
     }

@@ -1,37 +1,51 @@
 #include "block_reader.h"
 
 #include <cstdio>
+#include <set>
 
 namespace carvix::cli {
 namespace {
 
-std::u16string Name(const Property& p) {
-    return p.name;
-}
+/// One readable property of an object, as its type information lists it.
+struct Property {
+    std::u16string name;
+    VARTYPE vt;     // of the value: VT_BSTR, VT_I4, VT_DATE, VT_BOOL or VT_VARIANT
+    bool optional;  // has a BOOL <name>Specified flag; left out when the flag is false
+};
 
-Json InsuranceEntry(const VARIANT& element) {
-    if (element.vt != VT_DISPATCH || element.pdispVal == nullptr) {
-        throw CallError{E_INVALIDARG, "reading VoluntaryInsurances: an element is not an object"};
-    }
-    element.pdispVal->AddRef();
-    const Dispatch entry(element.pdispVal);
-    Json out = Json::object();
-    for (const Property& p : InsuranceProperties()) {
-        Variant value;
-        entry.Get(Name(p), value);
-        if (p.kind == Kind::Date) {
-            out[ToUtf8(p.name)] = IsoDay(value->date);
-        } else {
-            out[ToUtf8(p.name)] = BstrText(value->bstrVal);
+/// The property getters in member order; a BOOL getter <name>Specified beside a getter
+/// <name> is that property's flag rather than a property of its own.
+std::vector<Property> PropertiesOf(const Dispatch& object) {
+    const Json description = Json::parse(object.TypeDescription());
+    std::vector<Property> all;
+    std::set<std::u16string> names;
+    for (const Json& member : description.at("members")) {
+        if (member.at("kind") != "propget" || member.at("params").size() != 1) {
+            continue;
         }
+        const std::u16string name = ToUtf16(member.at("name").get<std::string>());
+        all.push_back({name, member.at("params")[0].at("vt").get<VARTYPE>(), false});
+        names.insert(name);
     }
-    return out;
+    std::vector<Property> properties;
+    static constexpr std::u16string_view kFlag = u"Specified";
+    for (const Property& p : all) {
+        if (p.vt == VT_BOOL && p.name.size() > kFlag.size() && p.name.ends_with(kFlag) &&
+            names.count(p.name.substr(0, p.name.size() - kFlag.size())) != 0) {
+            continue;
+        }
+        const bool optional = names.count(p.name + std::u16string(kFlag)) != 0;
+        properties.push_back({p.name, p.vt, optional});
+    }
+    return properties;
 }
 
-// The list, or null when the object holds none (the getter's E_INVALIDARG).
-Json Insurances(const Dispatch& object, const Property& p) {
+Json ObjectProperties(const Dispatch& object);
+
+// A list of objects, or null when the object holds none (the getter's E_INVALIDARG).
+Json ObjectList(const Dispatch& object, const Property& p) {
     Variant value;
-    const HRESULT hr = object.TryGet(Name(p), value);
+    const HRESULT hr = object.TryGet(p.name, value);
     if (hr == E_INVALIDARG) {
         return nullptr;
     }
@@ -53,15 +67,56 @@ Json Insurances(const Dispatch& object, const Property& p) {
         if (FAILED(got)) {
             throw CallError{got, "reading " + ToUtf8(p.name)};
         }
-        list.push_back(InsuranceEntry(*element));
+        if (element->vt != VT_DISPATCH || element->pdispVal == nullptr) {
+            throw CallError{E_INVALIDARG,
+                            "reading " + ToUtf8(p.name) + ": an element is not an object"};
+        }
+        element->pdispVal->AddRef();
+        list.push_back(ObjectProperties(Dispatch(element->pdispVal)));
     }
     return list;
 }
 
 bool Specified(const Dispatch& object, const Property& p) {
     Variant flag;
-    object.Get(Name(p) + u"Specified", flag);
+    object.Get(p.name + u"Specified", flag);
     return flag->boolVal != VARIANT_FALSE;
+}
+
+Json ObjectProperties(const Dispatch& object) {
+    Json out = Json::object();
+    for (const Property& p : PropertiesOf(object)) {
+        const std::string key = ToUtf8(p.name);
+        if (p.vt == VT_VARIANT) {
+            Json list = ObjectList(object, p);
+            if (!list.is_null()) {
+                out[key] = std::move(list);
+            }
+            continue;
+        }
+        if (p.optional && !Specified(object, p)) {
+            continue;
+        }
+        Variant value;
+        object.Get(p.name, value);
+        switch (value->vt) {
+            case VT_BSTR:
+                out[key] = BstrText(value->bstrVal);
+                break;
+            case VT_I4:
+                out[key] = value->lVal;
+                break;
+            case VT_DATE:
+                out[key] = IsoDay(value->date);
+                break;
+            case VT_BOOL:
+                out[key] = value->boolVal != VARIANT_FALSE;
+                break;
+            default:
+                throw CallError{DISP_E_TYPEMISMATCH, "reading " + key};
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -84,39 +139,7 @@ Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16s
         throw CallError{DISP_E_TYPEMISMATCH, ToUtf8(block.method)};
     }
     result->pdispVal->AddRef();
-    const Dispatch object(result->pdispVal);
-
-    Json out = Json::object();
-    for (const Property& p : block.properties) {
-        const std::string key = ToUtf8(p.name);
-        if (p.kind == Kind::Insurances) {
-            Json list = Insurances(object, p);
-            if (!list.is_null()) {
-                out[key] = std::move(list);
-            }
-            continue;
-        }
-        if (p.optional && !Specified(object, p)) {
-            continue;
-        }
-        Variant value;
-        object.Get(Name(p), value);
-        switch (p.kind) {
-            case Kind::Text:
-            case Kind::Photo:
-                out[key] = BstrText(value->bstrVal);
-                break;
-            case Kind::Number:
-                out[key] = value->lVal;
-                break;
-            case Kind::Date:
-                out[key] = IsoDay(value->date);
-                break;
-            case Kind::Insurances:
-                break;
-        }
-    }
-    return out;
+    return ObjectProperties(Dispatch(result->pdispVal));
 }
 
 }  // namespace carvix::cli

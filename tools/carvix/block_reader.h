@@ -13,10 +13,11 @@ namespace carvix::cli {
 
 using Json = nlohmann::ordered_json;
 
-/// Calls the block's read method on `docAdmin` and reads every property of the object it
-/// returns: texts as strings, numbers as integers, dates as ISO 8601 days, the photo as its
-/// Base64 text, the voluntary insurances as an array of objects. Optional fields whose flag
-/// is false are left out. Throws CallError.
+/// Calls the block's read method on `docAdmin` and reads every property that the returned
+/// object's type information lists, in member order: texts as strings, numbers as integers, dates
+/// as ISO 8601 days, the photo as its Base64 text, a list of objects (the voluntary insurances) as
+/// an array of their properties. Optional fields whose flag is false are left out. Throws
+/// CallError.
 Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
                std::uint16_t appId);
 

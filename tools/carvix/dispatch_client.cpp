@@ -1,5 +1,7 @@
 #include "dispatch_client.h"
 
+#include "carvix/automation/scoped.h"
+#include "carvix/automation/typeinfo.h"
 #include "carvix/support/unicode.h"
 
 namespace carvix::cli {
@@ -61,6 +63,21 @@ void Dispatch::Get(const std::u16string& name, Variant& out) const {
 HRESULT Dispatch::TryGet(const std::u16string& name, Variant& out) const {
     std::vector<VARIANT> none;
     return Invoke(IdOf(name), DISPATCH_PROPERTYGET, none, out);
+}
+
+std::string Dispatch::TypeDescription() const {
+    ITypeInfo* info = nullptr;  // the runtime's own: lives as long as the process
+    HRESULT hr = p_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+    if (FAILED(hr)) {
+        throw CallError{hr, "reading the type information"};
+    }
+    automation::ScopedBstr json;
+    hr = automation::DescribeTypeInfoJson(info, json.Put());
+    info->Release();
+    if (FAILED(hr)) {
+        throw CallError{hr, "reading the type information"};
+    }
+    return BstrText(json.Get());
 }
 
 void Dispatch::Call(const std::u16string& name, std::vector<VARIANT> args, Variant& out) const {

@@ -63,6 +63,9 @@ class Dispatch {
     void Call(const std::u16string& name, std::vector<VARIANT> args, Variant& out) const;
     /// Property get by name that may fail: the HRESULT instead of an exception.
     HRESULT TryGet(const std::u16string& name, Variant& out) const;
+    /// The object's type information as the runtime describes it (JSON text, see
+    /// DescribeTypeInfoJson); throws CallError.
+    std::string TypeDescription() const;
 
   private:
     DISPID IdOf(const std::u16string& name) const;

@@ -1,4 +1,4 @@
-#include "field_store.h"
+#include "carvix/com/block_fields.h"
 
 #include "carvix/automation/oleauto.h"
 #include "carvix/com/notifier.h"

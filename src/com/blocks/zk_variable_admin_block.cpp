@@ -1,73 +1,33 @@
 #include "zk_variable_admin_block.h"
 
-#include "block_classes.h"
+#include "block_object.h"
 #include "carvix/automation/oleauto.h"
-#include "carvix/blocks/zk_models.h"
+#include "carvix/com/module.h"
 
 #include <vector>
 
 namespace carvix::com {
 namespace {
 
+namespace ca = automation;
 using Iface = IZKVariableAdminBlock;
 using Model = ZKVariableAdminModel;
 
-constexpr automation::MemberDesc VoluntaryInsurancesGetter() {
-    const automation::ParamName names[] = {
-        {u"pVal", automation::kParamOut | automation::kParamRetval}};
-    return automation::detail::Build<&Iface::get_VoluntaryInsurances>(
-        3, automation::MemberKind::PropertyGet, u"VoluntaryInsurances", names, 1,
-        u"property VoluntaryInsurances");
+constexpr ca::MemberDesc VoluntaryInsurancesGetter() {
+    const ca::ParamName names[] = {{u"pVal", ca::kParamOut | ca::kParamRetval}};
+    return ca::detail::Build<&Iface::get_VoluntaryInsurances>(3, ca::MemberKind::PropertyGet,
+                                                              u"VoluntaryInsurances", names, 1,
+                                                              u"property VoluntaryInsurances");
 }
 
-constexpr automation::MemberDesc kRawMembers[] = {
-    LoadMember<Iface>(kLoadHelp), StoreMember<Iface>(kStoreHelp), VoluntaryInsurancesGetter(),
-    automation::PropPut<&Iface::put_VoluntaryInsurances>(3, u"VoluntaryInsurances",
-                                                         u"property VoluntaryInsurances"),
-    CARVIX_ZK_VARIABLE_ADMIN_FIELDS(CARVIX_DESCRIBE_GET_PUT)};
+constexpr std::array<ca::MemberDesc, 2> kListMembers = {
+    VoluntaryInsurancesGetter(), ca::PropPut<&Iface::put_VoluntaryInsurances>(
+                                     3, u"VoluntaryInsurances", u"property VoluntaryInsurances")};
 
 // The type library has always spelled these two help strings this way; clients may show them.
 constexpr auto kMembers =
-    WithHelp(WithHelp(std::to_array(kRawMembers), 7, u"property BookletIssurerCode"), 8,
+    WithHelp(WithHelp(BlockMembers<Iface>(kListMembers), 7, u"property BookletIssurerCode"), 8,
              u"property BookletIssurerCodeSpecified");
-
-constexpr FieldBinding<Model> kBindings[] = {CARVIX_ZK_VARIABLE_ADMIN_FIELDS(CARVIX_BIND_FIELD)};
-
-/// Owns a SAFEARRAY until released.
-struct ArrayHolder {
-    SAFEARRAY* array = nullptr;
-    ArrayHolder() = default;
-    ArrayHolder(const ArrayHolder&) = delete;
-    ArrayHolder& operator=(const ArrayHolder&) = delete;
-    ~ArrayHolder() {
-        if (array != nullptr) {
-            SafeArrayDestroy(array);
-        }
-    }
-};
-
-/// Owns a VARIANT's content.
-struct VariantHolder {
-    VARIANT value;
-    VariantHolder() { VariantInit(&value); }
-    VariantHolder(const VariantHolder&) = delete;
-    VariantHolder& operator=(const VariantHolder&) = delete;
-    ~VariantHolder() { VariantClear(&value); }
-};
-
-/// Releases an interface pointer at the end of a scope.
-template <class I>
-struct Released {
-    I* p = nullptr;
-    Released() = default;
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() {
-        if (p != nullptr) {
-            p->Release();
-        }
-    }
-};
 
 /// The records of the array's elements, in index order.
 HRESULT CollectRecords(SAFEARRAY* array, std::vector<VoluntaryInsuranceRecord>& records) {
@@ -88,28 +48,19 @@ HRESULT CollectRecords(SAFEARRAY* array, std::vector<VoluntaryInsuranceRecord>& 
         return E_INVALIDARG;
     }
     for (std::int32_t i = 0; i < count; ++i) {
-        VariantHolder element;
-        hr = SafeArrayGetElement(array, &i, &element.value);
+        ca::ScopedVariant element;
+        hr = SafeArrayGetElement(array, &i, element.Get());
         if (FAILED(hr)) {
             return hr;
         }
-        const VARTYPE vt = element.value.vt;
-        if ((vt != VT_DISPATCH && vt != VT_UNKNOWN) || element.value.punkVal == nullptr) {
+        const VARTYPE vt = element->vt;
+        if ((vt != VT_DISPATCH && vt != VT_UNKNOWN) || element->punkVal == nullptr) {
             return E_INVALIDARG;  // only objects can be voluntary insurances
         }
-        Released<IVoluntaryInsurance> insurance;
-        hr = element.value.punkVal->QueryInterface(IVoluntaryInsurance::kIid,
-                                                   reinterpret_cast<void**>(&insurance.p));
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (insurance.p == nullptr) {
-            return E_NOINTERFACE;
-        }
         VoluntaryInsuranceRecord record;
-        hr = StoreBlock(insurance.p, record);
+        hr = StoreBlock(element->punkVal, record);
         if (FAILED(hr)) {
-            return hr;
+            return hr;  // E_NOINTERFACE: not a VoluntaryInsurance of this module
         }
         records.push_back(std::move(record));
     }
@@ -118,32 +69,24 @@ HRESULT CollectRecords(SAFEARRAY* array, std::vector<VoluntaryInsuranceRecord>& 
 
 }  // namespace
 
-const automation::InterfaceDesc kZKVariableAdminBlockDesc{
-    u"IZKVariableAdminBlock", kIidIZKVariableAdminBlock, u"IZKVariableAdminBlock Interface",
-    kMembers};
-
-ZKVariableAdminBlock::~ZKVariableAdminBlock() {
-    if (insurances_ != nullptr) {
-        SafeArrayDestroy(insurances_);
-    }
-}
+const ca::InterfaceDesc kZKVariableAdminBlockDesc = BlockInterfaceDesc<Iface>(kMembers);
 
 HRESULT ZKVariableAdminBlock::AppendInsurance(IDispatch* insurance) noexcept {
     std::int32_t index = 0;
-    if (insurances_ == nullptr) {
-        insurances_ = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-        if (insurances_ == nullptr) {
+    if (!insurances_) {
+        insurances_.Reset(SafeArrayCreateVector(VT_VARIANT, 0, 1));
+        if (!insurances_) {
             return E_OUTOFMEMORY;
         }
     } else {
         std::int32_t upper = -1;
-        HRESULT hr = SafeArrayGetUBound(insurances_, 1, &upper);
+        HRESULT hr = SafeArrayGetUBound(insurances_.Get(), 1, &upper);
         if (FAILED(hr)) {
             return hr;
         }
         index = upper + 1;
         const SAFEARRAYBOUND grown{static_cast<std::uint32_t>(index) + 1, 0};
-        hr = SafeArrayRedim(insurances_, &grown);
+        hr = SafeArrayRedim(insurances_.Get(), &grown);
         if (FAILED(hr)) {
             return hr;
         }
@@ -152,69 +95,59 @@ HRESULT ZKVariableAdminBlock::AppendInsurance(IDispatch* insurance) noexcept {
     VariantInit(&element);
     element.vt = VT_DISPATCH;
     element.pdispVal = insurance;
-    return SafeArrayPutElement(insurances_, &index, &element);  // adds its own reference
+    return SafeArrayPutElement(insurances_.Get(), &index, &element);  // adds its own reference
 }
 
-HRESULT ZKVariableAdminBlock::Load(VARIANT* pData) {
-    const Model* model = ResolveModelForLoad<Model>(pData);
-    if (model == nullptr) {
+HRESULT ZKVariableAdminBlock::LoadModel(const CardBlock& model) {
+    const Model* typed = ModelAs<const Model>(model);
+    if (typed == nullptr) {
         return E_INVALIDARG;
     }
-    try {
-        if (insurances_ != nullptr) {
-            SafeArrayDestroy(insurances_);
-            insurances_ = nullptr;
-        }
-        if (!model->VoluntaryInsurances.IsNull()) {
-            for (const VoluntaryInsuranceRecord& record : model->VoluntaryInsurances.GetValue()) {
-                Released<IVoluntaryInsurance> insurance;
-                HRESULT hr = Create<VoluntaryInsurance>(nullptr, IVoluntaryInsurance::kIid,
-                                                        reinterpret_cast<void**>(&insurance.p));
+    HRESULT hr = S_OK;
+    const HRESULT copied = CopyFields([&] {
+        insurances_.Reset();
+        if (!typed->VoluntaryInsurances.IsNull()) {
+            for (const VoluntaryInsuranceRecord& record : typed->VoluntaryInsurances.GetValue()) {
+                ca::ComPtr<IVoluntaryInsurance> insurance;
+                hr = CreateObject(kClsidVoluntaryInsurance, IVoluntaryInsurance::kIid,
+                                  insurance.PutVoid());
                 if (SUCCEEDED(hr)) {
-                    hr = LoadBlock(insurance.p, record);
+                    hr = LoadBlock(insurance.Get(), record);
                 }
                 if (SUCCEEDED(hr)) {
-                    hr = AppendInsurance(insurance.p);
+                    hr = AppendInsurance(insurance.Get());
                 }
                 if (FAILED(hr)) {
-                    return hr;
+                    return;
                 }
             }
         }
-        fields_.Load(*model, std::span<const FieldBinding<Model>>(kBindings));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+        Fields().Load(*typed, FieldsOfOwner<Model>());
+    });
+    return FAILED(copied) ? copied : hr;
 }
 
-HRESULT ZKVariableAdminBlock::Store(VARIANT* pData) {
-    Model* model = ResolveModelForStore<Model>(pData);
-    if (model == nullptr || insurances_ == nullptr) {
+HRESULT ZKVariableAdminBlock::StoreModel(CardBlock& model) {
+    Model* typed = ModelAs<Model>(model);
+    if (typed == nullptr || !insurances_) {
         return E_INVALIDARG;
     }
-    try {
+    HRESULT hr = S_OK;
+    const HRESULT copied = CopyFields([&] {
         // Walk a copy: an element's Store may call back into this object and replace the array.
-        ArrayHolder walk;
-        HRESULT hr = SafeArrayCopy(insurances_, &walk.array);
-        if (FAILED(hr)) {
-            return hr;
-        }
+        ca::ScopedSafeArray walk;
+        hr = SafeArrayCopy(insurances_.Get(), walk.Put());
         std::vector<VoluntaryInsuranceRecord> records;
-        hr = CollectRecords(walk.array, records);
-        if (FAILED(hr)) {
-            return hr;
+        if (SUCCEEDED(hr)) {
+            hr = CollectRecords(walk.Get(), records);
         }
-        model->VoluntaryInsurances.SetValue(std::move(records));
-        fields_.Store(*model, std::span<const FieldBinding<Model>>(kBindings));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+        if (FAILED(hr)) {
+            return;
+        }
+        typed->VoluntaryInsurances.SetValue(std::move(records));
+        Fields().Store(*typed, FieldsOfOwner<Model>());
+    });
+    return FAILED(copied) ? copied : hr;
 }
 
 HRESULT ZKVariableAdminBlock::get_VoluntaryInsurances(VARIANT* pVal) {
@@ -222,16 +155,16 @@ HRESULT ZKVariableAdminBlock::get_VoluntaryInsurances(VARIANT* pVal) {
         return E_INVALIDARG;
     }
     VariantClear(pVal);
-    if (insurances_ == nullptr) {
+    if (!insurances_) {
         return E_INVALIDARG;
     }
-    SAFEARRAY* copy = nullptr;
-    const HRESULT hr = SafeArrayCopy(insurances_, &copy);
+    ca::ScopedSafeArray copy;
+    const HRESULT hr = SafeArrayCopy(insurances_.Get(), copy.Put());
     if (FAILED(hr)) {
         return hr;
     }
     pVal->vt = VT_ARRAY | VT_VARIANT;
-    pVal->parray = copy;
+    pVal->parray = copy.Detach();
     return S_OK;
 }
 
@@ -242,12 +175,9 @@ HRESULT ZKVariableAdminBlock::put_VoluntaryInsurances(VARIANT* newVal) {
     if (newVal == nullptr) {
         return E_INVALIDARG;
     }
-    SAFEARRAY* given = nullptr;
+    SAFEARRAY* given = nullptr;  // the caller's; copied below
     if (newVal->vt == VT_NULL) {
-        if (insurances_ != nullptr) {
-            SafeArrayDestroy(insurances_);
-            insurances_ = nullptr;
-        }
+        insurances_.Reset();
         return S_OK;
     } else if (newVal->vt == (VT_ARRAY | VT_VARIANT)) {
         given = newVal->parray;
@@ -261,15 +191,12 @@ HRESULT ZKVariableAdminBlock::put_VoluntaryInsurances(VARIANT* newVal) {
         elementType != VT_VARIANT) {
         return E_INVALIDARG;
     }
-    SAFEARRAY* copy = nullptr;
-    const HRESULT hr = SafeArrayCopy(given, &copy);
+    ca::ScopedSafeArray copy;
+    const HRESULT hr = SafeArrayCopy(given, copy.Put());
     if (FAILED(hr)) {
         return hr;
     }
-    if (insurances_ != nullptr) {
-        SafeArrayDestroy(insurances_);
-    }
-    insurances_ = copy;
+    insurances_ = std::move(copy);
     return S_OK;
 }
 

@@ -1,6 +1,7 @@
 // The backend of the services the class factory creates: the card through the card
 // application, the block objects through the module's object map.
-#include "carvix/com/block_handover.h"
+#include "carvix/com/model_transfer.h"
+#include "carvix/com/module.h"
 #include "docadmin/docadmin_backend.h"
 #include "docadmin/read_methods.h"
 #include "docadmin/verified_read.h"
@@ -15,12 +16,12 @@ class ModuleBackend final : public DocAdminBackend {
         ReadVerifiedFromCard(reader, appId, model);
     }
     // In process, straight from the module's object map: the classes are this module's
-    // own, and the model hand-over needs the objects of this copy of the module.
+    // own, and the model travels through their private IModelTransfer.
     HRESULT CreateBlockObject(const CLSID& clsid, const IID& iid, void** ppv) override {
-        return CreateInProcess(clsid, iid, ppv);
+        return CreateObject(clsid, iid, ppv);
     }
-    HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object, CardBlock& model) override {
-        return method.load(object, model);
+    HRESULT LoadBlockObject(const ReadMethod&, IUnknown* object, CardBlock& model) override {
+        return LoadBlock(object, static_cast<const CardBlock&>(model));
     }
 };
 

@@ -1,7 +1,9 @@
 #include "docadmin_service.h"
 
 #include "carvix/automation/oleauto.h"
+#include "carvix/automation/scoped.h"
 #include "carvix/blocks/card_block.h"
+#include "carvix/com/module.h"
 #include "docadmin/card_failure.h"
 
 #include <new>
@@ -62,8 +64,8 @@ inline constexpr ca::MemberDesc kDocAdminMembers[] = {
 const ca::InterfaceDesc kDocAdminServiceDesc{u"IDocAdminService", kIidIDocAdminService,
                                              u"IDocAdminService Interface", kDocAdminMembers};
 
-HRESULT DocAdminService::Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId,
-                              void** out) {
+HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, std::uint16_t appId,
+                                   void** out) {
     if (out == nullptr) {
         return E_INVALIDARG;
     }
@@ -79,60 +81,32 @@ HRESULT DocAdminService::Read(const ReadMethod& method, BSTR readerName, std::ui
         if (FAILED(read)) {
             return read;
         }
-        void* object = nullptr;
-        const HRESULT created = backend_.CreateBlockObject(method.clsid, method.iid, &object);
-        if (FAILED(created) || object == nullptr) {
+        const ClassEntry* blockClass = FindClassOf(method.iid);
+        if (blockClass == nullptr) {
+            return CLASS_E_CLASSNOTAVAILABLE;
+        }
+        automation::ComPtr<IUnknown> object;  // holds the interface of method.iid
+        const HRESULT created =
+            backend_.CreateBlockObject(blockClass->clsid, method.iid, object.PutVoid());
+        if (FAILED(created) || !object) {
             return FAILED(created) ? created : E_NOINTERFACE;
         }
-        auto* unknown = static_cast<IUnknown*>(object);
         HRESULT loaded = E_FAIL;
         try {
-            loaded = backend_.LoadBlockObject(method, unknown, *model);
+            loaded = backend_.LoadBlockObject(method, object.Get(), *model);
         } catch (...) {
             loaded = E_FAIL;  // a model that cannot give its values; never escapes the call
         }
         if (FAILED(loaded)) {
-            unknown->Release();
             return loaded;
         }
-        *out = object;
+        *out = object.Detach();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
         return E_FAIL;
     }
-}
-
-HRESULT DocAdminService::ReadVLDocumentData(BSTR r, std::uint16_t a, IVLDocumentBlockArg** p) {
-    return Read(kReadVLDocument, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadVLFixedPersoData(BSTR r, std::uint16_t a, IVLFixedPersoBlockArg** p) {
-    return Read(kReadVLFixedPerso, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadVLPhotoData(BSTR r, std::uint16_t a, IVLPhotoBlockArg** p) {
-    return Read(kReadVLPhoto, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadVLVariablePersoData(BSTR r, std::uint16_t a,
-                                                 IVLVariablePersoBlockArg** p) {
-    return Read(kReadVLVariablePerso, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadZKDocumentData(BSTR r, std::uint16_t a, IZKDocumentBlockArg** p) {
-    return Read(kReadZKDocument, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadZKFixedAdminData(BSTR r, std::uint16_t a, IZKFixedAdminBlockArg** p) {
-    return Read(kReadZKFixedAdmin, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadZKFixedPersoData(BSTR r, std::uint16_t a, IZKFixedPersoBlockArg** p) {
-    return Read(kReadZKFixedPerso, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadZKVariableAdminData(BSTR r, std::uint16_t a,
-                                                 IZKVariableAdminBlockArg** p) {
-    return Read(kReadZKVariableAdmin, r, a, reinterpret_cast<void**>(p));
-}
-HRESULT DocAdminService::ReadZKVariablePersoData(BSTR r, std::uint16_t a,
-                                                 IZKVariablePersoBlockArg** p) {
-    return Read(kReadZKVariablePerso, r, a, reinterpret_cast<void**>(p));
 }
 
 // Writing and the contactless part come with their own services; until then these methods

@@ -17,29 +17,47 @@ class DocAdminService final
     explicit DocAdminService(DocAdminBackend& backend) : backend_(backend) {}
 
     HRESULT ReadVLDocumentData(BSTR bsReaderName, std::uint16_t uwAppID,
-                               IVLDocumentBlockArg** ppBlock) override;
+                               IVLDocumentBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT ReadVLFixedPersoData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                 IVLFixedPersoBlockArg** ppBlock) override;
+                                 IVLFixedPersoBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT ReadVLPhotoData(BSTR bsReaderName, std::uint16_t uwAppID,
-                            IVLPhotoBlockArg** ppBlock) override;
+                            IVLPhotoBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT ReadVLVariablePersoData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                    IVLVariablePersoBlockArg** ppBlock) override;
+                                    IVLVariablePersoBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT WriteVLVariablePersoData(IAuthenticationServiceArg* pAuth,
                                      IVLVariablePersoBlockArg* pBlock,
                                      BSTR bsSignerCertB64) override;
     HRESULT ReadZKDocumentData(BSTR bsReaderName, std::uint16_t uwAppID,
-                               IZKDocumentBlockArg** ppBlock) override;
+                               IZKDocumentBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT ReadZKFixedAdminData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                 IZKFixedAdminBlockArg** ppData) override;
+                                 IZKFixedAdminBlockArg** ppData) override {
+        return Read(bsReaderName, uwAppID, ppData);
+    }
     HRESULT ReadZKFixedPersoData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                 IZKFixedPersoBlockArg** ppBlock) override;
+                                 IZKFixedPersoBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT ReadZKVariableAdminData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                    IZKVariableAdminBlockArg** ppBlock) override;
+                                    IZKVariableAdminBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT WriteZKVariableAdminData(IAuthenticationServiceArg* pAuth,
                                      IZKVariableAdminBlockArg* pBlock,
                                      BSTR bsSignerCertB64) override;
     HRESULT ReadZKVariablePersoData(BSTR bsReaderName, std::uint16_t uwAppID,
-                                    IZKVariablePersoBlockArg** ppBlock) override;
+                                    IZKVariablePersoBlockArg** ppBlock) override {
+        return Read(bsReaderName, uwAppID, ppBlock);
+    }
     HRESULT WriteZKVariablePersoData(IAuthenticationServiceArg* pAuth,
                                      IZKVariablePersoBlockArg* pBlock,
                                      BSTR bsSignerCertB64) override;
@@ -49,10 +67,21 @@ class DocAdminService final
                                     BSTR bsContactlessReaderName, std::int32_t bCheckCLSod,
                                     BSTR bsEncryptedKeyB64, BSTR bsSignerCertB64) override;
 
-    /// One read method: the steps shared by all nine rows of the table.
-    HRESULT Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
-
   private:
+    /// Every read method: the block read into a new model of the interface Block hands
+    /// out, and a new object of the class of that interface loaded from it.
+    template <class Block>
+    HRESULT Read(BSTR readerName, std::uint16_t appId, Block** out) {
+        if (out == nullptr) {
+            return E_INVALIDARG;
+        }
+        void* object = *out;  // left as it is when the call fails before it starts
+        const HRESULT hr = ReadBlock(kReadOf<Block>, readerName, appId, &object);
+        *out = static_cast<Block*>(object);
+        return hr;
+    }
+    HRESULT ReadBlock(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
+
     DocAdminBackend& backend_;
 };
 

@@ -1,38 +1,31 @@
-// The table of the service's read methods: which block each one reads, into which model,
-// and which block object it hands out.
+// What a read method of the service needs to know about its block, all of it taken from the
+// block interface it hands out: the interface's model (its block ID, and a new empty one to
+// read into) and the interface ID. The class comes from the object map (the class whose
+// primary interface it is).
 #pragma once
 
 #include "carvix/automation/interfaces.h"
+#include "carvix/blocks/card_block.h"
 
 #include <cstdint>
 #include <memory>
-#include <span>
-
-class CardBlock;
 
 namespace carvix::com {
 
 struct ReadMethod {
-    const char16_t* name;  // the method's name, for diagnostics
     std::uint16_t blockId;
-    const CLSID& clsid;  // the block object's class
-    const IID& iid;      // the interface handed to the caller
+    const IID& iid;  // the interface handed to the caller
     std::unique_ptr<CardBlock> (*makeModel)();
-    /// Hands the model (made by makeModel) to the Load of an object created with `iid`.
-    HRESULT (*load)(IUnknown* object, CardBlock& model);
 };
 
-extern const ReadMethod kReadVLDocument;
-extern const ReadMethod kReadVLFixedPerso;
-extern const ReadMethod kReadVLPhoto;
-extern const ReadMethod kReadVLVariablePerso;
-extern const ReadMethod kReadZKDocument;
-extern const ReadMethod kReadZKFixedAdmin;
-extern const ReadMethod kReadZKFixedPerso;
-extern const ReadMethod kReadZKVariableAdmin;
-extern const ReadMethod kReadZKVariablePerso;
+template <class Model>
+std::unique_ptr<CardBlock> MakeModel() {
+    return std::make_unique<Model>();
+}
 
-/// The nine rows in DISPID order.
-std::span<const ReadMethod* const> ReadMethods();
+/// The read method that hands out block interface Block.
+template <class Block>
+inline constexpr ReadMethod kReadOf{Block::Model::kBlockId, Block::kIid,
+                                    &MakeModel<typename Block::Model>};
 
 }  // namespace carvix::com

@@ -316,6 +316,24 @@ TEST_F(DispatchTest, TypeInfoServesTheSameDescription) {
     ti->Release();
 }
 
+TEST_F(DispatchTest, ClientsGetTheDescriptionBehindTheTypeInfo) {
+    ITypeInfo* ti = nullptr;
+    ASSERT_EQ(calc.GetTypeInfo(0, 0, &ti), S_OK);
+    BSTR json = nullptr;
+    ASSERT_EQ(ca::DescribeTypeInfoJson(ti, &json), S_OK);
+    const std::string expected = ca::DescribeInterfaceJson(kCalcDesc);
+    EXPECT_EQ(std::u16string(json, SysStringLen(json)),
+              std::u16string(expected.begin(), expected.end()));
+    SysFreeString(json);
+    ti->Release();
+
+    // Only type information the runtime handed out is described.
+    json = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(ca::DescribeTypeInfoJson(reinterpret_cast<ITypeInfo*>(&calc), &json), E_INVALIDARG);
+    EXPECT_EQ(json, nullptr);
+    EXPECT_EQ(ca::DescribeTypeInfoJson(nullptr, &json), E_INVALIDARG);
+}
+
 TEST(Dump, DescribesEveryMember) {
     const std::string json = ca::DescribeInterfaceJson(kCalcDesc);
     EXPECT_EQ(

@@ -4,7 +4,8 @@
 #pragma once
 
 #include "carvix/automation/oleauto.h"
-#include "carvix/com/block_handover.h"
+#include "carvix/com/model_transfer.h"
+#include "carvix/com/module.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ class ScriptObject {
     /// A new object of the class, created as a script's CreateObject would get it.
     explicit ScriptObject(REFCLSID clsid) {
         void* p = nullptr;
-        EXPECT_EQ(com::CreateInProcess(clsid, IID_IDispatch, &p), S_OK);
+        EXPECT_EQ(com::CreateObject(clsid, IID_IDispatch, &p), S_OK);
         dispatch_ = static_cast<IDispatch*>(p);
     }
     /// Takes over one reference.

@@ -2,7 +2,8 @@
 // object-map rows, Load and Store, contiguous DISPIDs, flags beside their fields, get-only
 // versus get-and-put, help strings, and which classes answer IObjectSafety.
 #include "carvix/automation/typeinfo.h"
-#include "carvix/com/block_handover.h"
+#include "carvix/com/model_transfer.h"
+#include "carvix/com/module.h"
 #include "carvix/com/guids.h"
 #include "carvix/com/module.h"
 
@@ -86,7 +87,7 @@ TEST(BlockClasses, RowsNameTheirProgIdScriptAndInterface) {
 TEST(BlockClasses, AllButTheContactlessBlockAnswerObjectSafety) {
     for (const Expected& e : kClasses) {
         void* object = nullptr;
-        ASSERT_EQ(CreateInProcess(*e.clsid, *e.iid, &object), S_OK);
+        ASSERT_EQ(CreateObject(*e.clsid, *e.iid, &object), S_OK);
         auto* unknown = static_cast<IUnknown*>(object);
         void* other = nullptr;
         EXPECT_EQ(unknown->QueryInterface(IID_IDispatch, &other), S_OK);

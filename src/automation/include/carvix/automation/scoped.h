@@ -1,4 +1,5 @@
-// Owners for the runtime's handles in C++ code: interface pointers, BSTRs and VARIANTs.
+// Owners for the runtime's handles in C++ code: interface pointers, BSTRs, VARIANTs and
+// SAFEARRAYs.
 #pragma once
 
 #include "carvix/automation/oleauto.h"
@@ -105,6 +106,39 @@ class ScopedVariant {
 
   private:
     VARIANT v_;
+};
+
+/// Owns a SAFEARRAY (SafeArrayDestroy on destruction; null for none).
+class ScopedSafeArray {
+  public:
+    ScopedSafeArray() = default;
+    /// Takes over an array the caller owns.
+    explicit ScopedSafeArray(SAFEARRAY* adopted) noexcept : a_(adopted) {}
+    ScopedSafeArray(const ScopedSafeArray&) = delete;
+    ScopedSafeArray& operator=(const ScopedSafeArray&) = delete;
+    ScopedSafeArray(ScopedSafeArray&& o) noexcept : a_(std::exchange(o.a_, nullptr)) {}
+    ScopedSafeArray& operator=(ScopedSafeArray&& o) noexcept {
+        std::swap(a_, o.a_);
+        return *this;
+    }
+    ~ScopedSafeArray() { Reset(); }
+
+    void Reset(SAFEARRAY* adopted = nullptr) noexcept {
+        if (SAFEARRAY* old = std::exchange(a_, adopted); old != nullptr) {
+            SafeArrayDestroy(old);
+        }
+    }
+    SAFEARRAY* Get() const noexcept { return a_; }
+    explicit operator bool() const noexcept { return a_ != nullptr; }
+    /// For out-parameters: destroys the current array first.
+    SAFEARRAY** Put() noexcept {
+        Reset();
+        return &a_;
+    }
+    SAFEARRAY* Detach() noexcept { return std::exchange(a_, nullptr); }
+
+  private:
+    SAFEARRAY* a_ = nullptr;
 };
 
 /// The text of a BSTR argument: a null BSTR is empty text.

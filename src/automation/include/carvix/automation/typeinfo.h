@@ -118,6 +118,12 @@ CARVIX_COM_API HRESULT DispatchGetTypeInfo(const InterfaceDesc& desc, std::uint3
 
 /// The description as a JSON object (see docs in the module's dump).
 CARVIX_COM_API std::string DescribeInterfaceJson(const InterfaceDesc& desc);
+
+/// For clients: the JSON description (as DescribeInterfaceJson) behind type information that
+/// an object's GetTypeInfo returned, as a new BSTR in *json. This is how a client learns an
+/// object's members and their types. E_INVALIDARG for a null argument or an ITypeInfo this
+/// runtime did not hand out.
+CARVIX_COM_API HRESULT DescribeTypeInfoJson(ITypeInfo* info, BSTR* json);
 /// A JSON string literal (with quotes) of UTF-16 text.
 CARVIX_COM_API std::string JsonString(std::u16string_view text);
 

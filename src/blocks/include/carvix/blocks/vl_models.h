@@ -7,6 +7,7 @@
 #include "carvix/blocks/card_block.h"
 #include "carvix/blocks/code_element.h"
 #include "carvix/blocks/date_element.h"
+#include "carvix/blocks/field_description.h"
 #include "carvix/blocks/string_element.h"
 
 // clang-format off
@@ -21,6 +22,17 @@ public:
     DateElement   DateOfIssue           {*this, 0x613,     kMandatory};
     DateElement   DateOfExpiry          {*this, 0x614,     kMandatory};
     StringElement ChipSerialNumber      {*this, 0x615, 16, kMandatory, CodePage::Ascii};
+};
+
+template <>
+struct FieldsOf<VLDocumentModel> {
+    using M = VLDocumentModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"CardID", &M::CardID),
+        Field(u"DateOfIssue", &M::DateOfIssue),
+        Field(u"DateOfExpiry", &M::DateOfExpiry),
+        Field(u"ChipSerialNumber", &M::ChipSerialNumber),
+    };
 };
 
 /// Block 0x0D02; 357 bytes at most.
@@ -38,6 +50,20 @@ public:
     CodeElement   BloodType             {*this, 0x627,   2, kMandatory, CodeTables::BloodTypeCodes()};
 };
 
+template <>
+struct FieldsOf<VLFixedPersoModel> {
+    using M = VLFixedPersoModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"PersonalNumber", &M::PersonalNumber),
+        Field(u"LastName", &M::LastName),
+        Field(u"FirstName", &M::FirstName),
+        Field(u"ParentName", &M::ParentName),
+        Field(u"DateOfBirth", &M::DateOfBirth),
+        Field(u"Status", &M::Status),
+        Field(u"BloodType", &M::BloodType),
+    };
+};
+
 /// Block 0x0D04; 7688 bytes at most.
 class VLPhotoModel final : public CardBlock {
 public:
@@ -45,6 +71,14 @@ public:
     VLPhotoModel() : CardBlock(kBlockId) {}
     //                                         tag    max   presence
     BytesElement  Photo                 {*this, 0x640, 7680, kMandatory};
+};
+
+template <>
+struct FieldsOf<VLPhotoModel> {
+    using M = VLPhotoModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"Photo", &M::Photo),
+    };
 };
 
 /// Block 0x0D03, the one VL block that is also written; 338 bytes at most.
@@ -60,6 +94,20 @@ public:
     DateElement   ServiceStartDate      {*this, 0x634,      kMandatory};
     DateElement   ServiceEndDate        {*this, 0x635,      kOptional};
     StringElement HealthWorkerID        {*this, 0x636,   8, kOptional,  CodePage::Ascii};
+};
+
+template <>
+struct FieldsOf<VLVariablePersoModel> {
+    using M = VLVariablePersoModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"Rank", &M::Rank, Requirement::Optional),
+        Field(u"UnitNo", &M::UnitNo, Requirement::Optional),
+        Field(u"OrgUnit", &M::OrgUnit),
+        Field(u"ServiceSite", &M::ServiceSite),
+        Field(u"ServiceStartDate", &M::ServiceStartDate),
+        Field(u"ServiceEndDate", &M::ServiceEndDate, Requirement::Optional),
+        Field(u"HealthWorkerID", &M::HealthWorkerID, Requirement::Optional),
+    };
 };
 
 /// Block 0x0D15, the extract the contactless part holds; 586 bytes at most. FirstName and
@@ -80,6 +128,24 @@ public:
     CodeElement   Rank                  {*this, 0x630,   2, kOptional,  CodeTables::ContactlessRankCodes()};
     StringElement OrgUnit               {*this, 0x632, 200, kMandatory, CodePage::Utf16};
     StringElement ServiceSite           {*this, 0x633,  60, kMandatory, CodePage::Utf16};
+};
+
+template <>
+struct FieldsOf<VLContactlessModel> {
+    using M = VLContactlessModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"CardID", &M::CardID),
+        Field(u"ChipSerialNumber", &M::ChipSerialNumber),
+        Field(u"ContactlessSerialNumber", &M::ContactlessSerialNumber),
+        Field(u"PersonalNumber", &M::PersonalNumber),
+        Field(u"LastName", &M::LastName),
+        Field(u"FirstName", &M::FirstName),
+        Field(u"ParentName", &M::ParentName),
+        Field(u"Status", &M::Status),
+        Field(u"Rank", &M::Rank, Requirement::Optional),
+        Field(u"OrgUnit", &M::OrgUnit),
+        Field(u"ServiceSite", &M::ServiceSite),
+    };
 };
 
 // clang-format on

@@ -1,11 +1,13 @@
 // The block models of the ZK application (the health-insurance booklet). Each member is one
 // element; the member order is the element order of an encoded block. Member names are the
-// block objects' property names.
+// block objects' property names; FieldsOf<Model> beside each model lists them in property
+// order (field_description.h).
 #pragma once
 
 #include "carvix/blocks/card_block.h"
 #include "carvix/blocks/code_element.h"
 #include "carvix/blocks/date_element.h"
+#include "carvix/blocks/field_description.h"
 #include "carvix/blocks/insurance_list_element.h"
 #include "carvix/blocks/string_element.h"
 
@@ -24,6 +26,18 @@ public:
     StringElement ChipSerialNumber      {*this, 0x615, 16, kMandatory, CodePage::Ascii};
 };
 
+template <>
+struct FieldsOf<ZKDocumentModel> {
+    using M = ZKDocumentModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"CardID", &M::CardID),
+        Field(u"BookletID", &M::BookletID),
+        Field(u"DateOfIssue", &M::DateOfIssue),
+        Field(u"DateOfExpiry", &M::DateOfExpiry),
+        Field(u"ChipSerialNumber", &M::ChipSerialNumber),
+    };
+};
+
 /// Block 0x0D02 of the ZK application; 663 bytes at most.
 class ZKFixedPersoModel final : public CardBlock {
 public:
@@ -39,6 +53,22 @@ public:
     StringElement ParentName            {*this, 0x625, 100, kMandatory, CodePage::Utf16};
     StringElement ParentNameLatin       {*this, 0x725, 100, kMandatory, CodePage::Utf16};
     CodeElement   Gender                {*this, 0x704,   2, kMandatory, CodeTables::GenderCodes()};
+};
+
+template <>
+struct FieldsOf<ZKFixedPersoModel> {
+    using M = ZKFixedPersoModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"IDNumber", &M::IDNumber),
+        Field(u"LastName", &M::LastName),
+        Field(u"LastNameLatin", &M::LastNameLatin),
+        Field(u"FirstName", &M::FirstName),
+        Field(u"FirstNameLatin", &M::FirstNameLatin),
+        Field(u"DateOfBirth", &M::DateOfBirth),
+        Field(u"ParentName", &M::ParentName),
+        Field(u"ParentNameLatin", &M::ParentNameLatin),
+        Field(u"Gender", &M::Gender),
+    };
 };
 
 /// Block 0x0E01; 725 bytes at most. Tags 0x75E to 0x760 are not used.
@@ -66,6 +96,30 @@ public:
     StringElement CountryLatin                {*this, 0x764,  60, kMandatory, CodePage::Utf16};
 };
 
+template <>
+struct FieldsOf<ZKFixedAdminModel> {
+    using M = ZKFixedAdminModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"InsurantNumber", &M::InsurantNumber),
+        Field(u"RZZOUserRegistrationNumber", &M::RZZOUserRegistrationNumber),
+        Field(u"CarrierRelationship", &M::CarrierRelationship, Requirement::Optional),
+        Field(u"InsuranceBasisRZZOCode", &M::InsuranceBasisRZZOCode),
+        Field(u"InsuranceBasisRZZO", &M::InsuranceBasisRZZO),
+        Field(u"InsuranceBasisFSOVOCode", &M::InsuranceBasisFSOVOCode),
+        Field(u"CarrierFamilyMember", &M::CarrierFamilyMember, Requirement::Optional),
+        Field(u"CarrierIdNumber", &M::CarrierIdNumber, Requirement::Optional),
+        Field(u"CarrierInsurantNumber", &M::CarrierInsurantNumber, Requirement::Optional),
+        Field(u"CarrierLastName", &M::CarrierLastName, Requirement::Optional),
+        Field(u"CarrierLastNameLatin", &M::CarrierLastNameLatin, Requirement::Optional),
+        Field(u"CarrierFirstName", &M::CarrierFirstName, Requirement::Optional),
+        Field(u"CarrierFirstNameLatin", &M::CarrierFirstNameLatin, Requirement::Optional),
+        Field(u"InsuredFrom", &M::InsuredFrom),
+        Field(u"CountryCode", &M::CountryCode),
+        Field(u"Country", &M::Country),
+        Field(u"CountryLatin", &M::CountryLatin),
+    };
+};
+
 /// Block 0x0E02, read and written; 2131 bytes at most. Tag 0x780 is not used.
 class ZKVariableAdminModel final : public CardBlock {
 public:
@@ -88,6 +142,29 @@ public:
     StringElement        TaxpayerNumber         {*this, 0x77F,   9, kMandatory, CodePage::Ascii};
     StringElement        TaxpayerActivityCode   {*this, 0x781,   5, kMandatory, CodePage::Ascii};
     StringElement        OfficerInsuranceNumber {*this, 0x782,  11, kOptional,  CodePage::Ascii};
+};
+
+template <>
+struct FieldsOf<ZKVariableAdminModel> {
+    using M = ZKVariableAdminModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"VoluntaryInsurances", &M::VoluntaryInsurances, Requirement::Optional),
+        Field(u"InsurerName", &M::InsurerName),
+        Field(u"InsurerNameLatin", &M::InsurerNameLatin),
+        Field(u"InsurerID", &M::InsurerID),
+        Field(u"BookletIssuerCode", &M::BookletIssuerCode, Requirement::Optional),
+        Field(u"InsurerBranch", &M::InsurerBranch, Requirement::Optional),
+        Field(u"InsurerBranchLatin", &M::InsurerBranchLatin, Requirement::Optional),
+        Field(u"InsurerOffice", &M::InsurerOffice, Requirement::Optional),
+        Field(u"InsurerOfficeLatin", &M::InsurerOfficeLatin, Requirement::Optional),
+        Field(u"TaxpayerName", &M::TaxpayerName),
+        Field(u"TaxpayerNameLatin", &M::TaxpayerNameLatin),
+        Field(u"TaxpayerResidence", &M::TaxpayerResidence),
+        Field(u"TaxpayerResidenceLatin", &M::TaxpayerResidenceLatin),
+        Field(u"TaxpayerNumber", &M::TaxpayerNumber),
+        Field(u"TaxpayerActivityCode", &M::TaxpayerActivityCode),
+        Field(u"OfficerInsuranceNumber", &M::OfficerInsuranceNumber, Requirement::Optional),
+    };
 };
 
 /// Block 0x0D03 of the ZK application (the address), read and written; 985 bytes at most.
@@ -113,6 +190,38 @@ public:
     StringElement Apartment             {*this, 0x73D,  10, kOptional,  CodePage::Utf16};
     DateElement   DateOfIssue           {*this, 0x771,      kOptional};
     DateElement   DateOfExpiry          {*this, 0x772,      kOptional};
+};
+
+template <>
+struct FieldsOf<ZKVariablePersoModel> {
+    using M = ZKVariablePersoModel;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"Street", &M::Street),
+        Field(u"StreetLatin", &M::StreetLatin),
+        Field(u"PostNumber", &M::PostNumber, Requirement::Optional),
+        Field(u"Municipality", &M::Municipality),
+        Field(u"MunicipalityLatin", &M::MunicipalityLatin),
+        Field(u"Place", &M::Place),
+        Field(u"PlaceLatin", &M::PlaceLatin),
+        Field(u"PAK", &M::PAK, Requirement::Optional),
+        Field(u"StreetCode", &M::StreetCode, Requirement::Optional),
+        Field(u"Number", &M::Number, Requirement::Optional),
+        Field(u"Entrance", &M::Entrance, Requirement::Optional),
+        Field(u"EntranceLatin", &M::EntranceLatin, Requirement::Optional),
+        Field(u"Apartment", &M::Apartment, Requirement::Optional),
+        Field(u"DateOfIssue", &M::DateOfIssue, Requirement::Optional),
+        Field(u"DateOfExpiry", &M::DateOfExpiry, Requirement::Optional),
+    };
+};
+
+template <>
+struct FieldsOf<VoluntaryInsuranceRecord> {
+    using M = VoluntaryInsuranceRecord;
+    static constexpr FieldDesc<M> kAll[] = {
+        Field(u"Code", &M::Code),
+        Field(u"PolicyCode", &M::PolicyCode),
+        Field(u"ValidTo", &M::ValidTo),
+    };
 };
 
 // clang-format on

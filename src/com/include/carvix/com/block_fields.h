@@ -1,140 +1,259 @@
-// The property tables of the block classes: one list per class, in DISPID order, each entry
-// F(dispid, Name, Kind, Presence). Kind is Text (BSTR), Number (I4), Date (DATE) or Photo
-// (bytes shown as a Base64 BSTR). An Optional field has a BOOL property NameSpecified with
-// the next DISPID. DISPID 1 is Load and, on the writable classes, 2 is Store; the list of
-// ZKVariableAdminBlock leaves out VoluntaryInsurances (DISPID 3), which is a VARIANT.
+// The fields of a block object and the bases every block interface starts from.
 //
-// The same lists build the interfaces (block_interfaces.h), the accessors, the type
-// information and the copy to and from the models, so those can never disagree.
+// A block object holds one FieldSlot per entry of its model's description (FieldsOf<Model>,
+// beside the model in src/blocks), in description order. The interfaces (block_interfaces.h)
+// name each accessor once and point it at its model member, for example
+//     virtual HRESULT get_CardID(BSTR* pVal) { return Get<&VLDocumentModel::CardID>(pVal); }
+// and the member is found in the description at compile time, so an accessor can only read
+// the slot of its own field, with the field's own kind and presence.
 #pragma once
 
-// clang-format off
+#include "carvix/automation/interfaces.h"
+#include "carvix/blocks/field_description.h"
+#include "carvix/support/byte_array.h"
+#include "carvix/support/datetime.h"
 
-#define CARVIX_VL_DOCUMENT_FIELDS(F)            \
-    F(2, CardID, Text, Mandatory)               \
-    F(3, DateOfIssue, Date, Mandatory)          \
-    F(4, DateOfExpiry, Date, Mandatory)         \
-    F(5, ChipSerialNumber, Text, Mandatory)
+#include <cstddef>
+#include <new>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <vector>
 
-#define CARVIX_VL_FIXED_PERSO_FIELDS(F)         \
-    F(2, PersonalNumber, Text, Mandatory)       \
-    F(3, LastName, Text, Mandatory)             \
-    F(4, FirstName, Text, Mandatory)            \
-    F(5, ParentName, Text, Mandatory)           \
-    F(6, DateOfBirth, Date, Mandatory)          \
-    F(7, Status, Number, Mandatory)             \
-    F(8, BloodType, Number, Mandatory)
+namespace carvix::com {
 
-#define CARVIX_VL_PHOTO_FIELDS(F)               \
-    F(2, Photo, Photo, Mandatory)
+/// One field's storage; only the member of the field's kind is used.
+struct FieldSlot {
+    std::u16string text;
+    std::int32_t number = 0;
+    Orvel::DateTime date;
+    Orvel::ByteArray bytes;
+    bool specified = false;  // optional fields only
+};
 
-#define CARVIX_VL_VARIABLE_PERSO_FIELDS(F)      \
-    F(3, Rank, Number, Optional)                \
-    F(5, UnitNo, Text, Optional)                \
-    F(7, OrgUnit, Text, Mandatory)              \
-    F(8, ServiceSite, Text, Mandatory)          \
-    F(9, ServiceStartDate, Date, Mandatory)     \
-    F(10, ServiceEndDate, Date, Optional)       \
-    F(12, HealthWorkerID, Text, Optional)
+namespace field_copy {
 
-#define CARVIX_VL_CONTACTLESS_FIELDS(F)         \
-    F(2, CardID, Text, Mandatory)               \
-    F(3, ChipSerialNumber, Text, Mandatory)     \
-    F(4, ContactlessSerialNumber, Text, Mandatory) \
-    F(5, PersonalNumber, Text, Mandatory)       \
-    F(6, LastName, Text, Mandatory)             \
-    F(7, FirstName, Text, Mandatory)            \
-    F(8, ParentName, Text, Mandatory)           \
-    F(9, Status, Number, Mandatory)             \
-    F(10, Rank, Number, Optional)               \
-    F(12, OrgUnit, Text, Mandatory)             \
-    F(13, ServiceSite, Text, Mandatory)
+inline void Read(const StringElement& e, FieldSlot& s) {
+    s.text = e.GetValue();
+}
+inline void Read(const CodeElement& e, FieldSlot& s) {
+    s.number = e.GetValue();
+}
+inline void Read(const DateElement& e, FieldSlot& s) {
+    s.date = e.GetValue();
+}
+inline void Read(const BytesElement& e, FieldSlot& s) {
+    s.bytes = e.GetValue();
+}
+inline void Read(const std::u16string& v, FieldSlot& s) {
+    s.text = v;
+}
+inline void Read(const Orvel::DateTime& v, FieldSlot& s) {
+    s.date = v;
+}
+inline void Read(const InsuranceListElement&, FieldSlot&) {}  // the block class keeps the list
 
-#define CARVIX_ZK_DOCUMENT_FIELDS(F)            \
-    F(2, CardID, Text, Mandatory)               \
-    F(3, BookletID, Text, Mandatory)            \
-    F(4, DateOfIssue, Date, Mandatory)          \
-    F(5, DateOfExpiry, Date, Mandatory)         \
-    F(6, ChipSerialNumber, Text, Mandatory)
+inline void Write(const FieldSlot& s, StringElement& e) {
+    e.SetValue(s.text);
+}
+inline void Write(const FieldSlot& s, CodeElement& e) {
+    e.SetValue(s.number);
+}
+inline void Write(const FieldSlot& s, DateElement& e) {
+    e.SetValue(s.date);
+}
+inline void Write(const FieldSlot& s, BytesElement& e) {
+    e.SetValue(s.bytes);
+}
+inline void Write(const FieldSlot& s, std::u16string& v) {
+    v = s.text;
+}
+inline void Write(const FieldSlot& s, Orvel::DateTime& v) {
+    v = s.date;
+}
+inline void Write(const FieldSlot&, InsuranceListElement&) {}
 
-#define CARVIX_ZK_FIXED_PERSO_FIELDS(F)         \
-    F(2, IDNumber, Text, Mandatory)             \
-    F(3, LastName, Text, Mandatory)             \
-    F(4, LastNameLatin, Text, Mandatory)        \
-    F(5, FirstName, Text, Mandatory)            \
-    F(6, FirstNameLatin, Text, Mandatory)       \
-    F(7, DateOfBirth, Date, Mandatory)          \
-    F(8, ParentName, Text, Mandatory)           \
-    F(9, ParentNameLatin, Text, Mandatory)      \
-    F(10, Gender, Number, Mandatory)
+}  // namespace field_copy
 
-#define CARVIX_ZK_FIXED_ADMIN_FIELDS(F)                 \
-    F(2, InsurantNumber, Text, Mandatory)               \
-    F(3, RZZOUserRegistrationNumber, Text, Mandatory)   \
-    F(4, CarrierRelationship, Text, Optional)           \
-    F(6, InsuranceBasisRZZOCode, Text, Mandatory)       \
-    F(7, InsuranceBasisRZZO, Text, Mandatory)           \
-    F(8, InsuranceBasisFSOVOCode, Text, Mandatory)      \
-    F(9, CarrierFamilyMember, Number, Optional)         \
-    F(11, CarrierIdNumber, Text, Optional)              \
-    F(13, CarrierInsurantNumber, Text, Optional)        \
-    F(15, CarrierLastName, Text, Optional)              \
-    F(17, CarrierLastNameLatin, Text, Optional)         \
-    F(19, CarrierFirstName, Text, Optional)             \
-    F(21, CarrierFirstNameLatin, Text, Optional)        \
-    F(23, InsuredFrom, Date, Mandatory)                 \
-    F(24, CountryCode, Text, Mandatory)                 \
-    F(25, Country, Text, Mandatory)                     \
-    F(26, CountryLatin, Text, Mandatory)
+/// The slots of one object, with the getter and setter rules shared by every class.
+class FieldStore {
+  public:
+    explicit FieldStore(std::size_t count) : slots_(count) {}
 
-#define CARVIX_ZK_VARIABLE_ADMIN_FIELDS(F)              \
-    F(4, InsurerName, Text, Mandatory)                  \
-    F(5, InsurerNameLatin, Text, Mandatory)             \
-    F(6, InsurerID, Text, Mandatory)                    \
-    F(7, BookletIssuerCode, Text, Optional)             \
-    F(9, InsurerBranch, Text, Optional)                 \
-    F(11, InsurerBranchLatin, Text, Optional)           \
-    F(13, InsurerOffice, Text, Optional)                \
-    F(15, InsurerOfficeLatin, Text, Optional)           \
-    F(17, TaxpayerName, Text, Mandatory)                \
-    F(18, TaxpayerNameLatin, Text, Mandatory)           \
-    F(19, TaxpayerResidence, Text, Mandatory)           \
-    F(20, TaxpayerResidenceLatin, Text, Mandatory)      \
-    F(21, TaxpayerNumber, Text, Mandatory)              \
-    F(22, TaxpayerActivityCode, Text, Mandatory)        \
-    F(23, OfficerInsuranceNumber, Text, Optional)
+    /// Copies every field from the model: mandatory fields always, optional fields when
+    /// present; an optional field's flag becomes "present", and an absent field keeps its
+    /// old value.
+    template <class Owner>
+    void Load(const Owner& owner, std::span<const FieldDesc<Owner>> fields) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            FieldSlot& slot = slots_[i];
+            if (fields[i].kind == FieldKind::InsuranceList) {
+                continue;
+            }
+            if (fields[i].Optional()) {
+                slot.specified = !ElementOf(owner, fields[i])->IsNull();
+                if (!slot.specified) {
+                    continue;
+                }
+            }
+            std::visit([&](auto member) { field_copy::Read(owner.*member, slot); },
+                       fields[i].member);
+        }
+    }
 
-#define CARVIX_ZK_VARIABLE_PERSO_FIELDS(F)      \
-    F(3, Street, Text, Mandatory)               \
-    F(4, StreetLatin, Text, Mandatory)          \
-    F(5, PostNumber, Text, Optional)            \
-    F(7, Municipality, Text, Mandatory)         \
-    F(8, MunicipalityLatin, Text, Mandatory)    \
-    F(9, Place, Text, Mandatory)                \
-    F(10, PlaceLatin, Text, Mandatory)          \
-    F(11, PAK, Text, Optional)                  \
-    F(13, StreetCode, Text, Optional)           \
-    F(15, Number, Text, Optional)               \
-    F(17, Entrance, Text, Optional)             \
-    F(19, EntranceLatin, Text, Optional)        \
-    F(21, Apartment, Text, Optional)            \
-    F(23, DateOfIssue, Date, Optional)          \
-    F(25, DateOfExpiry, Date, Optional)
+    /// Writes every mandatory field and every optional field whose flag is set; optional
+    /// fields without the flag are left as the model has them.
+    template <class Owner>
+    void Store(Owner& owner, std::span<const FieldDesc<Owner>> fields) const {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (!fields[i].Optional() || slots_[i].specified) {
+                std::visit([&](auto member) { field_copy::Write(slots_[i], owner.*member); },
+                           fields[i].member);
+            }
+        }
+    }
 
-#define CARVIX_VOLUNTARY_INSURANCE_FIELDS(F)    \
-    F(3, Code, Text, Mandatory)                 \
-    F(4, PolicyCode, Text, Mandatory)           \
-    F(5, ValidTo, Date, Mandatory)
+    HRESULT GetText(std::size_t i, bool optional, BSTR* out) const noexcept;
+    HRESULT GetNumber(std::size_t i, bool optional, std::int32_t* out) const noexcept;
+    /// Shows "Invalid value for date/time." and fails when the date has no DATE.
+    HRESULT GetDate(std::size_t i, bool optional, DATE* out) const noexcept;
+    /// The bytes in Base64.
+    HRESULT GetPhoto(std::size_t i, bool optional, BSTR* out) const noexcept;
+    HRESULT GetFlag(std::size_t i, VARIANT_BOOL* out) const noexcept;
 
-// clang-format on
+    HRESULT PutText(std::size_t i, bool optional, BSTR value) noexcept;
+    HRESULT PutNumber(std::size_t i, bool optional, std::int32_t value) noexcept;
+    HRESULT PutDate(std::size_t i, bool optional, DATE value) noexcept;
+    HRESULT PutFlag(std::size_t i, VARIANT_BOOL value) noexcept;
 
-// Helpers for the expansions.
-#define CARVIX_IF_Optional(...) __VA_ARGS__
-#define CARVIX_IF_Mandatory(...)
-#define CARVIX_OUT_Text BSTR*
-#define CARVIX_OUT_Photo BSTR*
-#define CARVIX_OUT_Number std::int32_t*
-#define CARVIX_OUT_Date DATE*
-#define CARVIX_IN_Text BSTR
-#define CARVIX_IN_Number std::int32_t
-#define CARVIX_IN_Date DATE
+    /// Field `i` of the description, of kind K, read into or written from the automation
+    /// value of that kind.
+    template <FieldKind K, class Out>
+    HRESULT Get(std::size_t i, bool optional, Out* out) const noexcept {
+        if constexpr (K == FieldKind::Text) {
+            return GetText(i, optional, out);
+        } else if constexpr (K == FieldKind::Photo) {
+            return GetPhoto(i, optional, out);
+        } else if constexpr (K == FieldKind::Number) {
+            return GetNumber(i, optional, out);
+        } else {
+            static_assert(K == FieldKind::Date, "the list has accessors of its own");
+            return GetDate(i, optional, out);
+        }
+    }
+    template <FieldKind K, class In>
+    HRESULT Put(std::size_t i, bool optional, In value) noexcept {
+        if constexpr (K == FieldKind::Text) {
+            return PutText(i, optional, value);
+        } else if constexpr (K == FieldKind::Number) {
+            return PutNumber(i, optional, value);
+        } else {
+            static_assert(K == FieldKind::Date, "only texts, numbers and dates are written");
+            return PutDate(i, optional, value);
+        }
+    }
+
+  private:
+    std::vector<FieldSlot> slots_;
+};
+
+/// The automation type of a field's value: BSTR, std::int32_t or DATE.
+template <FieldKind K>
+using FieldValue = std::conditional_t<
+    K == FieldKind::Number, std::int32_t,
+    std::conditional_t<K == FieldKind::Date, DATE,
+                       std::conditional_t<K == FieldKind::InsuranceList, VARIANT*, BSTR>>>;
+
+/// The index of Member in Owner's description (a compile-time error when it is not there).
+template <class Owner, auto Member>
+constexpr std::size_t FieldIndex() {
+    constexpr std::span<const FieldDesc<Owner>> fields = FieldsOfOwner<Owner>();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (const auto* m = std::get_if<decltype(Member)>(&fields[i].member);
+            m != nullptr && *m == Member) {
+            return i;
+        }
+    }
+    throw "the member is not in its model's field description";
+}
+
+/// The first slots of every block interface: IDispatch, then Load (DISPID 1). Holds the
+/// object's fields, which the accessors of the derived interface read and write.
+///
+/// Load and Store are what scripts see: they refuse every argument with E_INVALIDARG, as
+/// nothing a script can pass is a model. Inside the process a model reaches the object
+/// through IModelTransfer (model_transfer.h).
+template <class ModelT>
+struct BlockFields : IDispatch {
+    using Model = ModelT;
+    // The help strings of Load and Store; an interface may give its own.
+    static constexpr const char16_t* kLoadHelp = u"method Load";
+    static constexpr const char16_t* kStoreHelp = u"method Store";
+
+    virtual HRESULT Load(VARIANT* pData) {
+        (void)pData;
+        return E_INVALIDARG;
+    }
+
+    FieldStore& Fields() noexcept { return fields_; }
+    const FieldStore& Fields() const noexcept { return fields_; }
+
+  protected:
+    BlockFields() = default;
+    ~BlockFields() = default;
+
+    template <auto Member, class Out>
+    HRESULT Get(Out* out) const noexcept {
+        constexpr std::size_t i = FieldIndex<Model, Member>();
+        constexpr FieldDesc<Model> f = FieldsOfOwner<Model>()[i];
+        static_assert(std::is_same_v<Out, FieldValue<f.kind>>, "the accessor's type");
+        return fields_.Get<f.kind>(i, f.Optional(), out);
+    }
+    template <auto Member, class In>
+    HRESULT Put(In value) noexcept {
+        constexpr std::size_t i = FieldIndex<Model, Member>();
+        constexpr FieldDesc<Model> f = FieldsOfOwner<Model>()[i];
+        static_assert(std::is_same_v<In, FieldValue<f.kind>>, "the accessor's type");
+        return fields_.Put<f.kind>(i, f.Optional(), value);
+    }
+    template <auto Member>
+    HRESULT GetFlag(VARIANT_BOOL* out) const noexcept {
+        constexpr std::size_t i = FieldIndex<Model, Member>();
+        static_assert(FieldsOfOwner<Model>()[i].Optional(), "only optional fields have flags");
+        return fields_.GetFlag(i, out);
+    }
+    template <auto Member>
+    HRESULT PutFlag(VARIANT_BOOL value) noexcept {
+        constexpr std::size_t i = FieldIndex<Model, Member>();
+        static_assert(FieldsOfOwner<Model>()[i].Optional(), "only optional fields have flags");
+        return fields_.PutFlag(i, value);
+    }
+
+  private:
+    FieldStore fields_{FieldsOfOwner<Model>().size()};
+};
+
+/// A block whose properties scripts only read.
+template <class ModelT>
+struct ReadOnlyBlock : BlockFields<ModelT> {
+    static constexpr bool kWritable = false;
+
+  protected:
+    ~ReadOnlyBlock() = default;
+};
+
+/// A block whose properties scripts also write: Store (DISPID 2) follows Load.
+template <class ModelT>
+struct WritableBlock : BlockFields<ModelT> {
+    static constexpr bool kWritable = true;
+
+    virtual HRESULT Store(VARIANT* pData) {
+        (void)pData;
+        return E_INVALIDARG;
+    }
+
+  protected:
+    ~WritableBlock() = default;
+};
+
+}  // namespace carvix::com

@@ -31,10 +31,13 @@ struct ClassEntry {
 
 std::span<const ClassEntry> ObjectMap();
 const ClassEntry* FindClass(REFCLSID clsid);
+/// The class whose primary interface is `iid`, or nullptr.
+const ClassEntry* FindClassOf(REFIID iid);
 
-/// Creates one of the module's own classes directly from the object map (no registration
-/// needed, as for the block objects a service hands out); other classes go through
-/// CoCreateInstance with CLSCTX_INPROC_SERVER.
-HRESULT CreateObject(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv);
+/// The one way the module's objects create each other: straight from the object map, with no
+/// registry and no second copy of the module (the block objects a service hands out, the
+/// entries of the voluntary-insurance list). CLASS_E_CLASSNOTAVAILABLE for a class the
+/// module does not serve.
+HRESULT CreateObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 }  // namespace carvix::com
