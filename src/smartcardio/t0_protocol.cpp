@@ -18,7 +18,7 @@ std::uint32_t ShortLength(std::uint32_t value) {
 }
 
 ResponseAPDU Send(CardConnection& connection, const Orvel::ByteArray& bytes) {
-    return ResponseAPDU(connection.TransmitRaw(bytes, false));
+    return ResponseAPDU(RawLink::Send(connection, bytes, false));
 }
 
 ResponseAPDU Send(CardConnection& connection, const CommandAPDU& command) {

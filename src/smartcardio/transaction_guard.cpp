@@ -56,4 +56,9 @@ ResponseAPDU TransactionGuard::Transmit(const CommandAPDU& command) const {
     return connection_.Transmit(command);
 }
 
+Orvel::ByteArray TransactionGuard::TransmitRaw(std::span<const std::uint8_t> command,
+                                               bool extended) const {
+    return connection_.TransmitRaw(command, extended);
+}
+
 }  // namespace SmartCardIO

@@ -34,7 +34,7 @@ const TransportProtocol& TransportProtocol::GetInstance(const CardConnection& co
 namespace detail {
 
 ResponseAPDU T1Protocol::Exchange(CardConnection& connection, const CommandAPDU& command) const {
-    const Orvel::ByteArray reply = connection.TransmitRaw(command.Bytes(), command.Extended());
+    const Orvel::ByteArray reply = RawLink::Send(connection, command.Bytes(), command.Extended());
     return ResponseAPDU(reply);
 }
 

@@ -38,8 +38,8 @@ TEST(AdoptedHandle, ServesSeveralGuardedOperationsAndStaysConnected) {
         EXPECT_TRUE(connection.ReaderName().empty());
         for (int op = 0; op < 3; ++op) {
             TransactionGuard guard(connection);
-            OpenFile0D01(connection);
-            EXPECT_EQ(connection.Transmit(ReadBinary(0, 4)).SW(), 0x9000);
+            OpenFile0D01(guard);
+            EXPECT_EQ(guard.Transmit(ReadBinary(0, 4)).SW(), 0x9000);
         }
     }
     // Still the owner's: it can go on using the handle and disconnect it itself.
@@ -54,7 +54,7 @@ TEST(ResetByAnotherClient, IsAbsorbedOnceAndTheNextOperationSucceeds) {
     CardConnection connection(owner.comm.Handle(), 2, 3);
     {
         TransactionGuard guard(connection);
-        OpenFile0D01(connection);
+        OpenFile0D01(guard);
     }
     PcscCard other(card.ReaderName());
     other.Reconnect(SCARD_RESET_CARD);
@@ -66,11 +66,11 @@ TEST(ResetByAnotherClient, IsAbsorbedOnceAndTheNextOperationSucceeds) {
         EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
                                 [](const auto& t) { return t.find(u"reset") != t.npos; }),
                   1);
-        OpenFile0D01(connection);  // a freshly reset card: selected again
-        EXPECT_EQ(connection.Transmit(ReadBinary(0, 4)).SW(), 0x9000);
+        OpenFile0D01(guard);  // a freshly reset card: selected again
+        EXPECT_EQ(guard.Transmit(ReadBinary(0, 4)).SW(), 0x9000);
     }
     TransactionGuard again(connection);  // nothing left to absorb
-    OpenFile0D01(connection);
+    OpenFile0D01(again);
 }
 
 TEST(ResetByAnotherClient, BetweenConnectAndTransactionOnAReaderChannel) {
@@ -79,10 +79,11 @@ TEST(ResetByAnotherClient, BetweenConnectAndTransactionOnAReaderChannel) {
     connection.Connect();
     PcscCard other(card.ReaderName());
     other.Reconnect(SCARD_RESET_CARD);
-    connection.BeginTransaction();
-    OpenFile0D01(connection);
+    connection.BeginTransaction();  // absorbs the reset
     connection.EndTransaction();
     connection.Disconnect(Orvel::PCSC::kLeaveCard);
+    TransactionGuard guard(connection);
+    OpenFile0D01(guard);
 }
 
 // The code a bare PC/SC client gets for `call`, 0 when it succeeds.
@@ -129,7 +130,7 @@ TEST(RemovedCard, ReportsThePcscCodeUnchanged) {
 
     card.Insert();
     TransactionGuard guard(byName);  // a failed guard left nothing connected
-    OpenFile0D01(byName);
+    OpenFile0D01(guard);
 }
 
 TEST(ReaderChannel, ConnectingTwiceFailsAsAStateError) {

@@ -28,26 +28,26 @@ TEST_P(EveryCase, CommandsOfEveryCaseGetTheirAnswers) {
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
     EXPECT_EQ(connection.ActiveProtocol(), GetParam().protocol);
-    OpenFile0D01(connection);  // case 4 short, twice
+    OpenFile0D01(guard);  // case 4 short, twice
 
     // Case 2 short: the header of block 0D01 (tag 0D01, length 0x0128, little-endian).
-    auto header = connection.Transmit(ReadBinary(0, 4));
+    auto header = guard.Transmit(ReadBinary(0, 4));
     EXPECT_EQ(header.SW(), 0x9000);
     EXPECT_EQ(Hex(header.Data()), "010D2801");
 
     // Case 2 short past the end: the card names the 4 bytes left and the command is resent.
-    auto tail = connection.Transmit(ReadBinary(296, 8));
+    auto tail = guard.Transmit(ReadBinary(296, 8));
     EXPECT_EQ(tail.SW(), 0x9000);
     EXPECT_EQ(tail.Data().size(), 4u);
 
     // Case 1: logout of every role.
-    EXPECT_EQ(connection.Transmit(CommandAPDU(0xB0, 0x22, 0x00, 0xFF)).SW(), 0x9000);
+    EXPECT_EQ(guard.Transmit(CommandAPDU(0xB0, 0x22, 0x00, 0xFF)).SW(), 0x9000);
 
     // Case 3, short and extended-with-short-data: no role may write yet.
     const CommandAPDU update(0x00, 0xD6, 0x00, 0x00, ByteArray{0x01, 0x02}, false);
-    EXPECT_EQ(connection.Transmit(update).SW(), 0x6982);
+    EXPECT_EQ(guard.Transmit(update).SW(), 0x6982);
     const CommandAPDU updateExtended(0x00, 0xD6, 0x00, 0x00, ByteArray{0x01, 0x02}, true);
-    EXPECT_EQ(connection.Transmit(updateExtended).SW(), 0x6982);
+    EXPECT_EQ(guard.Transmit(updateExtended).SW(), 0x6982);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, EveryCase,
@@ -60,10 +60,10 @@ TEST(T0Exchange, CardSeesTheT0FormOfEachCase) {
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
     card.ClearApduLog();
-    connection.Transmit(SelectVl());
-    connection.Transmit(CommandAPDU(0xB0, 0x22, 0x00, 0xFF));
-    connection.Transmit(SelectFile(0x0D01));
-    connection.Transmit(ReadBinary(296, 8));
+    guard.Transmit(SelectVl());
+    guard.Transmit(CommandAPDU(0xB0, 0x22, 0x00, 0xFF));
+    guard.Transmit(SelectFile(0x0D01));
+    guard.Transmit(ReadBinary(296, 8));
     const Log log = card.ApduLog();
     std::vector<std::string> commands;
     for (const ApduExchange& e : log) {
@@ -87,9 +87,9 @@ TEST(T0Exchange, ExtendedLeOnT0IsOneShortRead) {
     BenchCard card(SampleCard("sample-t0.json"));
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
-    OpenFile0D01(connection);
+    OpenFile0D01(guard);
     card.ClearApduLog();
-    const auto r = connection.Transmit(ReadBinary(0, 300, true));
+    const auto r = guard.Transmit(ReadBinary(0, 300, true));
     EXPECT_EQ(r.SW(), 0x9000);
     EXPECT_EQ(r.Data().size(), 256u);
     ASSERT_EQ(card.ApduLog().size(), 1u);
@@ -100,9 +100,9 @@ TEST(T1Exchange, ExtendedCommandsGoOutWhole) {
     BenchCard card(SampleCard("sample-t1.json"));
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
-    OpenFile0D01(connection);
+    OpenFile0D01(guard);
     card.ClearApduLog();
-    const auto r = connection.Transmit(ReadBinary(0, 300, true));
+    const auto r = guard.Transmit(ReadBinary(0, 300, true));
     EXPECT_EQ(r.SW(), 0x9000);
     EXPECT_EQ(r.Data().size(), 300u);
     ASSERT_EQ(card.ApduLog().size(), 1u);
@@ -116,16 +116,16 @@ TEST(T1Exchange, MoreDataIsFetchedOnceByTheTopLevel) {
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
     card.ClearApduLog();
-    const auto fci = connection.Transmit(SelectVl());
+    const auto fci = guard.Transmit(SelectVl());
     EXPECT_EQ(fci.SW(), 0x9000);
     EXPECT_EQ(Hex(fci.Data()), kVlFci);
     EXPECT_EQ(card.ApduLog(), (Log{{"00A404000DF3810000025345525158564C0100", "6111"},
                                    {"00C0000011", kVlFci + "9000"}}));
 }
 
-void ExpectTransmitFailure(SmartCardIO::CardConnection& connection, const ByteArray& command) {
+void ExpectTransmitFailure(const SmartCardIO::TransactionGuard& guard, const ByteArray& command) {
     try {
-        const ByteArray reply = connection.TransmitRaw(command, false);
+        const ByteArray reply = guard.TransmitRaw(command, false);
         ADD_FAILURE() << "got " << reply.size() << " bytes instead of a failure";
     } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
         EXPECT_EQ(e.OperationName(), "SCardTransmit");
@@ -137,19 +137,19 @@ TEST(T1Exchange, AnswerLongerThan512BytesNeedsTheExtendedBuffer) {
     BenchCard card(SampleCard("sample-t1.json"));
     CardConnection connection(Reader(card), 2, 3);
     TransactionGuard guard(connection);
-    ASSERT_EQ(connection.Transmit(SelectVl()).SW(), 0x9000);
-    ASSERT_EQ(connection.Transmit(SelectFile(0x0D05)).SW(), 0x9000);  // 2600 bytes
+    ASSERT_EQ(guard.Transmit(SelectVl()).SW(), 0x9000);
+    ASSERT_EQ(guard.Transmit(SelectFile(0x0D05)).SW(), 0x9000);  // 2600 bytes
 
     const ByteArray read = ReadBinary(0, 1000, true).Bytes();
-    ExpectTransmitFailure(connection, read);
-    EXPECT_EQ(connection.TransmitRaw(read, true).size(), 1000u + 2u);
+    ExpectTransmitFailure(guard, read);
+    EXPECT_EQ(guard.TransmitRaw(read, true).size(), 1000u + 2u);
 
     // A short command whose answer grows past the buffer fails the same way.
     const ByteArray shortRead = ReadBinary(0, 255).Bytes();
     card.Control("fault long:256@1");
-    ExpectTransmitFailure(connection, shortRead);
+    ExpectTransmitFailure(guard, shortRead);
     card.Control("fault long:256@1");
-    EXPECT_EQ(connection.TransmitRaw(shortRead, true).size(), 255u + 256u + 2u);
+    EXPECT_EQ(guard.TransmitRaw(shortRead, true).size(), 255u + 256u + 2u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "bench_card.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/command_apdu.h"
+#include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/text.h"
 
 #include <gtest/gtest.h>
@@ -42,11 +43,11 @@ inline std::string Hex(const ByteArray& bytes) {
 }
 
 // Select the VL application and file 0D01 (300 bytes); checks every status on the way.
-inline void OpenFile0D01(SmartCardIO::CardConnection& connection) {
-    const auto fci = connection.Transmit(SelectVl());
+inline void OpenFile0D01(const SmartCardIO::TransactionGuard& guard) {
+    const auto fci = guard.Transmit(SelectVl());
     ASSERT_EQ(fci.SW(), 0x9000);
     ASSERT_EQ(Hex(fci.Data()), kVlFci);
-    const auto fcp = connection.Transmit(SelectFile(0x0D01));
+    const auto fcp = guard.Transmit(SelectFile(0x0D01));
     ASSERT_EQ(fcp.SW(), 0x9000);
     ASSERT_EQ(fcp.Data().size(), 10u);
     EXPECT_EQ(fcp.Data()[2] << 8 | fcp.Data()[3], 300);

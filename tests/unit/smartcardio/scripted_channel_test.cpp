@@ -21,8 +21,8 @@ TEST(ScriptedCard, WildcardsMatchAnyByte) {
     script.Apdu("00 B0 ?? ?? 04", "90 00").Apdu("00 D6 00 00 *", "90 00");
     CardConnection connection(script.Channel());
     TransactionGuard guard(connection);
-    connection.Transmit(CommandAPDU(0x00, 0xB0, 0x12, 0x34, 4, false));
-    connection.Transmit(CommandAPDU(0x00, 0xD6, 0, 0, Orvel::ByteArray(9), false));
+    guard.Transmit(CommandAPDU(0x00, 0xB0, 0x12, 0x34, 4, false));
+    guard.Transmit(CommandAPDU(0x00, 0xD6, 0, 0, Orvel::ByteArray(9), false));
 }
 
 TEST(ScriptedCard, WrongCommandFailsTheTest) {
@@ -30,18 +30,17 @@ TEST(ScriptedCard, WrongCommandFailsTheTest) {
     script.Apdu("00 B0 00 00 08", "90 00");
     CardConnection connection(script.Channel());
     TransactionGuard guard(connection);
-    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(connection.Transmit(kRead), ScriptSurprise),
+    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(guard.Transmit(kRead), ScriptSurprise),
                             "expects 00 B0 00 00 08, got 00 B0 00 00 04");
     EXPECT_NONFATAL_FAILURE(script.ExpectDone(), "1 step(s) not used");
 }
 
-TEST(ScriptedCard, TransmissionOutsideATransactionOrAfterTheEndFailsTheTest) {
+// Sending outside a transaction cannot be written any more: only a guard transmits.
+TEST(ScriptedCard, TransmissionAfterTheEndFailsTheTest) {
     CardScript script(Orvel::PCSC::kProtocolT1);
     CardConnection connection(script.Channel(carvix::test::ChannelKind::Handle));
-    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(connection.Transmit(kRead), ScriptSurprise),
-                            "outside a transaction");
     TransactionGuard guard(connection);
-    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(connection.Transmit(kRead), ScriptSurprise),
+    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(guard.Transmit(kRead), ScriptSurprise),
                             "after the end of the script");
 }
 
@@ -59,7 +58,7 @@ TEST(ScriptedCard, ExtendedFlagIsChecked) {
     script.Apdu("00 B0 00 00 04", "90 00", true);
     CardConnection connection(script.Channel());
     TransactionGuard guard(connection);
-    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(connection.Transmit(kRead), ScriptSurprise),
+    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(guard.Transmit(kRead), ScriptSurprise),
                             "expects extended=true");
     EXPECT_NONFATAL_FAILURE(script.ExpectDone(), "not used");
 }

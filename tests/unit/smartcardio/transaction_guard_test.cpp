@@ -27,7 +27,7 @@ TEST(TransactionGuard, BracketsEveryOperationOnAReaderChannel) {
     CardConnection connection(script.Channel());
     for (int i = 0; i < 2; ++i) {
         TransactionGuard guard(connection);
-        connection.Transmit(kRead);
+        guard.Transmit(kRead);
     }
     EXPECT_EQ(script.Events(),
               (Events{"connect", "begin", "transmit 00 B0 00 00 04", "end", "disconnect 0",
@@ -41,7 +41,7 @@ TEST(TransactionGuard, AdoptedHandleServesSeveralOperationsWithoutDisconnecting)
     CardConnection connection(script.Channel(ChannelKind::Handle));
     for (int i = 0; i < 2; ++i) {
         TransactionGuard guard(connection);
-        EXPECT_EQ(connection.Transmit(kRead).SW(), 0x9000);
+        EXPECT_EQ(guard.Transmit(kRead).SW(), 0x9000);
     }
     EXPECT_EQ(script.Events(), (Events{"begin", "transmit 00 B0 00 00 04", "end", "begin",
                                        "transmit 00 B0 00 00 04", "end"}));
@@ -61,7 +61,7 @@ TEST(TransactionGuard, FailedStartLeavesNoConnectionBehind) {
     // The next operation on the same connection connects afresh instead of failing with
     // "PCSCComm::Connect".
     TransactionGuard guard(connection);
-    EXPECT_EQ(connection.Transmit(kRead).SW(), 0x9000);
+    EXPECT_EQ(guard.Transmit(kRead).SW(), 0x9000);
 }
 
 TEST(TransactionGuard, FailedConnectPropagatesAndUndoesNothing) {

@@ -25,7 +25,7 @@ std::string Bytes(std::size_t n, std::uint8_t value = 0xA5) {
 ResponseAPDU Exchange(CardScript& script, const CommandAPDU& command) {
     CardConnection connection(script.Channel());
     SmartCardIO::TransactionGuard guard(connection);
-    return connection.Transmit(command);
+    return guard.Transmit(command);
 }
 
 TEST(T0Case1, HeaderGoesOutWithP3Zero) {
@@ -148,7 +148,8 @@ TEST(T0Case2Extended, CollectionIsBoundedWhenTheCardMakesNoProgress) {
     auto channel = std::make_unique<StallingChannel>();
     StallingChannel* card = channel.get();
     CardConnection connection(std::move(channel));
-    const ResponseAPDU r = connection.Transmit(CommandAPDU(0x00, 0xB0, 0, 0, 300, true));
+    SmartCardIO::TransactionGuard guard(connection);
+    const ResponseAPDU r = guard.Transmit(CommandAPDU(0x00, 0xB0, 0, 0, 300, true));
     EXPECT_EQ(r.SW1(), 0x61);
     EXPECT_LE(card->sent, 300 + 3);
 }
@@ -163,10 +164,10 @@ TEST(T0Case3, LongDataAndExtendedCase4AreNotImplemented) {
     CardScript script;
     CardConnection connection(script.Channel());
     SmartCardIO::TransactionGuard guard(connection);
-    EXPECT_THROW(connection.Transmit(CommandAPDU(0x00, 0xD6, 0, 0, ByteArray(256), true)),
+    EXPECT_THROW(guard.Transmit(CommandAPDU(0x00, 0xD6, 0, 0, ByteArray(256), true)),
                  SmartCardIO::SCIOException);
     try {
-        connection.Transmit(CommandAPDU(0xD6, 0, 0, ByteArray(300), true));
+        guard.Transmit(CommandAPDU(0xD6, 0, 0, ByteArray(300), true));
         ADD_FAILURE();
     } catch (const SmartCardIO::SCIOException& e) {
         EXPECT_EQ(e.Message(), u"Not implemented");

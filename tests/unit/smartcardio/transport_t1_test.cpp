@@ -21,7 +21,7 @@ using SmartCardIO::ResponseAPDU;
 ResponseAPDU Exchange(CardScript& script, const CommandAPDU& command) {
     CardConnection connection(script.Channel());
     SmartCardIO::TransactionGuard guard(connection);
-    return connection.Transmit(command);
+    return guard.Transmit(command);
 }
 
 TEST(T1Exchange, CommandGoesOutAsItIsWithItsBufferChoice) {
@@ -84,7 +84,7 @@ TEST(ProtocolChoice, RawOrNoProtocolIsAMismatch) {
         CardConnection connection(script.Channel(carvix::test::ChannelKind::Handle));
         SmartCardIO::TransactionGuard guard(connection);
         try {
-            connection.Transmit(CommandAPDU(0x00, 0xB0, 0, 0, 1, false));
+            guard.Transmit(CommandAPDU(0x00, 0xB0, 0, 0, 1, false));
             ADD_FAILURE() << "protocol " << protocol;
         } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
             EXPECT_EQ(e.OperationName(), "TransportProtocol::GetInstance");

@@ -22,10 +22,14 @@ class TransactionGuard {
     TransactionGuard(const TransactionGuard&) = delete;
     TransactionGuard& operator=(const TransactionGuard&) = delete;
 
-    /// Sends one command inside this transaction (CardConnection::Transmit).
+    /// Sends one command inside this transaction: the protocol's exchange with its GET
+    /// RESPONSE and wrong-length retries. This is the only way an APDU reaches the card.
     ResponseAPDU Transmit(const CommandAPDU& command) const;
+    /// Sends bytes as they are, without the protocol's rules (for diagnostics).
+    Orvel::ByteArray TransmitRaw(std::span<const std::uint8_t> command, bool extended) const;
 
-    CardConnection& Connection() const noexcept { return connection_; }
+    /// The active protocol of the connection (1 T=0, 2 T=1).
+    std::uint32_t ActiveProtocol() const { return connection_.ActiveProtocol(); }
 
   private:
     CardConnection& connection_;
