@@ -34,24 +34,23 @@ struct Outcome {
 class Auth : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake_card::Reset();
         void* p = nullptr;
         ASSERT_EQ(
             carvix::com::Create<AuthenticationService>(nullptr, IAuthenticationService::kIid, &p),
             S_OK);
         auth = static_cast<IAuthenticationService*>(p);
-        ASSERT_EQ(fake_card::Get().contextsOpen, 1);
+        ASSERT_EQ(card.contextsOpen, 1);
     }
     void TearDown() override {
         if (auth != nullptr) {
             auth->Release();
         }
         // Everything the object held is given back, and no transaction is left open.
-        EXPECT_EQ(fake_card::Get().contextsOpen, 0);
-        EXPECT_EQ(fake_card::Get().cardsConnected, 0);
-        EXPECT_EQ(fake_card::Get().transactionsOpen, 0);
-        EXPECT_FALSE(fake_card::Get().surprise);
-        EXPECT_TRUE(fake_card::Get().script.empty());
+        EXPECT_EQ(card.contextsOpen, 0);
+        EXPECT_EQ(card.cardsConnected, 0);
+        EXPECT_EQ(card.transactionsOpen, 0);
+        EXPECT_FALSE(card.surprise);
+        EXPECT_TRUE(card.script.empty());
     }
 
     // Calls a member by name the way a script does; arguments in declaration order.
@@ -96,9 +95,10 @@ class Auth : public ::testing::Test {
         return Call(u"Init", {Text(reader), Number(appId)}).hr;
     }
     void Expect(const std::string& command, const std::string& response) {
-        fake_card::Get().script.push_back({command, response});
+        card.Expect(command, response);
     }
 
+    fake::CardManager card;  // installed for the whole test, the object's creation included
     IAuthenticationService* auth = nullptr;
 };
 
@@ -115,8 +115,8 @@ TEST_F(Auth, BeforeInitNothingReachesTheCard) {
     EXPECT_EQ(Call(u"GetChallenge").hr, kNotInitialised);
     EXPECT_EQ(Call(u"ExternalAuthenticate", {Number(1), Text(u"AAECAw==")}).hr, kNotInitialised);
     EXPECT_EQ(Call(u"Logout", {Number(1)}).hr, kNotInitialised);
-    EXPECT_TRUE(fake_card::Get().sent.empty());
-    EXPECT_EQ(fake_card::Get().transactionsBegun, 0);
+    EXPECT_TRUE(card.sent.empty());
+    EXPECT_EQ(card.transactionsBegun, 0);
 }
 
 TEST_F(Auth, ArgumentsAreCheckedFirst) {
@@ -126,7 +126,7 @@ TEST_F(Auth, ArgumentsAreCheckedFirst) {
     none.vt = VT_BSTR;
     none.bstrVal = nullptr;
     EXPECT_EQ(Call(u"Init", {none, Number(1)}).hr, E_INVALIDARG);
-    EXPECT_EQ(fake_card::Get().cardsConnected, 0);
+    EXPECT_EQ(card.cardsConnected, 0);
     EXPECT_EQ(Call(u"GetAppID").result.uiVal, 0xFFFF);
 
     EXPECT_EQ(auth->GetChallenge(nullptr), E_INVALIDARG);
@@ -139,42 +139,41 @@ TEST_F(Auth, ArgumentsAreCheckedFirst) {
         EXPECT_EQ(Call(u"ExternalAuthenticate", {Number(1), Text(bad)}).hr, E_INVALIDARG)
             << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
     }
-    EXPECT_TRUE(fake_card::Get().sent.empty());
-    EXPECT_EQ(fake_card::Get().transactionsBegun, 0);
+    EXPECT_TRUE(card.sent.empty());
+    EXPECT_EQ(card.transactionsBegun, 0);
 }
 
 TEST_F(Auth, InitConnectsOnceAndKeepsTheFirstConnection) {
     ASSERT_EQ(Init(u"Reader \u00C4 00 00", 5), S_OK);
-    EXPECT_EQ(fake_card::Get().connectedReader, "Reader \xC3\x84 00 00");
-    EXPECT_EQ(fake_card::Get().shareMode, static_cast<DWORD>(SCARD_SHARE_SHARED));
-    EXPECT_EQ(fake_card::Get().protocols,
-              static_cast<DWORD>(SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1));
-    EXPECT_TRUE(fake_card::Get().sent.empty());  // Init sends no card command
+    EXPECT_EQ(card.connectedReader, "Reader \xC3\x84 00 00");
+    EXPECT_EQ(card.shareMode, static_cast<DWORD>(SCARD_SHARE_SHARED));
+    EXPECT_EQ(card.protocols, static_cast<DWORD>(SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1));
+    EXPECT_TRUE(card.sent.empty());  // Init sends no card command
 
     EXPECT_EQ(static_cast<std::uint32_t>(Init(u"Reader B", 1)), 0x80100001u);
-    EXPECT_EQ(fake_card::Get().cardsConnected, 1);
+    EXPECT_EQ(card.cardsConnected, 1);
     EXPECT_EQ(Call(u"GetAppID").result.uiVal, 5);
     Outcome connection = Call(u"GetConnection");
-    EXPECT_EQ(connection.result.ullVal, static_cast<std::uint64_t>(fake_card::kHandle));
+    EXPECT_EQ(connection.result.ullVal, static_cast<std::uint64_t>(fake::CardManager::kHandle));
 
     // The vtable form hands the handle through the pointer-sized parameter.
     carvix::com::impd* handle = nullptr;
     EXPECT_EQ(auth->GetConnection(&handle), S_OK);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(handle),
-              static_cast<std::uintptr_t>(fake_card::kHandle));
+              static_cast<std::uintptr_t>(fake::CardManager::kHandle));
 
     // Destruction leaves the card as it is and releases the context.
     auth->Release();
     auth = nullptr;
-    EXPECT_EQ(fake_card::Get().disconnects, std::vector<DWORD>{SCARD_LEAVE_CARD});
+    EXPECT_EQ(card.disconnects, std::vector<DWORD>{SCARD_LEAVE_CARD});
 }
 
 TEST_F(Auth, AFailedConnectLeavesTheObjectUninitialised) {
-    fake_card::Get().connectResult = SCARD_E_UNKNOWN_READER;
+    card.connectResult = SCARD_E_UNKNOWN_READER;
     EXPECT_EQ(static_cast<std::uint32_t>(Init(u"Nowhere", 1)), 0x80100009u);
     EXPECT_EQ(Call(u"GetAppID").result.uiVal, 0xFFFF);
     EXPECT_EQ(Call(u"GetChallenge").hr, kNotInitialised);
-    fake_card::Get().connectResult = SCARD_S_SUCCESS;
+    card.connectResult = SCARD_S_SUCCESS;
     EXPECT_EQ(Init(u"Reader A", 1), S_OK);
 }
 
@@ -200,10 +199,10 @@ TEST_F(Auth, ChallengeResponseAndLogoutEachRunInOneTransaction) {
     Expect(kSelectZk, "9000");
     Expect("B0220008", "9000");
     EXPECT_EQ(Call(u"Logout", {Number(3)}).hr, S_OK);
-    EXPECT_EQ(fake_card::Get().transactionsBegun, 3);
+    EXPECT_EQ(card.transactionsBegun, 3);
     // The connection stays open after the logout.
-    EXPECT_EQ(fake_card::Get().cardsConnected, 1);
-    EXPECT_TRUE(fake_card::Get().disconnects.empty());
+    EXPECT_EQ(card.cardsConnected, 1);
+    EXPECT_TRUE(card.disconnects.empty());
 }
 
 TEST_F(Auth, CardFailuresComeBackAsStatusWordAndPcscCodes) {
@@ -221,42 +220,42 @@ TEST_F(Auth, CardFailuresComeBackAsStatusWordAndPcscCodes) {
     EXPECT_EQ(static_cast<std::uint32_t>(Call(u"GetChallenge").hr), 0x80046A82u);
 
     Expect(kSelectVl, "9000");
-    fake_card::Get().script.push_back({"B0220001", "", SCARD_W_REMOVED_CARD});
+    card.Expect("B0220001", "", SCARD_W_REMOVED_CARD);
     EXPECT_EQ(static_cast<std::uint32_t>(Call(u"Logout", {Number(0)}).hr), 0x80100069u);
 }
 
 TEST_F(Auth, AResetByAnotherApplicationIsAcknowledgedOnceAndTheCallRuns) {
     ASSERT_EQ(Init(u"Reader A", 1), S_OK);
-    fake_card::Get().resetPending = true;
+    card.resetPending = true;
     Expect(kSelectVl, "9000");
     Expect("B0220002", "9000");
     EXPECT_EQ(Call(u"Logout", {Number(1)}).hr, S_OK);
-    EXPECT_EQ(fake_card::Get().reconnects, std::vector<DWORD>{SCARD_LEAVE_CARD});
+    EXPECT_EQ(card.reconnects, std::vector<DWORD>{SCARD_LEAVE_CARD});
 
     // A handle that cannot be reconnected gives the reconnection's code, and no retry.
-    fake_card::Get().resetPending = true;
-    fake_card::Get().reconnectResult = SCARD_E_NO_SMARTCARD;
+    card.resetPending = true;
+    card.reconnectResult = SCARD_E_NO_SMARTCARD;
     EXPECT_EQ(static_cast<std::uint32_t>(Call(u"GetChallenge").hr), 0x8010000Cu);
-    EXPECT_EQ(fake_card::Get().reconnects.size(), 2u);
-    EXPECT_EQ(fake_card::Get().sent.size(), 2u);
+    EXPECT_EQ(card.reconnects.size(), 2u);
+    EXPECT_EQ(card.sent.size(), 2u);
 }
 
 TEST_F(Auth, AnApplicationIdWithoutAnAppletFailsWithoutTouchingTheCard) {
     ASSERT_EQ(Init(u"Reader A", 7), S_OK);
     EXPECT_EQ(Call(u"GetChallenge").hr, E_FAIL);
     EXPECT_EQ(Call(u"Logout", {Number(1)}).hr, E_FAIL);
-    EXPECT_EQ(fake_card::Get().transactionsBegun, 0);
+    EXPECT_EQ(card.transactionsBegun, 0);
 }
 
 TEST(AuthCreation, AContextThatCannotBeEstablishedFailsTheCreation) {
-    fake_card::Reset();
-    fake_card::Get().establishResult = SCARD_E_NO_SERVICE;
+    fake::CardManager card;
+    card.establishResult = SCARD_E_NO_SERVICE;
     void* p = reinterpret_cast<void*>(1);
     EXPECT_EQ(static_cast<std::uint32_t>(carvix::com::Create<AuthenticationService>(
                   nullptr, IAuthenticationService::kIid, &p)),
               0x8010001Du);
     EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(fake_card::Get().contextsOpen, 0);
+    EXPECT_EQ(card.contextsOpen, 0);
 }
 
 TEST_F(Auth, TypeInformationListsTheSixMethodsInOrder) {

@@ -1,163 +1,176 @@
 #include "fake_card_manager.h"
 
-#include <cstdio>
+#include "carvix/support/hex.h"
+
+#include <algorithm>
 #include <cstring>
+#include <span>
 
-namespace fake_card {
+namespace fake {
 
-State& Get() {
-    static State state;
-    return state;
+bool CardManager::KnownContext(SCARDCONTEXT context) const {
+    return context == kContext && contextsOpen > 0;
 }
 
-void Reset() {
-    Get() = State{};
-}
-
-namespace {
-
-std::string Hex(const BYTE* bytes, DWORD length) {
-    std::string out;
-    char two[3];
-    for (DWORD i = 0; i < length; ++i) {
-        std::snprintf(two, sizeof two, "%02X", bytes[i]);
-        out += two;
-    }
-    return out;
-}
-
-bool KnownCard(SCARDHANDLE card) {
-    return card == kHandle && Get().cardsConnected > 0;
+bool CardManager::KnownCard(SCARDHANDLE card) const {
+    return card == kHandle && cardsConnected > 0;
 }
 
 // The handle reports another application's reset until it is reconnected.
-LONG CardState(SCARDHANDLE card) {
+LONG CardManager::CardState(SCARDHANDLE card) const {
     if (!KnownCard(card)) {
         return SCARD_E_INVALID_HANDLE;
     }
-    return Get().resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
+    return resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
 }
 
-}  // namespace
-}  // namespace fake_card
+// Reader listing and reader control are no part of one card connection: a call to them is
+// as unexpected as a command the script does not hold.
+LONG CardManager::Unsupported() {
+    surprise = true;
+    return SCARD_E_UNSUPPORTED_FEATURE;
+}
 
-using fake_card::Get;
-
-extern "C" {
-
-LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
-    if (Get().establishResult != SCARD_S_SUCCESS) {
-        return Get().establishResult;
+LONG CardManager::EstablishContext(DWORD, LPSCARDCONTEXT context) {
+    if (establishResult != SCARD_S_SUCCESS) {
+        return establishResult;
     }
-    *context = 0x4242;
-    ++Get().contextsOpen;
+    *context = kContext;
+    ++contextsOpen;
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardReleaseContext(SCARDCONTEXT) {
-    --Get().contextsOpen;
-    return SCARD_S_SUCCESS;
+// A second release is counted too, so that it shows as a negative count of open contexts.
+LONG CardManager::ReleaseContext(SCARDCONTEXT context) {
+    const bool known = KnownContext(context);
+    --contextsOpen;
+    return known ? SCARD_S_SUCCESS : SCARD_E_INVALID_HANDLE;
 }
 
-LONG SCardConnect(SCARDCONTEXT, LPCSTR reader, DWORD shareMode, DWORD protocols, LPSCARDHANDLE card,
-                  LPDWORD active) {
-    auto& s = Get();
-    if (s.connectResult != SCARD_S_SUCCESS) {
-        return s.connectResult;
-    }
-    s.connectedReader = reader == nullptr ? "" : reader;
-    s.shareMode = shareMode;
-    s.protocols = protocols;
-    ++s.cardsConnected;
-    *card = fake_card::kHandle;
-    *active = SCARD_PROTOCOL_T1;
-    return SCARD_S_SUCCESS;
+LONG CardManager::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD) {
+    return Unsupported();
 }
 
-LONG SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
-    if (!fake_card::KnownCard(card)) {
+LONG CardManager::FreeMemory(SCARDCONTEXT, LPCVOID) {
+    return Unsupported();
+}
+
+LONG CardManager::Connect(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWORD preferred,
+                          LPSCARDHANDLE card, LPDWORD activeProtocol) {
+    if (!KnownContext(context)) {
         return SCARD_E_INVALID_HANDLE;
     }
-    --Get().cardsConnected;
-    Get().disconnects.push_back(disposition);
+    if (connectResult != SCARD_S_SUCCESS) {
+        return connectResult;
+    }
+    connectedReader = reader == nullptr ? "" : reader;
+    shareMode = share;
+    protocols = preferred;
+    ++cardsConnected;
+    *card = kHandle;
+    *activeProtocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardReconnect(SCARDHANDLE card, DWORD, DWORD, DWORD initialization, LPDWORD active) {
-    auto& s = Get();
-    if (!fake_card::KnownCard(card)) {
+LONG CardManager::Reconnect(SCARDHANDLE card, DWORD, DWORD, DWORD initialization,
+                            LPDWORD activeProtocol) {
+    if (!KnownCard(card)) {
         return SCARD_E_INVALID_HANDLE;
     }
-    s.reconnects.push_back(initialization);
-    if (s.reconnectResult != SCARD_S_SUCCESS) {
-        return s.reconnectResult;
+    reconnects.push_back(initialization);
+    if (reconnectResult != SCARD_S_SUCCESS) {
+        return reconnectResult;
     }
-    s.resetPending = false;
-    *active = SCARD_PROTOCOL_T1;
+    resetPending = false;
+    *activeProtocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardStatus(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
-                 LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
+LONG CardManager::Disconnect(SCARDHANDLE card, DWORD disposition) {
+    if (!KnownCard(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    --cardsConnected;
+    disconnects.push_back(disposition);
+    return SCARD_S_SUCCESS;
+}
+
+LONG CardManager::BeginTransaction(SCARDHANDLE card) {
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    const std::string& reader = Get().connectedReader;
-    if (names != nullptr && *namesLength >= reader.size() + 2) {
-        std::memcpy(names, reader.c_str(), reader.size() + 1);
-        names[reader.size() + 1] = '\0';
+    ++transactionsOpen;
+    ++transactionsBegun;
+    return SCARD_S_SUCCESS;
+}
+
+LONG CardManager::EndTransaction(SCARDHANDLE card, DWORD) {
+    if (!KnownCard(card) || transactionsOpen == 0) {
+        return SCARD_E_NOT_TRANSACTED;
     }
-    *namesLength = static_cast<DWORD>(reader.size() + 2);
+    --transactionsOpen;
+    return SCARD_S_SUCCESS;
+}
+
+// Reports the one reader (as a multi-string) and a fixed answer to reset; a buffer too
+// small for either is refused as pcsc-lite refuses it.
+LONG CardManager::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
+                         LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
+    }
+    static constexpr BYTE kAnswer[] = {0x3B, 0x80, 0x80, 0x01, 0x01};
+    const auto namesNeeded = static_cast<DWORD>(connectedReader.size() + 2);
+    if ((names != nullptr && *namesLength < namesNeeded) ||
+        (atr != nullptr && *atrLength < sizeof kAnswer)) {
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    if (names != nullptr) {
+        std::memcpy(names, connectedReader.c_str(), connectedReader.size() + 1);
+        names[connectedReader.size() + 1] = '\0';
+    }
+    *namesLength = namesNeeded;
     *state = SCARD_SPECIFIC;
     *protocol = SCARD_PROTOCOL_T1;
-    const BYTE answer[] = {0x3B, 0x80, 0x80, 0x01, 0x01};
-    if (atr != nullptr && *atrLength >= sizeof answer) {
-        std::memcpy(atr, answer, sizeof answer);
+    if (atr != nullptr) {
+        std::memcpy(atr, kAnswer, sizeof kAnswer);
     }
-    *atrLength = sizeof answer;
+    *atrLength = sizeof kAnswer;
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardBeginTransaction(SCARDHANDLE card) {
-    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
+LONG CardManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
+                           SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    ++Get().transactionsOpen;
-    ++Get().transactionsBegun;
-    return SCARD_S_SUCCESS;
-}
-
-LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
-    if (!fake_card::KnownCard(card) || Get().transactionsOpen == 0) {
+    const std::string hex = Orvel::ToHex(std::span<const BYTE>(command, length));
+    sent.push_back(hex);
+    if (script.empty() || script.front().command != hex) {
+        surprise = true;
         return SCARD_E_NOT_TRANSACTED;
     }
-    --Get().transactionsOpen;
-    return SCARD_S_SUCCESS;
-}
-
-LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
-                   SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
-    auto& s = Get();
-    if (const LONG rv = fake_card::CardState(card); rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    const std::string sent = fake_card::Hex(command, length);
-    s.sent.push_back(sent);
-    if (s.script.empty() || s.script.front().command != sent) {
-        s.surprise = true;
-        return SCARD_E_NOT_TRANSACTED;
-    }
-    const fake_card::Exchange step = s.script.front();
-    s.script.pop_front();
+    const Exchange step = script.front();
+    script.pop_front();
     if (step.result != SCARD_S_SUCCESS) {
         return step.result;
     }
-    DWORD n = 0;
-    for (std::size_t i = 0; i + 1 < step.response.size() && n < *responseLength; i += 2) {
-        response[n++] = static_cast<BYTE>(std::stoi(step.response.substr(i, 2), nullptr, 16));
+    const Orvel::HexText answer =
+        Orvel::ParseHex(step.response, {}, Orvel::HexSeparators::BetweenBytes);
+    if (answer.fault != Orvel::HexFault::None) {
+        surprise = true;  // the script itself is wrong
+        return SCARD_F_INTERNAL_ERROR;
     }
-    *responseLength = n;
+    if (answer.bytes.size() > *responseLength) {
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    std::copy(answer.bytes.begin(), answer.bytes.end(), response);
+    *responseLength = static_cast<DWORD>(answer.bytes.size());
     return SCARD_S_SUCCESS;
 }
 
-}  // extern "C"
+LONG CardManager::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
+    return Unsupported();
+}
+
+}  // namespace fake
