@@ -1,10 +1,9 @@
 #include "smartcard_service.h"
 
 #include "carvix/automation/oleauto.h"
+#include "carvix/automation/scoped.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_context.h"
-
-#include <memory>
 
 namespace carvix::com {
 
@@ -23,15 +22,6 @@ inline constexpr ca::MemberDesc kSmartCardMembers[] = {
 
 const ca::InterfaceDesc kSmartCardServiceDesc{u"ISmartCardService", kIidISmartCardService,
                                               u"ISmartCardService Interface", kSmartCardMembers};
-
-namespace {
-
-struct SafeArrayDeleter {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-using SafeArrayPtr = std::unique_ptr<SAFEARRAY, SafeArrayDeleter>;
-
-}  // namespace
 
 std::vector<std::u16string> SystemReaderNames() {
     Orvel::PCSC::PCSCContext context(Orvel::PCSC::kScopeUser);
@@ -65,26 +55,23 @@ HRESULT SmartCardService::ListReaders(VARIANT* pReaders) {
     }
     // An empty list is an empty array, never a missing one: scripts can always take its
     // bounds and walk it.
-    SafeArrayPtr array(
+    ca::ScopedSafeArray array(
         SafeArrayCreateVector(VT_VARIANT, 0, static_cast<std::uint32_t>(names.size())));
-    if (array == nullptr) {
+    if (!array) {
         return E_OUTOFMEMORY;
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        VARIANT item;
-        VariantInit(&item);
-        item.vt = VT_BSTR;
-        item.bstrVal = nullptr;
+        ca::ScopedVariant item;
+        item->vt = VT_BSTR;
         if (!names[i].empty()) {
-            item.bstrVal =
+            item->bstrVal =
                 SysAllocStringLen(names[i].data(), static_cast<std::uint32_t>(names[i].size()));
-            if (item.bstrVal == nullptr) {
+            if (item->bstrVal == nullptr) {
                 return E_OUTOFMEMORY;
             }
         }
         const std::int32_t index = static_cast<std::int32_t>(i);
-        const HRESULT hr = SafeArrayPutElement(array.get(), &index, &item);  // copies the item
-        VariantClear(&item);
+        const HRESULT hr = SafeArrayPutElement(array.Get(), &index, item.Get());  // copies it
         if (FAILED(hr)) {
             return hr;
         }
@@ -94,7 +81,7 @@ HRESULT SmartCardService::ListReaders(VARIANT* pReaders) {
         return cleared;
     }
     pReaders->vt = static_cast<VARTYPE>(VT_ARRAY | VT_VARIANT);
-    pReaders->parray = array.release();
+    pReaders->parray = array.Detach();
     return S_OK;
 }
 
