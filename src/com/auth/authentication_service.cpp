@@ -1,6 +1,7 @@
 #include "auth/authentication_service.h"
 
 #include "carvix/automation/oleauto.h"
+#include "carvix/automation/scoped.h"
 #include "carvix/card/card_authentication.h"
 #include "carvix/support/base64.h"
 #include "carvix/support/exceptions.h"
@@ -57,10 +58,6 @@ HRESULT CurrentFailure() noexcept {
     }
 }
 
-std::u16string TextOf(BSTR text) {
-    return text == nullptr ? std::u16string() : std::u16string(text, SysStringLen(text));
-}
-
 }  // namespace
 
 template <typename Operation>
@@ -105,7 +102,7 @@ AuthenticationService::~AuthenticationService() {
 
 HRESULT AuthenticationService::Init(BSTR bsReaderName, std::uint16_t uwAppID) {
     try {
-        const std::u16string reader = TextOf(bsReaderName);
+        const std::u16string reader = ca::BstrText(bsReaderName);
         if (reader.empty()) {
             return E_INVALIDARG;
         }
@@ -146,7 +143,7 @@ HRESULT AuthenticationService::ExternalAuthenticate(std::uint32_t ulRoleID, BSTR
     try {
         Orvel::ByteArray response;
         try {
-            response = Orvel::FromBase64(TextOf(bsResponse));
+            response = Orvel::FromBase64(ca::BstrText(bsResponse));
         } catch (const Orvel::ArgumentException&) {
             return E_INVALIDARG;
         }
