@@ -1,9 +1,8 @@
 #include "carvix/com/notifier.h"
 
-#include "carvix/support/text.h"
+#include "carvix/automation/host_hooks.h"
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 
 namespace carvix::com {
@@ -11,10 +10,9 @@ namespace {
 
 std::atomic<NotifierFn> gNotifier{nullptr};
 
-void WriteToStandardError(const char16_t* caption, const char16_t* text, std::uint32_t) {
-    const std::string line = Orvel::Utf16ToUtf8(caption) + ": " + Orvel::Utf16ToUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+// Without a notifier of the module's own, the host's (or standard error) shows it.
+void AskHost(const char16_t* caption, const char16_t* text, std::uint32_t style) {
+    CarvixNotify(caption, text, style);
 }
 
 }  // namespace
@@ -32,7 +30,7 @@ void Notify(std::u16string_view caption, std::u16string_view text, std::uint32_t
         const std::u16string c(caption);
         const std::u16string t(text);
         NotifierFn fn = gNotifier.load();
-        (fn != nullptr ? fn : &WriteToStandardError)(c.c_str(), t.c_str(), style);
+        (fn != nullptr ? fn : &AskHost)(c.c_str(), t.c_str(), style);
     } catch (...) {
         // Out of memory while building the notice: there is nothing left to show it with.
     }

@@ -3,6 +3,9 @@
 //
 //   carvix readers [--json]
 //   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE]
+//   carvix write BLOCK --reader NAME [--app ID] --role ID --from FILE.json [--signer CERT]
+//                --respond-with 'COMMAND'
+//   carvix certs list | add --cert FILE [--key FILE] | remove THUMBPRINT
 //   carvix error CODE
 //   carvix register [--module PATH] [--system]   (per-user registration by default)
 //   carvix unregister [--module PATH] [--system]
@@ -10,8 +13,10 @@
 // Exit status 0 on success, 1 when a call fails (its HRESULT and message on stderr), 2 for
 // bad usage.
 #include "block_reader.h"
+#include "certs_command.h"
 #include "output.h"
 #include "registration.h"
+#include "write_command.h"
 
 #include <CLI/CLI.hpp>
 
@@ -198,6 +203,40 @@ int main(int argc, char** argv) {
     readCmd->add_flag("--json", read.json, "Print JSON keyed by property names");
     readCmd->add_option("--out", read.out, "Write the photo bytes to this file (vl-photo)");
 
+    WriteOptions write;
+    CLI::App* writeCmd = app.add_subcommand(
+        "write", "Write a variable block from JSON after authenticating to the card");
+    writeCmd->add_option("BLOCK", write.block, "vl-variable, zk-variable-admin or zk-variable")
+        ->required();
+    writeCmd->add_option("--reader", write.reader, "Reader name")->required();
+    writeCmd->add_option("--app", write.app, "Application ID: 1 to 4 VL, 5 ZK (default by block)")
+        ->check(CLI::Range(0, 65535));
+    writeCmd->add_option("--role", write.role, "Role ID to authenticate as")
+        ->required()
+        ->check(CLI::Range(std::int64_t{0}, std::int64_t{0xFFFFFFFF}));
+    writeCmd->add_option("--from", write.from, "JSON with the keys `carvix read --json` prints")
+        ->required();
+    writeCmd->add_option("--signer", write.signer,
+                         "Certificate file (PEM or DER) of the signer in the store \"My\"");
+    writeCmd
+        ->add_option("--respond-with", write.respondWith,
+                     "Command run through /bin/sh with the Base64 challenge as its last "
+                     "argument; prints the Base64 response")
+        ->required();
+
+    CLI::App* certs = app.add_subcommand("certs", "Manage the user's certificate store \"My\"");
+    certs->require_subcommand(1);
+    CLI::App* certsList = certs->add_subcommand("list", "List the certificates");
+    std::string certFile;
+    std::string keyFile;
+    CLI::App* certsAdd = certs->add_subcommand("add", "Add a certificate, with its key");
+    certsAdd->add_option("--cert", certFile, "Certificate file, PEM or DER")->required();
+    certsAdd->add_option("--key", keyFile, "Its private key, a PEM file without passphrase");
+    std::string thumbprint;
+    CLI::App* certsRemove = certs->add_subcommand("remove", "Remove a certificate");
+    certsRemove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint as `certs list` prints")
+        ->required();
+
     std::string code;
     CLI::App* error = app.add_subcommand("error", "Print the message text of an error code");
     error->add_option("CODE", code, "The code, decimal or 0x hexadecimal")->required();
@@ -224,6 +263,14 @@ int main(int argc, char** argv) {
             rc = Readers(readersJson);
         } else if (readCmd->parsed()) {
             rc = Read(read);
+        } else if (writeCmd->parsed()) {
+            rc = Write(write);
+        } else if (certsList->parsed()) {
+            rc = ListCertificates();
+        } else if (certsAdd->parsed()) {
+            rc = AddCertificate(certFile, keyFile);
+        } else if (certsRemove->parsed()) {
+            rc = RemoveCertificate(thumbprint);
         } else if (error->parsed()) {
             rc = ErrorText(code);
         } else if (regCmd->parsed() || unregCmd->parsed()) {

@@ -1,11 +1,12 @@
 // carvix-vcard: the virtual card of the test bench.
 //   carvix-vcard run --image card.json --port 35963 [--log apdu.log] [--control ctl.sock]
 //                    [--fault SPEC]... [--t1-get-response]
-//   carvix-vcard respond --key HEX --challenge HEX [--base64]
+//   carvix-vcard respond --key HEX [--base64] --challenge HEX|BASE64
 //   carvix-vcard check --image card.json
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 
@@ -27,6 +28,29 @@ std::string Base64(const carvix::vcard::Bytes& bytes) {
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
                                   static_cast<int>(bytes.size()));
     out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+// Standard Base64 with its "=" padding; anything else is refused.
+carvix::vcard::Bytes FromBase64(const std::string& text) {
+    const bool wellFormed =
+        text.size() % 4 == 0 &&
+        text.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") ==
+            std::string::npos &&
+        text.find('=') >= text.size() - std::min<std::size_t>(text.size(), 2) &&
+        text.find_first_not_of('=', text.find('=')) == std::string::npos;
+    if (!wellFormed) {
+        throw std::invalid_argument("not Base64: " + text);
+    }
+    carvix::vcard::Bytes out(text.size() / 4 * 3);
+    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    if (n < 0) {
+        throw std::invalid_argument("not Base64: " + text);
+    }
+    const std::size_t padding = static_cast<std::size_t>(std::count(text.begin(), text.end(), '='));
+    out.resize(static_cast<std::size_t>(n) - padding);
     return out;
 }
 
@@ -63,12 +87,13 @@ int main(int argc, char** argv) {
     run->add_flag("--t1-get-response", options.t1GetResponse,
                   "T=1: hand out response data with 61xx and GET RESPONSE");
 
-    std::string keyHex, challengeHex;
+    std::string keyHex, challengeText;
     bool base64 = false;
     auto* respond = app.add_subcommand("respond", "compute the response to a challenge");
     respond->add_option("--key", keyHex, "role key, hex")->required();
-    respond->add_option("--challenge", challengeHex, "challenge, hex")->required();
-    respond->add_flag("--base64", base64, "print Base64 instead of hex");
+    respond->add_option("--challenge", challengeText, "challenge, hex (Base64 with --base64)")
+        ->required();
+    respond->add_flag("--base64", base64, "challenge and response in Base64 instead of hex");
 
     std::filesystem::path checkImage;
     auto* check = app.add_subcommand("check", "validate a card image");
@@ -80,8 +105,10 @@ int main(int argc, char** argv) {
             return RunCard(std::move(options), faults);
         }
         if (*respond) {
-            const auto r = carvix::vcard::ComputeAuthResponse(carvix::vcard::FromHex(keyHex),
-                                                              carvix::vcard::FromHex(challengeHex));
+            const auto challenge =
+                base64 ? FromBase64(challengeText) : carvix::vcard::FromHex(challengeText);
+            const auto r =
+                carvix::vcard::ComputeAuthResponse(carvix::vcard::FromHex(keyHex), challenge);
             std::cout << (base64 ? Base64(r) : carvix::vcard::ToHex(r)) << "\n";
             return 0;
         }

@@ -10,6 +10,7 @@
 #include "carvix/support/base64.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_constants.h"
+#include "carvix/support/unicode.h"
 #include "pcsc_client.h"
 
 #include <gtest/gtest.h>
@@ -160,18 +161,17 @@ TEST_P(AuthOnBench, WrongResponsesAndUnknownRolesGiveTheStatusWord) {
     EXPECT_EQ(RewriteStatusWord(1, 0x0D03), 0x6982);
 }
 
-// The back-end is a command, as in the client: carvix-vcard respond (challenge in hex, the
-// response printed in Base64).
+// The back-end is a command, as in the client: carvix-vcard respond (challenge and response
+// in Base64).
 TEST_P(AuthOnBench, AResponseFromTheBackEndCommandAuthenticatesTheZkApplication) {
     ASSERT_EQ(Init(5), S_OK);
     BSTR text = nullptr;
     ASSERT_EQ(auth->GetChallenge(&text), S_OK);
-    const Orvel::ByteArray challenge = Orvel::FromBase64(std::u16string(text, SysStringLen(text)));
+    const std::string challenge = Orvel::Utf16ToUtf8(std::u16string(text, SysStringLen(text)));
     SysFreeString(text);
 
     const std::string command = carvix::bench::VcardBinary().string() + " respond --key " +
-                                kZkRole2Key + " --base64 --challenge " +
-                                carvix::bench::Hex({challenge.begin(), challenge.end()});
+                                kZkRole2Key + " --base64 --challenge " + challenge;
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     ASSERT_NE(pipe, nullptr);
     char line[256] = {};

@@ -1,6 +1,7 @@
 // The warning notice of the scripting classes. The module shows no window of its own: the
-// host program installs a notifier (a terminal prompt, a dialog, a log line), and without
-// one the caption and text go to standard error.
+// host program installs a notifier (a terminal prompt, a dialog, a log line) in the
+// automation runtime (carvix/automation/host_hooks.h), and without one the caption and text
+// go to standard error. SetNotifier below replaces both for this module alone (tests).
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ inline constexpr std::u16string_view kWarningCaption = u"Tessaro";
 /// on the caller's thread inside the method call and may block until the user answers.
 using NotifierFn = void (*)(const char16_t* caption, const char16_t* text, std::uint32_t style);
 
-/// Installs `fn` for the whole process; nullptr restores the default (standard error).
+/// Installs `fn` for this module; nullptr restores the default (the host's notifier).
 void SetNotifier(NotifierFn fn) noexcept;
 /// The installed notifier, or nullptr when the default is in force.
 NotifierFn GetNotifier() noexcept;

@@ -1,0 +1,98 @@
+#include "carvix/automation/host_hooks.h"
+
+#include "carvix/support/unicode.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// A hook with its context; both change together.
+template <class Fn>
+struct Hook {
+    Fn fn = nullptr;
+    void* context = nullptr;
+};
+
+std::mutex& HookLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+Hook<CarvixCertificateChooserFn>& Chooser() {
+    static Hook<CarvixCertificateChooserFn> hook;
+    return hook;
+}
+
+Hook<CarvixNotifierFn>& Notifier() {
+    static Hook<CarvixNotifierFn> hook;
+    return hook;
+}
+
+// A copy taken under the lock, so the hook runs without it.
+template <class Fn>
+Hook<Fn> Snapshot(const Hook<Fn>& hook) {
+    std::lock_guard guard(HookLock());
+    return hook;
+}
+
+template <class Fn>
+void Install(Hook<Fn>& hook, Fn fn, void* context) {
+    std::lock_guard guard(HookLock());
+    hook.fn = fn;
+    hook.context = fn != nullptr ? context : nullptr;
+}
+
+const char16_t* OrEmpty(const char16_t* text) {
+    return text != nullptr ? text : u"";
+}
+
+}  // namespace
+
+extern "C" {
+
+void CarvixSetCertificateChooser(CarvixCertificateChooserFn fn, void* context) {
+    Install(Chooser(), fn, context);
+}
+
+void CarvixSetNotifier(CarvixNotifierFn fn, void* context) {
+    Install(Notifier(), fn, context);
+}
+
+int32_t CarvixChooseCertificate(const char16_t* title, const char16_t* displayText,
+                                const CarvixCertificateOffer* offers, uint32_t count,
+                                uint32_t* chosen) {
+    if (offers == nullptr || count == 0 || chosen == nullptr) {
+        return 0;
+    }
+    const auto hook = Snapshot(Chooser());
+    if (hook.fn == nullptr) {
+        return 0;  // nobody to ask: a cancel, never a silent pick
+    }
+    std::uint32_t index = count;
+    if (hook.fn(hook.context, OrEmpty(title), OrEmpty(displayText), offers, count, &index) == 0 ||
+        index >= count) {
+        return 0;
+    }
+    *chosen = index;
+    return 1;
+}
+
+void CarvixNotify(const char16_t* caption, const char16_t* text, uint32_t style) {
+    const auto hook = Snapshot(Notifier());
+    if (hook.fn != nullptr) {
+        hook.fn(hook.context, OrEmpty(caption), OrEmpty(text), style);
+        return;
+    }
+    try {
+        const std::string line =
+            Orvel::Utf16ToUtf8(OrEmpty(caption)) + ": " + Orvel::Utf16ToUtf8(OrEmpty(text)) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    } catch (...) {
+        // Out of memory while building the line: there is nothing left to show it with.
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,87 @@
+/* Host hooks: the place where the program that hosts the scripting classes installs the
+ * pieces of user interface the component may need inside a method call.
+ *
+ * The component shows nothing itself. When it must ask the user something (which of
+ * several certificates signs) or tell the user something (a warning), it asks the hook
+ * that the host installed here, in the automation runtime that host and module share. A
+ * host installs its hooks once, before it creates objects, and may replace or remove them
+ * at any time; a module only calls them.
+ *
+ * Plain C types throughout, so hosts in C, C++ or behind a foreign-function bridge can use
+ * it: texts are zero-terminated UTF-16 (char16_t), counts are 32-bit, the answer of a
+ * question is an index written through a pointer. Every hook receives the context pointer
+ * given with it at installation, unchanged. Hooks run on the thread of the method call that
+ * needs them and may block until the user answers. The runtime holds no lock while a hook
+ * runs, so a hook may install or remove hooks itself.
+ *
+ * More hooks (a reader chooser, a PIN prompt) will join these; each has its own setter, so
+ * adding one changes nothing for hosts that do not install it. */
+#pragma once
+
+#ifdef __cplusplus
+#include <cstdint>
+#else
+#include <stdint.h>
+#include <uchar.h>
+#endif
+
+#if defined(CARVIX_COM_BUILD)
+#define CARVIX_HOOK_API __attribute__((visibility("default")))
+#else
+#define CARVIX_HOOK_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One certificate on offer to the certificate chooser. The pointers stay valid for the
+ * duration of the chooser call only. */
+typedef struct CarvixCertificateOffer {
+    const char16_t* subject;    /* "CN=..., O=...", one line */
+    const char16_t* issuer;     /* the issuer, in the same form */
+    const char16_t* notAfter;   /* end of validity, "YYYY-MM-DD HH:MM:SS" in UTC */
+    const char16_t* thumbprint; /* SHA-1 of the DER bytes, upper-case hexadecimal */
+    const uint8_t* der;         /* the certificate's DER bytes */
+    uint32_t derLength;
+    int32_t initiallySelected; /* non-zero: the module suggests this one */
+} CarvixCertificateOffer;
+
+/* Asked when several certificates qualify and the user must pick one (for example the
+ * signer of a block write). `title` and `displayText` may be empty, never null. The hook
+ * returns non-zero and writes an index below `count` to `*chosen` when the user picked a
+ * certificate, or returns zero when the user cancelled (or the host cannot ask). An index
+ * out of range counts as a cancel. */
+typedef int32_t (*CarvixCertificateChooserFn)(void* context, const char16_t* title,
+                                              const char16_t* displayText,
+                                              const CarvixCertificateOffer* offers, uint32_t count,
+                                              uint32_t* chosen);
+
+/* Shows a notice: caption, text and the message-box style bits (0x30 is a warning with an
+ * OK button). Returns nothing: a notice has no answer. */
+typedef void (*CarvixNotifierFn)(void* context, const char16_t* caption, const char16_t* text,
+                                 uint32_t style);
+
+/* Installs the certificate chooser for the whole process; a null `fn` removes it. Without a
+ * chooser every question ends as a cancel: the component never picks one of several
+ * certificates silently. */
+CARVIX_HOOK_API void CarvixSetCertificateChooser(CarvixCertificateChooserFn fn, void* context);
+
+/* Installs the notifier for the whole process; a null `fn` removes it. Without a notifier a
+ * notice is written to standard error as one line "caption: text". */
+CARVIX_HOOK_API void CarvixSetNotifier(CarvixNotifierFn fn, void* context);
+
+/* For modules: asks the installed chooser. Returns non-zero with `*chosen` below `count` when
+ * the user picked one; zero for a cancel, for no chooser installed, for no offers and for a
+ * null argument. */
+CARVIX_HOOK_API int32_t CarvixChooseCertificate(const char16_t* title, const char16_t* displayText,
+                                                const CarvixCertificateOffer* offers,
+                                                uint32_t count, uint32_t* chosen);
+
+/* For modules: shows the notice through the installed notifier, or on standard error when
+ * none is installed. Null texts count as empty. */
+CARVIX_HOOK_API void CarvixNotify(const char16_t* caption, const char16_t* text, uint32_t style);
+
+#ifdef __cplusplus
+}
+#endif

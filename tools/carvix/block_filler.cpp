@@ -1,0 +1,243 @@
+#include "block_filler.h"
+
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+namespace carvix::cli {
+namespace {
+
+std::string Key(const Property& p) {
+    return ToUtf8(p.name);
+}
+
+// One prepared value; validation happens for every field before the first put.
+struct Prepared {
+    const Property* property;
+    const Json* value;
+};
+
+void CheckInsurance(const Json& entry, std::size_t index) {
+    const std::string where = "VoluntaryInsurances[" + std::to_string(index) + "]";
+    if (!entry.is_object()) {
+        throw InputError(where + ": an object with Code, PolicyCode and ValidTo is expected");
+    }
+    for (const auto& [key, value] : entry.items()) {
+        bool known = false;
+        for (const Property& p : InsuranceProperties()) {
+            known = known || key == Key(p);
+        }
+        if (!known) {
+            throw InputError(where + ": unknown field " + key);
+        }
+    }
+    for (const Property& p : InsuranceProperties()) {
+        const std::string key = Key(p);
+        if (!entry.contains(key)) {
+            throw InputError(where + ": " + key + " is missing");
+        }
+        if (p.kind == Kind::Date) {
+            (void)DateOf(where + "." + key, entry[key]);
+        } else if (!entry[key].is_string()) {
+            throw InputError(where + "." + key + ": a string is expected");
+        }
+    }
+}
+
+void Check(const Property& p, const Json& value) {
+    const std::string key = Key(p);
+    switch (p.kind) {
+        case Kind::Text:
+        case Kind::Photo:
+            if (!value.is_string()) {
+                throw InputError(key + ": a string is expected");
+            }
+            break;
+        case Kind::Number:
+            if (!value.is_number_integer() ||
+                value.get<std::int64_t>() < std::numeric_limits<std::int32_t>::min() ||
+                value.get<std::int64_t>() > std::numeric_limits<std::int32_t>::max()) {
+                throw InputError(key + ": a whole number is expected");
+            }
+            break;
+        case Kind::Date:
+            (void)DateOf(key, value);
+            break;
+        case Kind::Insurances:
+            if (!value.is_array()) {
+                throw InputError(key + ": an array of insurances is expected");
+            }
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                CheckInsurance(value[i], i);
+            }
+            break;
+    }
+}
+
+VARIANT TextArg(const Json& value) {
+    return BstrArg(ToUtf16(value.get<std::string>()));
+}
+
+VARIANT DateArg(double date) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DATE;
+    v.date = date;
+    return v;
+}
+
+VARIANT FlagArg(bool on) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+
+VARIANT ValueArg(const Property& p, const Json& value) {
+    switch (p.kind) {
+        case Kind::Number:
+            return IntArg(value.get<std::int32_t>());
+        case Kind::Date:
+            return DateArg(DateOf(Key(p), value));
+        default:
+            return TextArg(value);
+    }
+}
+
+// The array of new insurance objects, each filled from its entry.
+VARIANT InsurancesArg(const Json& list, const InsuranceFactory& newInsurance) {
+    SAFEARRAY* array =
+        SafeArrayCreateVector(VT_VARIANT, 0, static_cast<std::uint32_t>(list.size()));
+    if (array == nullptr) {
+        throw CallError{E_OUTOFMEMORY, "making the VoluntaryInsurances array"};
+    }
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_ARRAY | VT_VARIANT;
+    arg.parray = array;
+    try {
+        for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
+            const Dispatch insurance = newInsurance();
+            const Json& entry = list[static_cast<std::size_t>(i)];
+            for (const Property& p : InsuranceProperties()) {
+                PutProperty(insurance, p.name, ValueArg(p, entry[Key(p)]));
+            }
+            VARIANT element = ObjectArg(insurance);
+            const HRESULT hr = SafeArrayPutElement(array, &i, &element);  // copies: own reference
+            VariantClear(&element);
+            if (FAILED(hr)) {
+                throw CallError{hr, "making the VoluntaryInsurances array"};
+            }
+        }
+    } catch (...) {
+        VariantClear(&arg);
+        throw;
+    }
+    return arg;
+}
+
+}  // namespace
+
+double DateOf(const std::string& field, const Json& value) {
+    unsigned year = 0, month = 0, day = 0;
+    char tail = 0;
+    const std::string text = value.is_string() ? value.get<std::string>() : std::string();
+    if (text.size() != 10 ||
+        std::sscanf(text.c_str(), "%4u-%2u-%2u%c", &year, &month, &day, &tail) != 3 ||
+        text[4] != '-' || text[7] != '-') {
+        throw InputError(field + ": a date YYYY-MM-DD is expected");
+    }
+    const SYSTEMTIME st{static_cast<std::uint16_t>(year),
+                        static_cast<std::uint16_t>(month),
+                        0,
+                        static_cast<std::uint16_t>(day),
+                        0,
+                        0,
+                        0,
+                        0};
+    double date = 0;
+    if (year < 100 || SystemTimeToVariantTime(&st, &date) == 0 || IsoDay(date) != text) {
+        throw InputError(field + ": " + text + " is not a calendar day");
+    }
+    return date;
+}
+
+VARIANT ObjectArg(const Dispatch& object) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object.get();
+    if (v.pdispVal != nullptr) {
+        v.pdispVal->AddRef();
+    }
+    return v;
+}
+
+void PutProperty(const Dispatch& object, const std::u16string& name, VARIANT value) {
+    std::u16string copy = name;
+    LPOLESTR names[] = {copy.data()};
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = object.get()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (SUCCEEDED(hr)) {
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS params{&value, &named, 1, 1};
+        EXCEPINFO info{};
+        hr = object.get()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
+                                  nullptr, &info, nullptr);
+        if (hr == DISP_E_EXCEPTION && info.scode != 0) {
+            hr = info.scode;
+        }
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+    }
+    VariantClear(&value);
+    if (FAILED(hr)) {
+        throw CallError{hr, "setting " + ToUtf8(name)};
+    }
+}
+
+void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& values,
+               const InsuranceFactory& newInsurance) {
+    if (!values.is_object()) {
+        throw InputError(std::string("a JSON object with the fields of ") + block.cliName +
+                         " is expected");
+    }
+    for (const auto& [key, value] : values.items()) {
+        bool known = false;
+        for (const Property& p : block.properties) {
+            known = known || key == Key(p);
+        }
+        if (!known) {
+            throw InputError("unknown field " + key + " for " + block.cliName);
+        }
+    }
+    std::vector<Prepared> fields;
+    for (const Property& p : block.properties) {
+        const std::string key = Key(p);
+        if (!values.contains(key)) {
+            if (!p.optional) {
+                throw InputError(
+                    key + " is missing; " + block.cliName + " needs it" +
+                    (p.kind == Kind::Insurances ? " (an empty list [] for none)" : ""));
+            }
+            continue;
+        }
+        Check(p, values[key]);
+        fields.push_back({&p, &values[key]});
+    }
+    for (const Prepared& f : fields) {
+        const Property& p = *f.property;
+        if (p.kind == Kind::Insurances) {
+            PutProperty(object, p.name, InsurancesArg(*f.value, newInsurance));
+            continue;
+        }
+        PutProperty(object, p.name, ValueArg(p, *f.value));
+        if (p.optional) {
+            PutProperty(object, std::u16string(p.name) + u"Specified", FlagArg(true));
+        }
+    }
+}
+
+}  // namespace carvix::cli

@@ -1,0 +1,134 @@
+#include "write_command.h"
+
+#include "block_filler.h"
+#include "certificate_file.h"
+#include "responder.h"
+#include "terminal_chooser.h"
+
+#include "carvix/support/base64.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+
+namespace carvix::cli {
+namespace {
+
+constexpr WritableBlock kWritable[] = {
+    {"vl-variable", u"CARVIX.VLVXPersoBlock", u"WriteVLVariablePersoData"},
+    {"zk-variable-admin", u"CARVIX.ZKVXAdminBlock", u"WriteZKVariableAdminData"},
+    {"zk-variable", u"CARVIX.ZKVXPersoBlock", u"WriteZKVariablePersoData"},
+};
+
+constexpr int kFailed = 1;
+constexpr int kBadInput = 2;
+
+int BadInput(const std::string& text) {
+    std::cerr << "carvix: " << text << "\n";
+    return kBadInput;
+}
+
+Json ReadJsonFile(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) {
+        throw InputError(path + ": cannot be read");
+    }
+    try {
+        return Json::parse(in);
+    } catch (const nlohmann::json::exception& e) {
+        throw InputError(path + ": not JSON (" + e.what() + ")");
+    }
+}
+
+// The signer certificate's DER bytes in Base64, or empty text for the component's choice.
+std::u16string SignerText(const std::string& file) {
+    if (file.empty()) {
+        return {};
+    }
+    const auto certificate = ReadCertificateFile(file);
+    const auto der = certificate.RawData();
+    return Orvel::ToBase64(der);
+}
+
+std::string Text(const Variant& value) {
+    return value->vt == VT_BSTR ? BstrText(value->bstrVal) : std::string();
+}
+
+}  // namespace
+
+std::span<const WritableBlock> WritableBlocks() {
+    return kWritable;
+}
+
+int Write(const WriteOptions& o) {
+    const WritableBlock* target = nullptr;
+    for (const WritableBlock& w : kWritable) {
+        target = o.block == w.cliName ? &w : target;
+    }
+    const BlockInfo* block = FindBlock(o.block);
+    if (target == nullptr || block == nullptr) {
+        return BadInput("cannot write " + o.block +
+                        " (vl-variable, zk-variable-admin or zk-variable)");
+    }
+    const int app = o.app >= 0 ? o.app : (block->zk ? 5 : 1);
+    if (o.role < 0 || o.role > 0xFFFFFFFF) {
+        return BadInput("--role needs the role ID that may write the block");
+    }
+
+    // Everything the user gave is checked before the card is touched.
+    std::u16string signer;
+    Json values;
+    try {
+        signer = SignerText(o.signer);
+        values = ReadJsonFile(o.from);
+    } catch (const FileError& e) {
+        return BadInput(e.what());
+    } catch (const InputError& e) {
+        return BadInput(e.what());
+    }
+    const Dispatch object = Dispatch::Create(target->progId);
+    try {
+        FillBlock(object, *block, values,
+                  [] { return Dispatch::Create(u"CARVIX.VoluntaryInsurance"); });
+    } catch (const InputError& e) {
+        return BadInput(o.from + ": " + e.what());
+    }
+
+    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    chooser.Install();
+
+    const Dispatch auth = Dispatch::Create(u"CARVIX.Auth");
+    Variant ignored;
+    auth.Call(u"Init", {BstrArg(ToUtf16(o.reader)), IntArg(app)}, ignored);
+    Variant challenge;
+    auth.Call(u"GetChallenge", {}, challenge);
+    std::string response;
+    try {
+        response = RunResponder(o.respondWith, Text(challenge));
+    } catch (const ResponderError& e) {
+        std::cerr << "carvix: " << e.what() << "\n";
+        return kFailed;
+    }
+    auth.Call(u"ExternalAuthenticate",
+              {IntArg(static_cast<std::int32_t>(static_cast<std::uint32_t>(o.role))),
+               BstrArg(ToUtf16(response))},
+              ignored);
+
+    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    try {
+        docAdmin.Call(target->method, {ObjectArg(auth), ObjectArg(object), BstrArg(signer)},
+                      ignored);
+    } catch (const CallError&) {
+        if (chooser.UnansweredQuestion()) {
+            std::cerr << "carvix: several certificates of the store \"My\" can sign and "
+                         "standard input is not a terminal to ask which; name one with "
+                         "--signer CERT_FILE\n";
+        }
+        throw;
+    }
+    std::cout << "wrote " << o.block << " in '" << o.reader << "' (application " << app << ")\n";
+    return 0;
+}
+
+}  // namespace carvix::cli
