@@ -11,32 +11,57 @@ std::string Key(const Property& p) {
     return ToUtf8(p.name);
 }
 
+// What a property's value type asks of its JSON value.
+enum class Kind { Text, Number, Date, Flag, List };
+
+Kind KindOf(const Property& p) {
+    switch (p.vt) {
+        case VT_I1:
+        case VT_I2:
+        case VT_I4:
+        case VT_INT:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_UINT:
+            return Kind::Number;
+        case VT_DATE:
+            return Kind::Date;
+        case VT_BOOL:
+            return Kind::Flag;
+        case VT_VARIANT:
+            return Kind::List;
+        default:
+            return Kind::Text;
+    }
+}
+
 // One prepared value; validation happens for every field before the first put.
 struct Prepared {
     const Property* property;
     const Json* value;
 };
 
-void CheckInsurance(const Json& entry, std::size_t index) {
+void CheckInsurance(const std::vector<Property>& fields, const Json& entry, std::size_t index) {
     const std::string where = "VoluntaryInsurances[" + std::to_string(index) + "]";
     if (!entry.is_object()) {
         throw InputError(where + ": an object with Code, PolicyCode and ValidTo is expected");
     }
     for (const auto& [key, value] : entry.items()) {
         bool known = false;
-        for (const Property& p : InsuranceProperties()) {
+        for (const Property& p : fields) {
             known = known || key == Key(p);
         }
         if (!known) {
             throw InputError(where + ": unknown field " + key);
         }
     }
-    for (const Property& p : InsuranceProperties()) {
+    for (const Property& p : fields) {
         const std::string key = Key(p);
         if (!entry.contains(key)) {
             throw InputError(where + ": " + key + " is missing");
         }
-        if (p.kind == Kind::Date) {
+        if (KindOf(p) == Kind::Date) {
             (void)DateOf(where + "." + key, entry[key]);
         } else if (!entry[key].is_string()) {
             throw InputError(where + "." + key + ": a string is expected");
@@ -44,11 +69,15 @@ void CheckInsurance(const Json& entry, std::size_t index) {
     }
 }
 
-void Check(const Property& p, const Json& value) {
+void Check(const Property& p, const Json& value, const std::vector<Property>& listFields) {
     const std::string key = Key(p);
-    switch (p.kind) {
+    switch (KindOf(p)) {
+        case Kind::Flag:
+            if (!value.is_boolean()) {
+                throw InputError(key + ": true or false is expected");
+            }
+            break;
         case Kind::Text:
-        case Kind::Photo:
             if (!value.is_string()) {
                 throw InputError(key + ": a string is expected");
             }
@@ -63,12 +92,12 @@ void Check(const Property& p, const Json& value) {
         case Kind::Date:
             (void)DateOf(key, value);
             break;
-        case Kind::Insurances:
+        case Kind::List:
             if (!value.is_array()) {
                 throw InputError(key + ": an array of insurances is expected");
             }
             for (std::size_t i = 0; i < value.size(); ++i) {
-                CheckInsurance(value[i], i);
+                CheckInsurance(listFields, value[i], i);
             }
             break;
     }
@@ -95,7 +124,9 @@ VARIANT FlagArg(bool on) {
 }
 
 VARIANT ValueArg(const Property& p, const Json& value) {
-    switch (p.kind) {
+    switch (KindOf(p)) {
+        case Kind::Flag:
+            return FlagArg(value.get<bool>());
         case Kind::Number:
             return IntArg(value.get<std::int32_t>());
         case Kind::Date:
@@ -106,7 +137,8 @@ VARIANT ValueArg(const Property& p, const Json& value) {
 }
 
 // The array of new insurance objects, each filled from its entry.
-VARIANT InsurancesArg(const Json& list, const InsuranceFactory& newInsurance) {
+VARIANT InsurancesArg(const Json& list, const std::vector<Property>& fields,
+                      const InsuranceFactory& newInsurance) {
     SAFEARRAY* array =
         SafeArrayCreateVector(VT_VARIANT, 0, static_cast<std::uint32_t>(list.size()));
     if (array == nullptr) {
@@ -120,7 +152,7 @@ VARIANT InsurancesArg(const Json& list, const InsuranceFactory& newInsurance) {
         for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
             const Dispatch insurance = newInsurance();
             const Json& entry = list[static_cast<std::size_t>(i)];
-            for (const Property& p : InsuranceProperties()) {
+            for (const Property& p : fields) {
                 PutProperty(insurance, p.name, ValueArg(p, entry[Key(p)]));
             }
             VARIANT element = ObjectArg(insurance);
@@ -204,9 +236,17 @@ void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& value
         throw InputError(std::string("a JSON object with the fields of ") + block.cliName +
                          " is expected");
     }
+    // The fields come from the object's own type information, like the read side's.
+    const std::vector<Property> properties = PropertiesOf(object);
+    std::vector<Property> listFields;
+    for (const Property& p : properties) {
+        if (KindOf(p) == Kind::List && listFields.empty()) {
+            listFields = PropertiesOf(newInsurance());
+        }
+    }
     for (const auto& [key, value] : values.items()) {
         bool known = false;
-        for (const Property& p : block.properties) {
+        for (const Property& p : properties) {
             known = known || key == Key(p);
         }
         if (!known) {
@@ -214,28 +254,27 @@ void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& value
         }
     }
     std::vector<Prepared> fields;
-    for (const Property& p : block.properties) {
+    for (const Property& p : properties) {
         const std::string key = Key(p);
         if (!values.contains(key)) {
             if (!p.optional) {
-                throw InputError(
-                    key + " is missing; " + block.cliName + " needs it" +
-                    (p.kind == Kind::Insurances ? " (an empty list [] for none)" : ""));
+                throw InputError(key + " is missing; " + block.cliName + " needs it" +
+                                 (KindOf(p) == Kind::List ? " (an empty list [] for none)" : ""));
             }
             continue;
         }
-        Check(p, values[key]);
+        Check(p, values[key], listFields);
         fields.push_back({&p, &values[key]});
     }
     for (const Prepared& f : fields) {
         const Property& p = *f.property;
-        if (p.kind == Kind::Insurances) {
-            PutProperty(object, p.name, InsurancesArg(*f.value, newInsurance));
+        if (KindOf(p) == Kind::List) {
+            PutProperty(object, p.name, InsurancesArg(*f.value, listFields, newInsurance));
             continue;
         }
         PutProperty(object, p.name, ValueArg(p, *f.value));
         if (p.optional) {
-            PutProperty(object, std::u16string(p.name) + u"Specified", FlagArg(true));
+            PutProperty(object, p.name + u"Specified", FlagArg(true));
         }
     }
 }

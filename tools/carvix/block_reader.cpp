@@ -6,40 +6,6 @@
 namespace carvix::cli {
 namespace {
 
-/// One readable property of an object, as its type information lists it.
-struct Property {
-    std::u16string name;
-    VARTYPE vt;     // of the value: VT_BSTR, VT_I4, VT_DATE, VT_BOOL or VT_VARIANT
-    bool optional;  // has a BOOL <name>Specified flag; left out when the flag is false
-};
-
-/// The property getters in member order; a BOOL getter <name>Specified beside a getter
-/// <name> is that property's flag rather than a property of its own.
-std::vector<Property> PropertiesOf(const Dispatch& object) {
-    const Json description = Json::parse(object.TypeDescription());
-    std::vector<Property> all;
-    std::set<std::u16string> names;
-    for (const Json& member : description.at("members")) {
-        if (member.at("kind") != "propget" || member.at("params").size() != 1) {
-            continue;
-        }
-        const std::u16string name = ToUtf16(member.at("name").get<std::string>());
-        all.push_back({name, member.at("params")[0].at("vt").get<VARTYPE>(), false});
-        names.insert(name);
-    }
-    std::vector<Property> properties;
-    static constexpr std::u16string_view kFlag = u"Specified";
-    for (const Property& p : all) {
-        if (p.vt == VT_BOOL && p.name.size() > kFlag.size() && p.name.ends_with(kFlag) &&
-            names.count(p.name.substr(0, p.name.size() - kFlag.size())) != 0) {
-            continue;
-        }
-        const bool optional = names.count(p.name + std::u16string(kFlag)) != 0;
-        properties.push_back({p.name, p.vt, optional});
-    }
-    return properties;
-}
-
 Json ObjectProperties(const Dispatch& object);
 
 // A list of objects, or null when the object holds none (the getter's E_INVALIDARG).
@@ -120,6 +86,31 @@ Json ObjectProperties(const Dispatch& object) {
 }
 
 }  // namespace
+
+std::vector<Property> PropertiesOf(const Dispatch& object) {
+    const Json description = Json::parse(object.TypeDescription());
+    std::vector<Property> all;
+    std::set<std::u16string> names;
+    for (const Json& member : description.at("members")) {
+        if (member.at("kind") != "propget" || member.at("params").size() != 1) {
+            continue;
+        }
+        const std::u16string name = ToUtf16(member.at("name").get<std::string>());
+        all.push_back({name, member.at("params")[0].at("vt").get<VARTYPE>(), false});
+        names.insert(name);
+    }
+    std::vector<Property> properties;
+    static constexpr std::u16string_view kFlag = u"Specified";
+    for (const Property& p : all) {
+        if (p.vt == VT_BOOL && p.name.size() > kFlag.size() && p.name.ends_with(kFlag) &&
+            names.count(p.name.substr(0, p.name.size() - kFlag.size())) != 0) {
+            continue;
+        }
+        const bool optional = names.count(p.name + std::u16string(kFlag)) != 0;
+        properties.push_back({p.name, p.vt, optional});
+    }
+    return properties;
+}
 
 std::string IsoDay(double date) {
     SYSTEMTIME st{};

@@ -8,10 +8,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace carvix::cli {
 
 using Json = nlohmann::ordered_json;
+
+/// One readable property of an object, as its type information lists it.
+struct Property {
+    std::u16string name;
+    VARTYPE vt;     // of the value: VT_BSTR, VT_I4, VT_DATE, VT_BOOL, or VT_VARIANT for a list
+    bool optional;  // has a BOOL <name>Specified flag; left out when the flag is false
+};
+
+/// The property getters of `object` in member order, from its type information; a BOOL
+/// getter <name>Specified beside a getter <name> is that property's flag rather than a
+/// property of its own. Throws CallError.
+std::vector<Property> PropertiesOf(const Dispatch& object);
 
 /// Calls the block's read method on `docAdmin` and reads every property that the returned
 /// object's type information lists, in member order: texts as strings, numbers as integers, dates

@@ -4,8 +4,9 @@
 #include "block_filler.h"
 
 #include "carvix/blocks/models.h"
-#include "carvix/com/block_handover.h"
 #include "carvix/com/guids.h"
+#include "carvix/com/model_transfer.h"
+#include "carvix/com/module.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,11 @@
 namespace {
 
 using namespace carvix::cli;
-using carvix::com::CreateInProcess;
+using carvix::com::CreateObject;
 
 Dispatch NewObject(REFCLSID clsid) {
     void* p = nullptr;
-    EXPECT_EQ(CreateInProcess(clsid, IID_IDispatch, &p), S_OK);
+    EXPECT_EQ(CreateObject(clsid, IID_IDispatch, &p), S_OK);
     return Dispatch(static_cast<IDispatch*>(p));
 }
 
@@ -27,8 +28,9 @@ Dispatch NewInsurance() {
 }
 
 // Has the object store its fields into `model`, as the write methods do.
-void Store(const Dispatch& object, CardBlock& model) {
-    EXPECT_EQ(carvix::com::StoreBlockObject(object.get(), model), S_OK);
+template <class Model>
+void Store(const Dispatch& object, Model& model) {
+    EXPECT_EQ(carvix::com::StoreBlock(object.get(), model), S_OK);
 }
 
 void ExpectDay(const Orvel::DateTime& date, int year, int month, int day) {
