@@ -1,13 +1,17 @@
 // main() of every integration test: finds the bench the ctest fixture started (or starts a
 // private one when the binary runs on its own), points PC/SC at its daemon, and reports
 // the test as skipped (exit 77) when no bench can run here.
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,12 +21,22 @@ namespace {
 
 constexpr int kSkipped = 77;
 
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+// Runs the bench program with ARGS and returns whether it succeeded.
+bool RunBenchTool(std::vector<std::string> args) {
+    args.insert(args.begin(), {"python3", CARVIX_BENCH_TOOL});
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
     }
-    return out + "'";
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // A bench of our own, stopped again when the tests are done.
@@ -34,11 +48,9 @@ class OwnBench {
             return;
         }
         dir_ = tmpl;
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " start --dir " + Quote(dir_) +
-                                " --readers 2 --watch-pid " + std::to_string(::getpid()) +
-                                " --probe " + Quote(CARVIX_PROBE_PATH) + " --vcard " +
-                                Quote(CARVIX_VCARD_PATH);
-        if (std::system(cmd.c_str()) != 0) {
+        if (!RunBenchTool({"start", "--dir", dir_, "--readers", "2", "--watch-pid",
+                           std::to_string(::getpid()), "--probe", CARVIX_PROBE_PATH, "--vcard",
+                           CARVIX_VCARD_PATH})) {
             std::cerr << "bench: could not start a private bench\n";
         }
     }
@@ -46,8 +58,7 @@ class OwnBench {
         if (dir_.empty()) {
             return;
         }
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " stop --dir " + Quote(dir_);
-        if (std::system(cmd.c_str()) != 0) {
+        if (!RunBenchTool({"stop", "--dir", dir_})) {
             std::cerr << "bench: stopping the private bench failed\n";
         }
         std::error_code ec;
@@ -70,14 +81,14 @@ int main(int argc, char** argv) {
     }
     const char* dir = std::getenv("CARVIX_BENCH_DIR");
     std::unique_ptr<OwnBench> own;
-    std::filesystem::path envFile;
+    std::filesystem::path benchJson;
     if (dir != nullptr && *dir != '\0') {
-        envFile = std::filesystem::path(dir) / "bench.env";
+        benchJson = std::filesystem::path(dir) / "bench.json";
     } else {
         own = std::make_unique<OwnBench>();
-        envFile = std::filesystem::path(own->Dir()) / "bench.env";
+        benchJson = std::filesystem::path(own->Dir()) / "bench.json";
     }
-    auto env = carvix::bench::LoadBenchEnv(envFile);
+    auto env = carvix::bench::LoadBenchEnv(benchJson);
     if (!env.ready) {
         std::cout << "SKIPPED: the test bench cannot run here: " << env.reason << "\n";
         return kSkipped;
