@@ -1,6 +1,7 @@
 // main() of every integration test: finds the bench the ctest fixture started (or starts a
 // private one when the binary runs on its own), points PC/SC at its daemon, and reports
-// the test as skipped (exit 77) when no bench can run here.
+// the test as skipped (exit 77) when no bench can run here (failed with
+// CARVIX_BENCH_REQUIRED=1).
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -32,6 +33,13 @@ int main(int argc, char** argv) {
     }
     auto env = carvix::bench::LoadBenchEnv(benchJson);
     if (!env.ready) {
+        // Where the bench must run (scripts/test as root), a missing bench is a failure, not
+        // a quiet skip.
+        const char* required = std::getenv("CARVIX_BENCH_REQUIRED");
+        if (required != nullptr && std::string(required) == "1") {
+            std::cout << "FAILED: the test bench is required but not there: " << env.reason << "\n";
+            return 1;
+        }
         std::cout << "SKIPPED: the test bench cannot run here: " << env.reason << "\n";
         return kSkipped;
     }
