@@ -12,13 +12,14 @@
 #include "bench_env.h"
 #include "carvix/automation/oleauto.h"
 #include "docadmin/docadmin_service.h"
+#include "own_bench.h"
 #include "pcsc_client.h"
-
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,6 @@ namespace {
 using carvix::bench::BenchCard;
 using carvix::com::IDocAdminService;
 using Clock = std::chrono::steady_clock;
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
 
 struct AnyOut {
     IDispatch* p = nullptr;
@@ -129,23 +122,15 @@ bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, s
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    std::string dir;
-    bool own = false;
+    std::unique_ptr<carvix::bench::OwnBench> own;
+    std::filesystem::path benchJson;
     if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        dir = d;
+        benchJson = std::filesystem::path(d) / "bench.json";
     } else {
-        char tmpl[] = "/tmp/carvix-bench-docadmin.XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        own = true;
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " start --dir " + Quote(dir) +
-                                " --readers 2 --watch-pid " + std::to_string(::getpid()) +
-                                " --probe " + Quote(CARVIX_PROBE_PATH) + " --vcard " +
-                                Quote(CARVIX_VCARD_PATH) + " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_docadmin: the bench did not start\n");
-        }
+        own = std::make_unique<carvix::bench::OwnBench>(2);
+        benchJson = own->Description();
     }
-    auto env = carvix::bench::LoadBenchEnv(std::filesystem::path(dir) / "bench.env");
+    auto env = carvix::bench::LoadBenchEnv(benchJson);
     int rc = 0;
     if (!env.ready) {
         std::fprintf(stderr, "bench_docadmin: no bench here: %s\n", env.reason.c_str());
@@ -165,13 +150,5 @@ int main(int argc, char** argv) {
                     totals.replay * 1e3, totals.service / totals.replay);
         rc = ok ? 0 : 1;
     }
-    if (own) {
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " stop --dir " + Quote(dir);
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_docadmin: stopping the bench failed\n");
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    return rc;
+    return rc;  // an own bench stops here
 }

@@ -1,7 +1,8 @@
 #include "bench_env.h"
 
 #include <fstream>
-#include <map>
+
+#include <nlohmann/json.hpp>
 
 namespace carvix::bench {
 
@@ -9,40 +10,31 @@ namespace {
 BenchEnv g_bench;
 }
 
-BenchEnv LoadBenchEnv(const std::filesystem::path& envFile) {
+BenchEnv LoadBenchEnv(const std::filesystem::path& benchJson) {
     BenchEnv env;
-    std::ifstream in(envFile);
+    std::ifstream in(benchJson);
     if (!in) {
-        env.reason = "no bench description at " + envFile.string();
+        env.reason = "no bench description at " + benchJson.string();
         return env;
     }
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) {
-            continue;
+    try {
+        const auto doc = nlohmann::json::parse(in);
+        env.reason = doc.value("reason", "");
+        env.ready = doc.value("state", "") == "ready";
+        env.socket = doc.value("socket", "");
+        env.locks = doc.value("locks", "");
+        for (const auto& slot : doc.value("slots", nlohmann::json::array())) {
+            env.slots.push_back({slot.at("reader").get<std::string>(), slot.at("port").get<int>()});
         }
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
-            value = value.substr(1, value.size() - 2);
-        }
-        values[line.substr(0, eq)] = value;
-    }
-    env.reason = values["CARVIX_BENCH_REASON"];
-    env.ready = values["CARVIX_BENCH_STATE"] == "ready";
-    env.socket = values["PCSCLITE_CSOCK_NAME"];
-    env.locks = values["CARVIX_BENCH_LOCKS"];
-    const int slots =
-        values.contains("CARVIX_BENCH_SLOTS") ? std::stoi(values["CARVIX_BENCH_SLOTS"]) : 0;
-    for (int i = 0; i < slots; ++i) {
-        const auto n = std::to_string(i);
-        env.slots.push_back(
-            {values["CARVIX_BENCH_READER_" + n], std::stoi(values["CARVIX_BENCH_PORT_" + n])});
+    } catch (const nlohmann::json::exception& e) {
+        BenchEnv broken;
+        broken.reason =
+            "the bench description " + benchJson.string() + " is not readable: " + e.what();
+        return broken;
     }
     if (env.ready && (env.slots.empty() || env.socket.empty())) {
         env.ready = false;
-        env.reason = "the bench description in " + envFile.string() + " lists no readers";
+        env.reason = "the bench description in " + benchJson.string() + " lists no readers";
     }
     return env;
 }

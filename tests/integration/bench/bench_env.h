@@ -1,4 +1,5 @@
-// The running bench as the fixture (scripts/bench) described it in bench.env.
+// The running bench as the bench program (tools/bench/carvix-bench) described it in
+// bench.json.
 #pragma once
 
 #include <filesystem>
@@ -20,8 +21,9 @@ struct BenchEnv {
     std::vector<BenchSlot> slots;
 };
 
-// Parses a bench.env file; a missing file gives an unavailable bench with a reason.
-BenchEnv LoadBenchEnv(const std::filesystem::path& envFile);
+// Reads a bench.json file; a missing or unreadable file gives an unavailable bench with a
+// reason.
+BenchEnv LoadBenchEnv(const std::filesystem::path& benchJson);
 
 // The bench this test process uses, set up by the bench main before any test runs.
 const BenchEnv& CurrentBench();
