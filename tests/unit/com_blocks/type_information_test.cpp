@@ -2,9 +2,8 @@
 // object-map rows, Load and Store, contiguous DISPIDs, flags beside their fields, get-only
 // versus get-and-put, help strings, and which classes answer IObjectSafety.
 #include "carvix/automation/typeinfo.h"
-#include "carvix/com/model_transfer.h"
-#include "carvix/com/module.h"
 #include "carvix/com/guids.h"
+#include "carvix/com/model_transfer.h"
 #include "carvix/com/module.h"
 
 #include <gtest/gtest.h>
