@@ -1,6 +1,7 @@
 // The backend of the services the class factory creates: the card through the card
 // application, the block objects through the module's object map.
 #include "carvix/com/block_handover.h"
+#include "docadmin/card_write.h"
 #include "docadmin/docadmin_backend.h"
 #include "docadmin/read_methods.h"
 #include "docadmin/verified_read.h"
@@ -21,6 +22,13 @@ class ModuleBackend final : public DocAdminBackend {
     }
     HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object, CardBlock& model) override {
         return method.load(object, model);
+    }
+    HRESULT StoreBlockObject(IUnknown* object, CardBlock& model) override {
+        return carvix::com::StoreBlockObject(object, model);
+    }
+    void WriteToCard(std::uintptr_t handle, std::uint16_t appId, const CardBlock& model,
+                     const Orvel::Security::Cryptography::X509::X509Certificate& signer) override {
+        WriteBlockToCard(handle, appId, model, signer);
     }
 };
 

@@ -1,4 +1,5 @@
-// CARVIX.DocAdmin: reads the card's data blocks into block objects. It keeps no state
+// CARVIX.DocAdmin: reads the card's data blocks into block objects and writes the variable
+// ones back. It keeps no state
 // between calls; every call opens the card application and closes it before returning.
 #pragma once
 
@@ -51,6 +52,9 @@ class DocAdminService final
 
     /// One read method: the steps shared by all nine rows of the table.
     HRESULT Read(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
+    /// One write method: `block` stores into `model` (a fresh model of the row's block), which
+    /// is written on the card handle and for the application that `auth` holds.
+    HRESULT Write(CardBlock& model, IAuthenticationService* auth, IUnknown* block, BSTR signerB64);
 
   private:
     DocAdminBackend& backend_;
