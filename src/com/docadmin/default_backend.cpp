@@ -2,6 +2,7 @@
 // application, the block objects through the module's object map.
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/module.h"
+#include "docadmin/card_write.h"
 #include "docadmin/docadmin_backend.h"
 #include "docadmin/read_methods.h"
 #include "docadmin/verified_read.h"
@@ -22,6 +23,13 @@ class ModuleBackend final : public DocAdminBackend {
     }
     HRESULT LoadBlockObject(const ReadMethod&, IUnknown* object, CardBlock& model) override {
         return LoadBlock(object, static_cast<const CardBlock&>(model));
+    }
+    HRESULT StoreBlockObject(IUnknown* object, CardBlock& model) override {
+        return StoreBlock(object, model);
+    }
+    void WriteToCard(std::uintptr_t handle, std::uint16_t appId, const CardBlock& model,
+                     const Orvel::Security::Cryptography::X509::X509Certificate& signer) override {
+        WriteBlockToCard(handle, appId, model, signer);
     }
 };
 

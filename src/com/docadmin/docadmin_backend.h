@@ -1,7 +1,7 @@
 // What the document service needs from outside itself: the card (open the application, read
-// one verified block, close) and the block objects (create one in process, load it from a
-// model). The default backend goes to the card and the module's object map; tests give the
-// service their own.
+// one verified block or write one block, close) and the block objects (create one in process,
+// load it from a model, store it into one). The default backend goes to the card and the module's
+// object map; tests give the service their own.
 #pragma once
 
 #include "carvix/automation/types.h"
@@ -10,6 +10,10 @@
 #include <string>
 
 class CardBlock;
+
+namespace Orvel::Security::Cryptography::X509 {
+class X509Certificate;
+}
 
 namespace carvix::com {
 struct ReadMethod;
@@ -32,6 +36,17 @@ class DocAdminBackend {
     /// fields).
     virtual HRESULT LoadBlockObject(const ReadMethod& method, IUnknown* object,
                                     CardBlock& model) = 0;
+
+    /// The caller's block object `object` stores its fields into `model`, a fresh model of
+    /// the block that the write method writes.
+    virtual HRESULT StoreBlockObject(IUnknown* object, CardBlock& model) = 0;
+    /// Opens the card application `appId` on the authenticated card handle `handle` (which
+    /// stays the caller's), writes `model` with its SOD signed again by `signer` (empty: the
+    /// user chooses), and closes the application on every path. Failures leave as for
+    /// ReadVerified.
+    virtual void WriteToCard(
+        std::uintptr_t handle, std::uint16_t appId, const CardBlock& model,
+        const Orvel::Security::Cryptography::X509::X509Certificate& signer) = 0;
 };
 
 /// The backend of every service created by the class factory.

@@ -109,20 +109,8 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
     }
 }
 
-// Writing and the contactless part come with their own services; until then these methods
-// say so plainly instead of pretending to work.
-HRESULT DocAdminService::WriteVLVariablePersoData(IAuthenticationServiceArg*,
-                                                  IVLVariablePersoBlockArg*, BSTR) {
-    return E_NOTIMPL;
-}
-HRESULT DocAdminService::WriteZKVariableAdminData(IAuthenticationServiceArg*,
-                                                  IZKVariableAdminBlockArg*, BSTR) {
-    return E_NOTIMPL;
-}
-HRESULT DocAdminService::WriteZKVariablePersoData(IAuthenticationServiceArg*,
-                                                  IZKVariablePersoBlockArg*, BSTR) {
-    return E_NOTIMPL;
-}
+// The write methods are in write_methods.cpp. The contactless part comes with its own
+// service; until then these methods say so plainly instead of pretending to work.
 HRESULT DocAdminService::ReadVLContactlessData(BSTR, std::int32_t, IVLContactlessBlockArg**) {
     return E_NOTIMPL;
 }

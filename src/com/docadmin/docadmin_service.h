@@ -1,4 +1,5 @@
-// CARVIX.DocAdmin: reads the card's data blocks into block objects. It keeps no state
+// CARVIX.DocAdmin: reads the card's data blocks into block objects and writes the variable
+// ones back. It keeps no state
 // between calls; every call opens the card application and closes it before returning.
 #pragma once
 
@@ -66,6 +67,10 @@ class DocAdminService final
     HRESULT UpdateVLContactlessData(BSTR bsContactReaderName, std::uint16_t uwAppID,
                                     BSTR bsContactlessReaderName, std::int32_t bCheckCLSod,
                                     BSTR bsEncryptedKeyB64, BSTR bsSignerCertB64) override;
+
+    /// One write method: `block` stores into `model` (a fresh model of the row's block), which
+    /// is written on the card handle and for the application that `auth` holds.
+    HRESULT Write(CardBlock& model, IAuthenticationService* auth, IUnknown* block, BSTR signerB64);
 
   private:
     /// Every read method: the block read into a new model of the interface Block hands

@@ -23,6 +23,14 @@ def le16(b, at):
     return b[at] | b[at + 1] << 8
 
 
+def stored_block(data):
+    """A file's block as the card reads it: the header and the length it declares. A file
+    rewritten with a shorter block keeps the old tail beyond it, which is no part of the block."""
+    if len(data) < 4:
+        return data
+    return data[:4 + le16(data, 2)]
+
+
 def sod_message(sod_id, block):
     if le16(block, 0) != int(sod_id, 16) or le16(block, 2) != len(block) - 4:
         raise ValueError(f"SOD {sod_id}: bad block header")
@@ -57,7 +65,8 @@ def main(images):
                 table = AIDS.get(app["aid"].upper())
                 if table is None:
                     continue
-                files = {e["id"].upper(): bytes.fromhex(e["data"]) for e in app["files"]}
+                files = {e["id"].upper(): stored_block(bytes.fromhex(e["data"]))
+                         for e in app["files"]}
                 for sod_id, covered in table.items():
                     if sod_id not in files:
                         continue
