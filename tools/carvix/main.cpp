@@ -56,9 +56,10 @@ std::string CodeText(HRESULT hr) {
 }
 
 // The component's message, then the client's own explanation when it has one.
-int Report(const CallError& e, Addressed addressed = Addressed::Unknown) {
+int Report(const CallError& e, Addressed addressed = Addressed::Unknown,
+           const std::string& prefix = {}) {
     const std::string message = MessageOf(e.hr);
-    std::cerr << "carvix: " << e.what << ": " << CodeText(e.hr) << (message.empty() ? "" : " ")
+    std::cerr << "carvix: " << prefix << e.what << ": " << CodeText(e.hr) << (message.empty() ? "" : " ")
               << message << "\n";
     const std::string hint = ExplainFailure(e.hr, addressed);
     if (!hint.empty()) {
@@ -166,8 +167,7 @@ int Read(const ReadOptions& o) {
             }
             // A damaged block does not hide the ones that verified: report it and go on.
             ++failed;
-            std::cerr << "carvix: " << b->cliName << ": ";
-            Report(e, AddressedBy(*b));
+            Report(e, AddressedBy(*b), std::string(b->cliName) + ": ");
             all[b->cliName] = FailureJson(e, AddressedBy(*b));
             continue;
         }
