@@ -59,8 +59,8 @@ std::string CodeText(HRESULT hr) {
 int Report(const CallError& e, Addressed addressed = Addressed::Unknown,
            const std::string& prefix = {}) {
     const std::string message = MessageOf(e.hr);
-    std::cerr << "carvix: " << prefix << e.what << ": " << CodeText(e.hr) << (message.empty() ? "" : " ")
-              << message << "\n";
+    std::cerr << "carvix: " << prefix << e.what << ": " << CodeText(e.hr)
+              << (message.empty() ? "" : " ") << message << "\n";
     const std::string hint = ExplainFailure(e.hr, addressed);
     if (!hint.empty()) {
         std::cerr << "carvix: " << hint;

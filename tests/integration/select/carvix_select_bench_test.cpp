@@ -72,9 +72,12 @@ TEST_F(CarvixSelect, AnUnregisteredModuleNamesTheCommandThatRegistersIt) {
 
 TEST_F(CarvixSelect, ReadAllPrintsEveryVerifiedBlockAndReportsTheOneThatFailed) {
     BenchCard vl(Card("vl-full-t1.json"));
+    // Named, so that the first command is the first block's, not the reader check's.
+    const std::string args = "read all --app 1 --reader " + Quote(vl.ReaderName());
     vl.Control("fault sw:6A82@1");  // the first command of the first block fails
-    const CliResult r = RunCli("read all --app 1 --json");
-    EXPECT_EQ(r.status, 1);
+    const CliResult r = RunCli(args + " --json");
+    EXPECT_EQ(r.status, 1) << r.err;
+    ASSERT_FALSE(r.out.empty()) << r.err;
     const json printed = json::parse(r.out);
     ASSERT_TRUE(printed.contains("vl-document")) << r.out;
     EXPECT_EQ(printed["vl-document"]["error"]["hresult"], "0x80076A82") << r.out;
@@ -85,7 +88,7 @@ TEST_F(CarvixSelect, ReadAllPrintsEveryVerifiedBlockAndReportsTheOneThatFailed) 
     EXPECT_NE(r.err.find("vl-document"), std::string::npos) << r.err;
 
     vl.Control("fault sw:6A82@1");
-    const CliResult text = RunCli("read all --app 1");
+    const CliResult text = RunCli(args);
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.out.find("vl-fixed"), std::string::npos) << text.out;
 }

@@ -56,8 +56,8 @@ void UseFreshProfile() {
 
 CliResult RunCli(const std::string& args, const std::string& env) {
     const fs::path err = Root() / "stderr.txt";
-    const std::string cmd = env + " " + Quote(CARVIX_CLI) + " " + args + " </dev/null 2>" +
-                            Quote(err.string());
+    const std::string cmd =
+        env + " " + Quote(CARVIX_CLI) + " " + args + " </dev/null 2>" + Quote(err.string());
     CliResult r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
     char buffer[4096];

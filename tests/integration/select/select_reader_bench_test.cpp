@@ -33,8 +33,8 @@ fs::path CardWithNeither() {
         std::ifstream(carvix::bench::SampleCard("sample-t1.json")) >> image;
         image["applications"] = nlohmann::json::array();
         image["description"] = "a card without the VL and the ZK application";
-        const fs::path out = fs::temp_directory_path() /
-                             ("carvix-neither-" + std::to_string(::getpid()) + ".json");
+        const fs::path out =
+            fs::temp_directory_path() / ("carvix-neither-" + std::to_string(::getpid()) + ".json");
         std::ofstream(out) << image.dump(2);
         return out;
     }();
@@ -66,8 +66,8 @@ struct Host {
         }
         std::vector<std::string> names;
         for (std::uint32_t i = 0; i < count; ++i) {
-            names.push_back(Utf8(offers[i].reader, std::char_traits<char16_t>::length(
-                                                       offers[i].reader)));
+            names.push_back(
+                Utf8(offers[i].reader, std::char_traits<char16_t>::length(offers[i].reader)));
         }
         self.offered.push_back(names);
         *chosen = self.index;
@@ -114,7 +114,7 @@ TEST_F(BenchSelect, ACardWithOnlyTheZkApplicationIsTakenOneWithNeitherIsNot) {
 TEST_F(BenchSelect, SeveralAreOfferedInTheResourceManagersOrderAndTheChoiceIsReturned) {
     BenchCard vl(Card("vl-full-t0.json"));  // T=0
     BenchCard zk(Card("zk-full-t1.json"));  // T=1
-    std::vector<std::string> expected;  // in the order the resource manager lists them
+    std::vector<std::string> expected;      // in the order the resource manager lists them
     for (const std::u16string& name : carvix::com::SystemReaderNames()) {
         const std::string reader = Utf8(name.data(), name.size());
         if (reader == vl.ReaderName() || reader == zk.ReaderName()) {
