@@ -23,9 +23,9 @@ struct CardEvent {
     std::string error;
 };
 
-/// The events that lead from `before` to `after`, in reader order: readers gone (with their
-/// card), readers come, then cards out and in. A card replaced between two looks is a
-/// removal and an insertion.
+/// The events that lead from `before` to `after`: first the readers gone (each after its
+/// card), then, reader by reader in `after`'s order, a reader come, a card out, a card in. A
+/// card replaced between two looks is a removal and an insertion.
 std::vector<CardEvent> EventsBetween(const std::vector<Orvel::PCSC::ReaderState>& before,
                                      const std::vector<Orvel::PCSC::ReaderState>& after);
 
