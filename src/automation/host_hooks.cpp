@@ -25,6 +25,11 @@ Hook<CarvixCertificateChooserFn>& Chooser() {
     return hook;
 }
 
+Hook<CarvixReaderChooserFn>& ReaderChooser() {
+    static Hook<CarvixReaderChooserFn> hook;
+    return hook;
+}
+
 Hook<CarvixNotifierFn>& Notifier() {
     static Hook<CarvixNotifierFn> hook;
     return hook;
@@ -56,6 +61,10 @@ void CarvixSetCertificateChooser(CarvixCertificateChooserFn fn, void* context) {
     Install(Chooser(), fn, context);
 }
 
+void CarvixSetReaderChooser(CarvixReaderChooserFn fn, void* context) {
+    Install(ReaderChooser(), fn, context);
+}
+
 void CarvixSetNotifier(CarvixNotifierFn fn, void* context) {
     Install(Notifier(), fn, context);
 }
@@ -73,6 +82,26 @@ int32_t CarvixChooseCertificate(const char16_t* title, const char16_t* displayTe
     std::uint32_t index = count;
     if (hook.fn(hook.context, OrEmpty(title), OrEmpty(displayText), offers, count, &index) == 0 ||
         index >= count) {
+        return 0;
+    }
+    *chosen = index;
+    return 1;
+}
+
+int32_t CarvixChooseReader(const char16_t* title, const CarvixReaderOffer* offers, uint32_t count,
+                           uint32_t* chosen) {
+    if (count != 0 && (offers == nullptr || chosen == nullptr)) {
+        return 0;
+    }
+    const auto hook = Snapshot(ReaderChooser());
+    if (hook.fn == nullptr) {
+        return 0;  // nobody to ask: a cancel, never a silent pick nor an endless wait
+    }
+    if (count == 0) {
+        return hook.fn(hook.context, OrEmpty(title), nullptr, 0, nullptr) != 0 ? 1 : 0;
+    }
+    std::uint32_t index = count;
+    if (hook.fn(hook.context, OrEmpty(title), offers, count, &index) == 0 || index >= count) {
         return 0;
     }
     *chosen = index;

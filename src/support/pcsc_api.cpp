@@ -45,6 +45,10 @@ class ClientLibrary final : public PcscApi {
                  LPVOID output, DWORD outputLength, LPDWORD returned) override {
         return SCardControl(card, controlCode, input, inputLength, output, outputLength, returned);
     }
+    LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                         DWORD count) override {
+        return SCardGetStatusChange(context, timeout, states, count);
+    }
 };
 
 ClientLibrary& Library() noexcept {

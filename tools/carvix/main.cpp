@@ -2,21 +2,29 @@
 // client sees them.
 //
 //   carvix readers [--json]
+//   carvix select-reader [--contactless]
+//   carvix watch [--json]
 //   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE]
-//   carvix write BLOCK --reader NAME [--app ID] --role ID --from FILE.json [--signer CERT]
+//   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
 //   carvix certs list | add --cert FILE [--key FILE] | remove THUMBPRINT
 //   carvix error CODE
 //   carvix register [--module PATH] [--system]   (per-user registration by default)
 //   carvix unregister [--module PATH] [--system]
 //
-// Exit status 0 on success, 1 when a call fails (its HRESULT and message on stderr), 2 for
-// bad usage.
+// Without --reader, the reader holding a suitable card is used; with several, the user picks
+// one on the terminal. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
+// what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "certs_command.h"
+#include "failure_text.h"
 #include "output.h"
+#include "reader_choice.h"
 #include "registration.h"
+#include "watch_command.h"
 #include "write_command.h"
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -41,13 +49,38 @@ std::string MessageOf(HRESULT hr) {
     }
 }
 
-int Report(const CallError& e) {
+std::string CodeText(HRESULT hr) {
     char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.hr));
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return code;
+}
+
+// The component's message, then the client's own explanation when it has one.
+int Report(const CallError& e, Addressed addressed = Addressed::Unknown,
+           const std::string& prefix = {}) {
     const std::string message = MessageOf(e.hr);
-    std::cerr << "carvix: " << e.what << ": " << code << (message.empty() ? "" : " ") << message
-              << "\n";
+    std::cerr << "carvix: " << prefix << e.what << ": " << CodeText(e.hr)
+              << (message.empty() ? "" : " ") << message << "\n";
+    const std::string hint = ExplainFailure(e.hr, addressed);
+    if (!hint.empty()) {
+        std::cerr << "carvix: " << hint;
+    }
     return kFailed;
+}
+
+Addressed AddressedBy(const BlockInfo& block) {
+    return block.zk ? Addressed::Zk : Addressed::Vl;
+}
+
+// The failure of one block of `read all`, as JSON under the block's name.
+Json FailureJson(const CallError& e, Addressed addressed) {
+    Json error{{"hresult", CodeText(e.hr)}, {"call", e.what}, {"message", MessageOf(e.hr)}};
+    std::string hint = ExplainFailure(e.hr, addressed);
+    if (!hint.empty()) {
+        hint.pop_back();  // the newline
+        error["hint"] = hint;
+    }
+    return Json{{"error", std::move(error)}};
 }
 
 int Usage(const std::string& text) {
@@ -117,21 +150,27 @@ int Read(const ReadOptions& o) {
         })) {
         return Usage("--out writes the photo: it goes with vl-photo");
     }
-    std::string reader = o.reader;
-    if (reader.empty()) {
-        const std::vector<std::string> names = ReaderNames();
-        if (names.size() != 1) {
-            return Usage(names.empty() ? "no reader found; name one with --reader"
-                                       : "several readers found; name one with --reader");
-        }
-        reader = names.front();
-    }
+    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    const std::string reader = ChooseReader(o.reader, false, chooser);
 
     const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
     Json all = Json::object();
+    int failed = 0;
     for (const BlockInfo* b : blocks) {
         const int app = o.app >= 0 ? o.app : (b->zk ? 5 : 1);
-        Json block = ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app));
+        Json block;
+        try {
+            block = ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app));
+        } catch (const CallError& e) {
+            if (blocks.size() == 1) {
+                return Report(e, AddressedBy(*b));
+            }
+            // A damaged block does not hide the ones that verified: report it and go on.
+            ++failed;
+            Report(e, AddressedBy(*b), std::string(b->cliName) + ": ");
+            all[b->cliName] = FailureJson(e, AddressedBy(*b));
+            continue;
+        }
         if (!o.out.empty() && block.contains("Photo")) {
             const auto bytes = FromBase64(block["Photo"].get<std::string>());
             std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
@@ -149,6 +188,12 @@ int Read(const ReadOptions& o) {
     if (o.json) {
         std::cout << (o.block == "all" ? all : all.begin().value()).dump(2) << "\n";
     }
+    return failed == 0 ? 0 : kFailed;
+}
+
+int SelectReaderCommand(bool contactless) {
+    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    std::cout << ChooseReader({}, contactless, chooser) << "\n";
     return 0;
 }
 
@@ -189,6 +234,16 @@ int main(int argc, char** argv) {
     CLI::App* readers = app.add_subcommand("readers", "List the smart-card readers");
     readers->add_flag("--json", readersJson, "Print a JSON array");
 
+    bool contactless = false;
+    CLI::App* selectReader = app.add_subcommand(
+        "select-reader", "Print the name of the reader holding the card (asks when several do)");
+    selectReader->add_flag("--contactless", contactless, "Look for a contactless card");
+
+    bool watchJson = false;
+    CLI::App* watch = app.add_subcommand(
+        "watch", "Print reader and card events as they happen, until interrupted");
+    watch->add_flag("--json", watchJson, "One JSON object per line");
+
     ReadOptions read;
     CLI::App* readCmd =
         app.add_subcommand("read", "Read a block of the card, verified against its SOD");
@@ -197,7 +252,8 @@ int main(int argc, char** argv) {
                      "vl-document, vl-fixed, vl-photo, vl-variable, zk-document, "
                      "zk-fixed-admin, zk-fixed, zk-variable-admin, zk-variable, or all")
         ->required();
-    readCmd->add_option("--reader", read.reader, "Reader name (default: the only reader)");
+    readCmd->add_option("--reader", read.reader,
+                        "Reader name (default: the reader holding the card; asks when several)");
     readCmd->add_option("--app", read.app, "Application ID: 1 to 4 VL, 5 ZK (default by block)")
         ->check(CLI::Range(0, 65535));
     readCmd->add_flag("--json", read.json, "Print JSON keyed by property names");
@@ -208,7 +264,8 @@ int main(int argc, char** argv) {
         "write", "Write a variable block from JSON after authenticating to the card");
     writeCmd->add_option("BLOCK", write.block, "vl-variable, zk-variable-admin or zk-variable")
         ->required();
-    writeCmd->add_option("--reader", write.reader, "Reader name")->required();
+    writeCmd->add_option("--reader", write.reader,
+                         "Reader name (default: the reader holding the card; asks when several)");
     writeCmd->add_option("--app", write.app, "Application ID: 1 to 4 VL, 5 ZK (default by block)")
         ->check(CLI::Range(0, 65535));
     writeCmd->add_option("--role", write.role, "Role ID to authenticate as")
@@ -261,6 +318,10 @@ int main(int argc, char** argv) {
     try {
         if (readers->parsed()) {
             rc = Readers(readersJson);
+        } else if (selectReader->parsed()) {
+            rc = SelectReaderCommand(contactless);
+        } else if (watch->parsed()) {
+            rc = Watch(watchJson);
         } else if (readCmd->parsed()) {
             rc = Read(read);
         } else if (writeCmd->parsed()) {
@@ -279,6 +340,9 @@ int main(int argc, char** argv) {
         }
     } catch (const CallError& e) {
         rc = Report(e);
+    } catch (const ClientFailure& e) {
+        std::cerr << "carvix: " << e.text << "\n";
+        rc = e.status;
     }
     CoUninitialize();
     return rc;

@@ -2,6 +2,7 @@
 
 #include "block_filler.h"
 #include "certificate_file.h"
+#include "reader_choice.h"
 #include "responder.h"
 #include "terminal_chooser.h"
 
@@ -98,9 +99,10 @@ int Write(const WriteOptions& o) {
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
 
+    const std::string reader = ChooseReader(o.reader, false, chooser);
     const Dispatch auth = Dispatch::Create(u"CARVIX.Auth");
     Variant ignored;
-    auth.Call(u"Init", {BstrArg(ToUtf16(o.reader)), IntArg(app)}, ignored);
+    auth.Call(u"Init", {BstrArg(ToUtf16(reader)), IntArg(app)}, ignored);
     Variant challenge;
     auth.Call(u"GetChallenge", {}, challenge);
     std::string response;
@@ -127,7 +129,7 @@ int Write(const WriteOptions& o) {
         }
         throw;
     }
-    std::cout << "wrote " << o.block << " in '" << o.reader << "' (application " << app << ")\n";
+    std::cout << "wrote " << o.block << " in '" << reader << "' (application " << app << ")\n";
     return 0;
 }
 

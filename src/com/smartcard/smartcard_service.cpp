@@ -1,8 +1,12 @@
 #include "smartcard_service.h"
 
+#include "card_checks.h"
+#include "reader_select_dialog.h"
+
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
 #include "carvix/support/exceptions.h"
+#include "carvix/support/hresult.h"
 #include "carvix/support/pcsc_context.h"
 
 namespace carvix::com {
@@ -30,12 +34,44 @@ std::vector<std::u16string> SystemReaderNames() {
     return readers;
 }
 
+HRESULT SelectReaderWith(BSTR* bsReaderName, CardCheck check, const std::u16string& title) {
+    if (bsReaderName == nullptr) {
+        return E_INVALIDARG;
+    }
+    try {
+        std::u16string name;
+        {
+            Orvel::PCSC::PCSCContext context(Orvel::PCSC::kScopeSystem);
+            ReaderSelectDialog dialog(context, std::move(check), title);
+            name = dialog.Run().readerName;
+            context.Release();
+        }
+        if (name.empty()) {
+            return kCancelled;  // the out BSTR stays as the caller left it
+        }
+        BSTR text = SysAllocStringLen(name.data(), static_cast<std::uint32_t>(name.size()));
+        if (text == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        *bsReaderName = text;
+        return S_OK;
+    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
+        return Orvel::HResultFromCode(static_cast<std::int32_t>(e.Code()));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
 HRESULT SmartCardService::SelectReader(BSTR* bsReaderName) {
-    return bsReaderName == nullptr ? E_INVALIDARG : E_NOTIMPL;
+    return SelectReaderWith(bsReaderName, &ContactCardCheck,
+                            u"Choose the reader that holds the identity card");
 }
 
 HRESULT SmartCardService::SelectContactlessReader(BSTR* bsReaderName) {
-    return bsReaderName == nullptr ? E_INVALIDARG : E_NOTIMPL;
+    return SelectReaderWith(bsReaderName, &ContactlessCardCheck,
+                            u"Choose the reader that holds the contactless card");
 }
 
 HRESULT SmartCardService::ListReaders(VARIANT* pReaders) {

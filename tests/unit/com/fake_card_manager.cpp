@@ -173,4 +173,8 @@ LONG CardManager::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPD
     return Unsupported();
 }
 
+LONG CardManager::GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) {
+    return Unsupported();
+}
+
 }  // namespace fake

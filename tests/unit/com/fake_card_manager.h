@@ -71,6 +71,8 @@ class CardManager final : public Orvel::PCSC::PcscApi {
                   SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
     LONG Control(SCARDHANDLE card, DWORD controlCode, LPCVOID input, DWORD inputLength,
                  LPVOID output, DWORD outputLength, LPDWORD returned) override;
+    LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                         DWORD count) override;
 
   private:
     bool KnownContext(SCARDCONTEXT context) const;

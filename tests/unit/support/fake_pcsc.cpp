@@ -131,4 +131,13 @@ LONG Pcsc::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID output, DWORD outp
     return rv;
 }
 
+// Reports every reader as empty and unchanged; the queued result decides the outcome.
+LONG Pcsc::GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE* states, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+        states[i].dwEventState = SCARD_STATE_EMPTY;
+        states[i].cbAtr = 0;
+    }
+    return Result("SCardGetStatusChange");
+}
+
 }  // namespace fake

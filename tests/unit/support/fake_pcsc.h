@@ -60,6 +60,8 @@ class Pcsc final : public Orvel::PCSC::PcscApi {
                   SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
     LONG Control(SCARDHANDLE card, DWORD controlCode, LPCVOID input, DWORD inputLength,
                  LPVOID output, DWORD outputLength, LPDWORD returned) override;
+    LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                         DWORD count) override;
 
   private:
     LONG Result(const char* function);

@@ -14,8 +14,9 @@
  * needs them and may block until the user answers. The runtime holds no lock while a hook
  * runs, so a hook may install or remove hooks itself.
  *
- * More hooks (a reader chooser, a PIN prompt) will join these; each has its own setter, so
- * adding one changes nothing for hosts that do not install it. */
+ * Each hook has its own setter, so adding one changes nothing for hosts that do not install
+ * it. What each hook receives and answers, and what happens without it, is described for
+ * hosts in src/automation/README.md ("Host hooks"). */
 #pragma once
 
 #ifdef __cplusplus
@@ -62,6 +63,32 @@ typedef int32_t (*CarvixCertificateChooserFn)(void* context, const char16_t* tit
 typedef void (*CarvixNotifierFn)(void* context, const char16_t* caption, const char16_t* text,
                                  uint32_t style);
 
+/* One reader on offer to the reader chooser: a reader holding a card that passed the
+ * caller's check. The pointers stay valid for the duration of the chooser call only. */
+typedef struct CarvixReaderOffer {
+    const char16_t* reader; /* the reader's name, as the resource manager reports it */
+    const uint8_t* atr;     /* the answer to reset of the card in it */
+    uint32_t atrLength;
+} CarvixReaderOffer;
+
+/* Asked when a reader must be picked and not exactly one reader holds an acceptable card.
+ * `title` says what is looked for (never null, may be empty).
+ * - count >= 1: several readers qualify. Return non-zero and write an index below `count`
+ *   to `*chosen` for the user's pick, or zero for a cancel. An index out of range counts
+ *   as a cancel.
+ * - count == 0 (`offers` and `chosen` are null): no reader holds an acceptable card yet.
+ *   Return non-zero to go on waiting for a card to be inserted or a reader plugged in, zero
+ *   to cancel. While waiting the component asks again about once a second, so a host whose
+ *   user pressed cancel answers zero on the next call. */
+typedef int32_t (*CarvixReaderChooserFn)(void* context, const char16_t* title,
+                                         const CarvixReaderOffer* offers, uint32_t count,
+                                         uint32_t* chosen);
+
+/* Installs the reader chooser for the whole process; a null `fn` removes it. Without a
+ * chooser a single acceptable reader is still taken, but several are never picked from
+ * silently and nobody waits for a card: both end as a cancel. */
+CARVIX_HOOK_API void CarvixSetReaderChooser(CarvixReaderChooserFn fn, void* context);
+
 /* Installs the certificate chooser for the whole process; a null `fn` removes it. Without a
  * chooser every question ends as a cancel: the component never picks one of several
  * certificates silently. */
@@ -77,6 +104,15 @@ CARVIX_HOOK_API void CarvixSetNotifier(CarvixNotifierFn fn, void* context);
 CARVIX_HOOK_API int32_t CarvixChooseCertificate(const char16_t* title, const char16_t* displayText,
                                                 const CarvixCertificateOffer* offers,
                                                 uint32_t count, uint32_t* chosen);
+
+/* For modules: asks the installed reader chooser. With `count` >= 1, returns non-zero with
+ * `*chosen` below `count` for a pick; with `count` == 0, returns non-zero for "go on
+ * waiting". Zero for a cancel, for no chooser installed and for a null `offers` or `chosen`
+ * with offers. */
+CARVIX_HOOK_API int32_t CarvixChooseReader(const char16_t* title, const CarvixReaderOffer* offers,
+                                           uint32_t count, uint32_t* chosen);
+
+/* PIN prompt: to be added here, in the same style (type, setter, module-side call). */
 
 /* For modules: shows the notice through the installed notifier, or on standard error when
  * none is installed. Null texts count as empty. */

@@ -33,6 +33,11 @@ class PcscApi {
                           LPDWORD receiveLength) = 0;
     virtual LONG Control(SCARDHANDLE card, DWORD controlCode, LPCVOID input, DWORD inputLength,
                          LPVOID output, DWORD outputLength, LPDWORD returned) = 0;
+    /// Waits up to `timeout` milliseconds for a reader's state to differ from the
+    /// dwCurrentState the caller gave; the pseudo-reader `\\?PnP?\Notification` reports
+    /// readers added or removed.
+    virtual LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                                 DWORD count) = 0;
 };
 
 /// The implementation in force: the innermost ScopedPcscApi's, else the client library.

@@ -30,6 +30,7 @@ inline constexpr std::uint32_t kProtocolMismatch = 0x8010000Fu;
 inline constexpr std::uint32_t kNotTransacted = 0x80100016u;  // an exchange that broke off
 inline constexpr std::uint32_t kNoService = 0x8010001Du;
 inline constexpr std::uint32_t kServiceStopped = 0x8010001Eu;
+inline constexpr std::uint32_t kTimeout = 0x8010000Au;  // a status wait that saw no change
 inline constexpr std::uint32_t kNoReadersAvailable = 0x8010002Eu;
 inline constexpr std::uint32_t kResetCardWarning = 0x80100068u;  // reset by another application
 inline constexpr std::uint32_t kRemovedCard = 0x80100069u;

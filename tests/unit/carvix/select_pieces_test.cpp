@@ -1,0 +1,119 @@
+// The client's reader pieces: the terminal reader chooser (through the runtime's hook), the
+// explanations of failures a person can act on, and the events `carvix watch` prints.
+#include "failure_text.h"
+#include "terminal_chooser.h"
+#include "watch_command.h"
+
+#include "carvix/automation/host_hooks.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+namespace {
+
+using namespace carvix::cli;
+using Orvel::PCSC::ReaderState;
+
+const CarvixReaderOffer kReaders[] = {
+    {u"Reader One", nullptr, 0},
+    {u"Reader Two", nullptr, 0},
+};
+
+TEST(TerminalReaderChooser, PicksFromTheListWaitsWithOneNoticeAndNeedsATerminal) {
+    std::istringstream in("2\n");
+    std::ostringstream out;
+    {
+        TerminalChooser chooser(in, out, true);
+        chooser.Install();
+        std::uint32_t index = 9;
+        EXPECT_EQ(CarvixChooseReader(u"", kReaders, 2, &index), 1);
+        EXPECT_EQ(index, 1u);
+        EXPECT_NE(out.str().find("  2. Reader Two"), std::string::npos) << out.str();
+        // Waiting for a card: said once, however often the component asks.
+        EXPECT_EQ(CarvixChooseReader(u"", nullptr, 0, nullptr), 1);
+        EXPECT_EQ(CarvixChooseReader(u"", nullptr, 0, nullptr), 1);
+        const std::string shown = out.str();
+        const auto first = shown.find("Insert one");
+        ASSERT_NE(first, std::string::npos) << shown;
+        EXPECT_EQ(shown.find("Insert one", first + 1), std::string::npos);
+        EXPECT_EQ(chooser.UnansweredReaders(), 0u);
+    }
+    EXPECT_EQ(CarvixChooseReader(u"", kReaders, 2, nullptr), 0) << "removed with the chooser";
+
+    TerminalChooser noTerminal(in, out, false);
+    noTerminal.Install();
+    std::uint32_t index = 9;
+    EXPECT_EQ(CarvixChooseReader(u"", kReaders, 2, &index), 0);
+    EXPECT_EQ(noTerminal.UnansweredReaders(), 2u);
+    EXPECT_EQ(CarvixChooseReader(u"", nullptr, 0, nullptr), 0) << "nobody to insert a card";
+    EXPECT_EQ(noTerminal.UnansweredReaders(), SIZE_MAX);
+}
+
+TEST(FailureText, StatusWordsInsideHResultsGetTheirMeaningAndAHint) {
+    EXPECT_EQ(ExplainFailure(static_cast<HRESULT>(0x80076A82u), Addressed::Zk),
+              "6A82: the card has no such application or file; is this a ZK card?\n");
+    EXPECT_EQ(ExplainFailure(static_cast<HRESULT>(0x80046A82u), Addressed::Vl),
+              "6A82: the card has no such application or file; is this a VL card?\n");
+    EXPECT_NE(ExplainFailure(static_cast<HRESULT>(0x80046982u)).find("authentication first"),
+              std::string::npos);
+    EXPECT_EQ(StatusWordMeaning(0x63C2), "63C2: verification failed, 2 tries left");
+    EXPECT_EQ(StatusWordMeaning(0x6C10), "6C10: wrong expected length (16 bytes available)");
+    EXPECT_EQ(StatusWordMeaning(0x9000), "");
+    // Not a status word: other facilities, and 0x8007 codes outside 6xxx.
+    EXPECT_EQ(ExplainFailure(static_cast<HRESULT>(0x80106A82u)), "");
+    EXPECT_EQ(ExplainFailure(static_cast<HRESULT>(0x80070057u)), "");
+}
+
+TEST(FailureText, SetUpProblemsNameWhatToDo) {
+    EXPECT_NE(ExplainFailure(static_cast<HRESULT>(0x800401F3u)).find("carvix register"),
+              std::string::npos);
+    EXPECT_NE(ExplainFailure(static_cast<HRESULT>(0x8010001Du)).find("pcscd"), std::string::npos);
+    EXPECT_NE(ExplainFailure(static_cast<HRESULT>(0x8010002Eu)).find("no reader"),
+              std::string::npos);
+    EXPECT_EQ(ExplainFailure(static_cast<HRESULT>(0x80004005u)), "");
+}
+
+ReaderState Reader(const std::u16string& name, bool card, std::uint32_t events = 0) {
+    const auto state = static_cast<std::uint32_t>(card ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY);
+    return {name, state, events, {0x3B, 0x80}};
+}
+
+std::vector<std::string> Lines(const std::vector<ReaderState>& before,
+                               const std::vector<ReaderState>& after) {
+    std::vector<std::string> lines;
+    for (const CardEvent& e : EventsBetween(before, after)) {
+        lines.push_back(EventLine(e, false));
+    }
+    return lines;
+}
+
+TEST(WatchEvents, ReadersAndCardsComingAndGoing) {
+    EXPECT_EQ(Lines({}, {Reader(u"A", true), Reader(u"B", false)}),
+              (std::vector<std::string>{"reader added: A", "card inserted: A, ATR 3B80",
+                                        "reader added: B"}));
+    EXPECT_EQ(Lines({Reader(u"A", true, 1)}, {Reader(u"A", false, 2)}),
+              std::vector<std::string>{"card removed: A"});
+    // Taken out and put back between two looks: the resource manager's count tells.
+    EXPECT_EQ(Lines({Reader(u"A", true, 1)}, {Reader(u"A", true, 3)}),
+              (std::vector<std::string>{"card removed: A", "card inserted: A, ATR 3B80"}));
+    EXPECT_EQ(Lines({Reader(u"A", true, 1)}, {Reader(u"A", true, 1)}), std::vector<std::string>{});
+    EXPECT_EQ(Lines({Reader(u"A", true), Reader(u"B", false)}, {Reader(u"B", false)}),
+              (std::vector<std::string>{"card removed: A", "reader removed: A"}));
+}
+
+TEST(WatchEvents, LinesInTextAndJson) {
+    CardEvent e{CardEvent::Kind::CardInserted, "R", "3B80", true, false, {}};
+    EXPECT_EQ(EventLine(e, false), "card inserted: R, ATR 3B80, VL yes, ZK no");
+    EXPECT_EQ(nlohmann::json::parse(EventLine(e, true)),
+              nlohmann::json::parse(
+                  R"({"event":"card-inserted","reader":"R","atr":"3B80","vl":true,"zk":false})"));
+    CardEvent mute{CardEvent::Kind::CardInserted, "R", "", {}, {}, "the card does not answer"};
+    EXPECT_EQ(nlohmann::json::parse(EventLine(mute, true))["error"], "the card does not answer");
+    EXPECT_FALSE(nlohmann::json::parse(EventLine(mute, true)).contains("vl"));
+    CardEvent gone{CardEvent::Kind::ReaderRemoved, "R", {}, {}, {}, {}};
+    EXPECT_EQ(EventLine(gone, true), R"({"event":"reader-removed","reader":"R"})");
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+#include "fake_readers.h"
+
+#include "carvix/card/applet_command_set.h"
+#include "carvix/support/hex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+namespace fake {
+namespace {
+
+constexpr SCARDCONTEXT kContext = 0x77;
+
+// SELECT by name of `application`'s AID, as the card link sends it.
+std::string SelectOf(std::uint16_t application) {
+    const auto& aid = AppletCommandSet::For(application).Aid();
+    std::vector<BYTE> command{0x00, 0xA4, 0x04, 0x00, static_cast<BYTE>(aid.size())};
+    command.insert(command.end(), aid.begin(), aid.end());
+    command.push_back(0x00);
+    return Orvel::ToHex(std::span<const BYTE>(command));
+}
+
+}  // namespace
+
+Readers::Reader* Readers::Holder(SCARDHANDLE card) {
+    if (card <= 0 || static_cast<std::size_t>(card) > readers.size() || cardsConnected == 0) {
+        return nullptr;
+    }
+    return &readers[static_cast<std::size_t>(card) - 1];
+}
+
+LONG Readers::EstablishContext(DWORD s, LPSCARDCONTEXT context) {
+    scope = s;
+    if (establishResult != SCARD_S_SUCCESS) {
+        return establishResult;
+    }
+    *context = kContext;
+    ++contextsOpen;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::ReleaseContext(SCARDCONTEXT) {
+    --contextsOpen;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR out, LPDWORD length) {
+    if (readers.empty()) {
+        return SCARD_E_NO_READERS_AVAILABLE;
+    }
+    std::string list;
+    for (const Reader& r : readers) {
+        list += r.name;
+        list.push_back('\0');
+    }
+    list.push_back('\0');
+    char* buffer = new char[list.size()];
+    std::memcpy(buffer, list.data(), list.size());
+    *reinterpret_cast<char**>(out) = buffer;
+    *length = static_cast<DWORD>(list.size());
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
+    delete[] static_cast<const char*>(memory);
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
+                      LPDWORD activeProtocol) {
+    const auto it = std::find_if(readers.begin(), readers.end(),
+                                 [&](const Reader& r) { return r.name == reader; });
+    if (it == readers.end()) {
+        return SCARD_E_UNKNOWN_READER;
+    }
+    if (!it->card) {
+        return SCARD_E_NO_SMARTCARD;
+    }
+    connected.push_back(reader);
+    ++cardsConnected;
+    *card = static_cast<SCARDHANDLE>(it - readers.begin() + 1);
+    *activeProtocol = SCARD_PROTOCOL_T1;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) {
+    return SCARD_E_UNSUPPORTED_FEATURE;
+}
+
+LONG Readers::Disconnect(SCARDHANDLE card, DWORD disposition) {
+    if (Holder(card) == nullptr) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    --cardsConnected;
+    disconnects.push_back(disposition);
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::BeginTransaction(SCARDHANDLE card) {
+    Reader* r = Holder(card);
+    if (r == nullptr) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (!r->card) {
+        return SCARD_W_REMOVED_CARD;
+    }
+    ++transactionsOpen;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::EndTransaction(SCARDHANDLE card, DWORD) {
+    Reader* r = Holder(card);
+    if (r == nullptr || transactionsOpen == 0) {
+        return SCARD_E_NOT_TRANSACTED;
+    }
+    --transactionsOpen;
+    return r->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
+}
+
+LONG Readers::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
+                     LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+    Reader* r = Holder(card);
+    if (r == nullptr) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (!r->card) {
+        return SCARD_W_REMOVED_CARD;
+    }
+    const auto needed = static_cast<DWORD>(r->name.size() + 2);
+    if (names != nullptr && *namesLength >= needed) {
+        std::memcpy(names, r->name.c_str(), r->name.size() + 1);
+        names[r->name.size() + 1] = '\0';
+    }
+    *namesLength = needed;
+    *state = SCARD_SPECIFIC;
+    *protocol = SCARD_PROTOCOL_T1;
+    const auto& answer = r->card->atr;
+    if (atr != nullptr && *atrLength >= answer.size()) {
+        std::memcpy(atr, answer.data(), answer.size());
+    }
+    *atrLength = static_cast<DWORD>(answer.size());
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
+                       SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
+    Reader* r = Holder(card);
+    if (r == nullptr) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (r->card && r->card->removedDuringCheck) {
+        r->card.reset();
+        ++r->events;
+    }
+    if (!r->card) {
+        return SCARD_W_REMOVED_CARD;
+    }
+    const std::string hex = Orvel::ToHex(std::span<const BYTE>(command, length));
+    sent.push_back(hex);
+    const bool selected =
+        (hex == SelectOf(1) && r->card->vl) || (hex == SelectOf(5) && r->card->zk);
+    response[0] = selected ? 0x90 : 0x6A;
+    response[1] = selected ? 0x00 : 0x82;
+    *responseLength = 2;
+    return SCARD_S_SUCCESS;
+}
+
+LONG Readers::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
+    return SCARD_E_UNSUPPORTED_FEATURE;
+}
+
+bool Readers::Observe(SCARD_READERSTATE* states, DWORD count) const {
+    bool changed = false;
+    for (DWORD i = 0; i < count; ++i) {
+        SCARD_READERSTATE& s = states[i];
+        const std::string name = s.szReader;
+        DWORD event = 0;
+        s.cbAtr = 0;
+        if (name == "\\\\?PnP?\\Notification") {
+            event = static_cast<DWORD>(readers.size()) << 16;
+        } else {
+            const auto it = std::find_if(readers.begin(), readers.end(),
+                                         [&](const Reader& r) { return r.name == name; });
+            if (it == readers.end()) {
+                event = SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE;
+            } else if (it->card) {
+                event = SCARD_STATE_PRESENT | (it->events << 16);
+                std::memcpy(s.rgbAtr, it->card->atr.data(), it->card->atr.size());
+                s.cbAtr = static_cast<DWORD>(it->card->atr.size());
+            } else {
+                event = SCARD_STATE_EMPTY | (it->events << 16);
+            }
+        }
+        const bool pnp = name == "\\\\?PnP?\\Notification";
+        // The pseudo-reader compares reader counts; a reader compares everything.
+        const bool differs = pnp ? (s.dwCurrentState >> 16) != readers.size()
+                                 : s.dwCurrentState == SCARD_STATE_UNAWARE ||
+                                       (s.dwCurrentState & ~SCARD_STATE_CHANGED) != event;
+        s.dwEventState = event | (differs ? SCARD_STATE_CHANGED : 0);
+        changed = changed || differs;
+    }
+    return changed;
+}
+
+LONG Readers::GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                              DWORD count) {
+    if (context != kContext || contextsOpen <= 0) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (timeout != 0) {
+        ++waits;
+        if (waitResult != SCARD_S_SUCCESS) {
+            return waitResult;
+        }
+    }
+    if (Observe(states, count)) {
+        return SCARD_S_SUCCESS;
+    }
+    if (timeout == 0 || changes.empty()) {
+        return SCARD_E_TIMEOUT;
+    }
+    const auto change = changes.front();
+    changes.pop_front();
+    change(*this);
+    return Observe(states, count) ? SCARD_S_SUCCESS : SCARD_E_TIMEOUT;
+}
+
+}  // namespace fake

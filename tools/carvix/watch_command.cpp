@@ -1,0 +1,216 @@
+#include "watch_command.h"
+
+#include "failure_text.h"
+
+#include "carvix/card/applet_command_set.h"
+#include "carvix/smartcardio/card_connection.h"
+#include "carvix/smartcardio/transaction_guard.h"
+#include "carvix/support/exceptions.h"
+#include "carvix/support/hex.h"
+#include "carvix/support/pcsc_api.h"
+#include "carvix/support/pcsc_call.h"
+#include "carvix/support/unicode.h"
+
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+namespace carvix::cli {
+namespace {
+
+namespace pcsc = Orvel::PCSC;
+
+volatile std::sig_atomic_t gStop = 0;
+
+void OnSignal(int) {
+    gStop = 1;
+}
+
+// How long one wait lasts before the stop flag is looked at again.
+constexpr std::uint32_t kWaitMs = 250;
+
+std::string Code(std::uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    return text;
+}
+
+CardEvent Inserted(const pcsc::ReaderState& r) {
+    CardEvent e{CardEvent::Kind::CardInserted,
+                Orvel::Utf16ToUtf8(r.name),
+                Orvel::ToHex(std::span<const std::uint8_t>(r.atr)),
+                {},
+                {},
+                {}};
+    if ((r.state & SCARD_STATE_MUTE) != 0) {
+        e.error = "the card does not answer";
+    }
+    return e;
+}
+
+CardEvent Plain(CardEvent::Kind kind, const pcsc::ReaderState& r) {
+    return CardEvent{kind, Orvel::Utf16ToUtf8(r.name), {}, {}, {}, {}};
+}
+
+bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& guard) {
+    try {
+        AppletCommandSet::For(application).SelectApplet(guard);
+        return true;
+    } catch (const JavaCard::AppletException&) {
+        return false;
+    }
+}
+
+// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
+// transaction on a shared connection that is let go afterwards.
+void Probe(const pcsc::PCSCContext& context, CardEvent& event) {
+    SCARDHANDLE handle = 0;
+    DWORD protocol = 0;
+    const std::uint32_t code = pcsc::detail::Code(
+        pcsc::Api().Connect(context.Handle(), event.reader.c_str(), pcsc::kShareShared,
+                            pcsc::kProtocolT0OrT1, &handle, &protocol));
+    if (code != pcsc::kSuccess) {
+        event.error = "cannot connect: " + Code(code);
+        return;
+    }
+    try {
+        SmartCardIO::CardConnection connection(handle, pcsc::kShareShared, pcsc::kProtocolT0OrT1);
+        SmartCardIO::TransactionGuard guard(connection);
+        event.vl = Selects(1, guard);
+        event.zk = Selects(5, guard);
+    } catch (const pcsc::PCSCWin32Exception& e) {
+        event.vl.reset();
+        event.zk.reset();
+        event.error = "cannot ask the card: " + Code(e.Code());
+    } catch (...) {
+        event.vl.reset();
+        event.zk.reset();
+        event.error = "cannot ask the card";
+    }
+    pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
+}
+
+const char* KindName(CardEvent::Kind kind, bool json) {
+    switch (kind) {
+        case CardEvent::Kind::ReaderAdded:
+            return json ? "reader-added" : "reader added";
+        case CardEvent::Kind::ReaderRemoved:
+            return json ? "reader-removed" : "reader removed";
+        case CardEvent::Kind::CardInserted:
+            return json ? "card-inserted" : "card inserted";
+        case CardEvent::Kind::CardRemoved:
+            return json ? "card-removed" : "card removed";
+    }
+    return "";
+}
+
+const char* YesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+}  // namespace
+
+std::vector<CardEvent> EventsBetween(const std::vector<pcsc::ReaderState>& before,
+                                     const std::vector<pcsc::ReaderState>& after) {
+    std::map<std::u16string, const pcsc::ReaderState*> old;
+    std::map<std::u16string, const pcsc::ReaderState*> now;
+    for (const auto& r : before) {
+        old[r.name] = &r;
+    }
+    for (const auto& r : after) {
+        now[r.name] = &r;
+    }
+    std::vector<CardEvent> events;
+    for (const auto& r : before) {
+        if (now.count(r.name) == 0) {
+            if (r.CardPresent()) {
+                events.push_back(Plain(CardEvent::Kind::CardRemoved, r));
+            }
+            events.push_back(Plain(CardEvent::Kind::ReaderRemoved, r));
+        }
+    }
+    for (const auto& r : after) {
+        const auto it = old.find(r.name);
+        if (it == old.end()) {
+            events.push_back(Plain(CardEvent::Kind::ReaderAdded, r));
+            if (r.CardPresent()) {
+                events.push_back(Inserted(r));
+            }
+            continue;
+        }
+        const pcsc::ReaderState& was = *it->second;
+        const bool replaced = was.CardPresent() && r.CardPresent() && was.events != r.events;
+        if (was.CardPresent() && (!r.CardPresent() || replaced)) {
+            events.push_back(Plain(CardEvent::Kind::CardRemoved, r));
+        }
+        if (r.CardPresent() && (!was.CardPresent() || replaced)) {
+            events.push_back(Inserted(r));
+        }
+    }
+    return events;
+}
+
+std::string EventLine(const CardEvent& e, bool json) {
+    if (json) {
+        nlohmann::ordered_json line{{"event", KindName(e.kind, true)}, {"reader", e.reader}};
+        if (e.kind == CardEvent::Kind::CardInserted) {
+            line["atr"] = e.atr;
+            if (e.vl && e.zk) {
+                line["vl"] = *e.vl;
+                line["zk"] = *e.zk;
+            }
+            if (!e.error.empty()) {
+                line["error"] = e.error;
+            }
+        }
+        return line.dump();
+    }
+    std::string text = std::string(KindName(e.kind, false)) + ": " + e.reader;
+    if (e.kind == CardEvent::Kind::CardInserted) {
+        text += ", ATR " + e.atr;
+        if (e.vl && e.zk) {
+            text += std::string(", VL ") + YesNo(*e.vl) + ", ZK " + YesNo(*e.zk);
+        }
+        if (!e.error.empty()) {
+            text += ", " + e.error;
+        }
+    }
+    return text;
+}
+
+int Watch(bool json) {
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    try {
+        pcsc::PCSCContext context(pcsc::kScopeUser);
+        pcsc::ReaderMonitor monitor(context);
+        std::vector<pcsc::ReaderState> seen;
+        bool look = true;
+        while (gStop == 0) {
+            if (look) {
+                std::vector<pcsc::ReaderState> now = monitor.Refresh();
+                for (CardEvent& e : EventsBetween(seen, now)) {
+                    if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
+                        Probe(context, e);
+                    }
+                    std::cout << EventLine(e, json) << std::endl;
+                }
+                seen = std::move(now);
+            }
+            look = monitor.Wait(kWaitMs);
+        }
+    } catch (const pcsc::PCSCWin32Exception& e) {
+        std::cerr << "carvix: " << e.OperationName() << ": " << Code(e.Code()) << "\n"
+                  << "carvix: " << ExplainFailure(static_cast<HRESULT>(e.Code()));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace carvix::cli
