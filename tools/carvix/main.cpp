@@ -225,6 +225,8 @@ int main(int argc, char** argv) {
                      "Command run through /bin/sh with the Base64 challenge as its last "
                      "argument; prints the Base64 response")
         ->required();
+    writeCmd->add_option("--pin-file", write.pinFile,
+                         "File whose first line is the PIN of a signer key on a token");
 
     CLI::App* certs = app.add_subcommand("certs", "Manage the user's certificate store \"My\"");
     certs->require_subcommand(1);

@@ -4,6 +4,7 @@
 #include "certificate_file.h"
 #include "responder.h"
 #include "terminal_chooser.h"
+#include "terminal_pin.h"
 
 #include "carvix/support/base64.h"
 
@@ -96,6 +97,8 @@ int Write(const WriteOptions& o) {
     }
 
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    TerminalPin pin(o.pinFile);  // a signer key on a token asks for its PIN
+    pin.Install();
     chooser.Install();
 
     const Dispatch auth = Dispatch::Create(u"CARVIX.Auth");
