@@ -92,8 +92,11 @@ ContainerName ParseContainerName(std::u16string_view name) {
 KeyContainer KeyContainer::Acquire(std::u16string_view name, std::uint32_t flags,
                                    bool forKeyGeneration) {
     const ContainerName parsed = ParseContainerName(name);
-    KeyContainer provider(std::make_unique<p11::Session>(FindToken(parsed.reader), true));
-    if ((flags & kContainerOptional) != 0 && parsed.container.empty()) {
+    // The reader-level handle only reads, so a write-protected card can still offer its
+    // certificates; a container handle may write (key generation, certificate import).
+    const bool readerLevel = (flags & kContainerOptional) != 0;
+    KeyContainer provider(std::make_unique<p11::Session>(FindToken(parsed.reader), !readerLevel));
+    if (readerLevel && parsed.container.empty()) {
         return provider;
     }
     const auto names = provider.ContainerNames();
