@@ -35,6 +35,19 @@ Hook<CarvixNotifierFn>& Notifier() {
     return hook;
 }
 
+Hook<CarvixPinPromptFn>& PinPrompt() {
+    static Hook<CarvixPinPromptFn> hook;
+    return hook;
+}
+
+// Overwrites a secret so that the compiler cannot drop the stores.
+void Wipe(char* bytes, std::size_t count) {
+    volatile char* p = bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        p[i] = 0;
+    }
+}
+
 // A copy taken under the lock, so the hook runs without it.
 template <class Fn>
 Hook<Fn> Snapshot(const Hook<Fn>& hook) {
@@ -105,6 +118,29 @@ int32_t CarvixChooseReader(const char16_t* title, const CarvixReaderOffer* offer
         return 0;
     }
     *chosen = index;
+    return 1;
+}
+
+void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context) {
+    Install(PinPrompt(), fn, context);
+}
+
+int32_t CarvixAskPin(const char16_t* tokenLabel, char* pin, uint32_t capacity, uint32_t* length) {
+    if (pin == nullptr || length == nullptr || capacity == 0) {
+        return 0;
+    }
+    *length = 0;
+    const auto hook = Snapshot(PinPrompt());
+    if (hook.fn == nullptr) {
+        return 0;  // nobody to ask: a cancel
+    }
+    std::uint32_t entered = 0;
+    if (hook.fn(hook.context, OrEmpty(tokenLabel), pin, capacity, &entered) == 0 ||
+        entered > capacity) {
+        Wipe(pin, capacity);
+        return 0;
+    }
+    *length = entered;
     return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "carvix/com/module.h"
 #include "carvix/com/object.h"
 #include "docadmin/docadmin_service.h"
+#include "pki/pki_service.h"
 #include "smartcard/smartcard_service.h"
 #include "utilities/utilities_service.h"
 
@@ -25,6 +26,8 @@ const ClassEntry kObjectMap[] = {
      u"CARVIX.Auth", 112, kAuthenticationServiceDesc, true, &Create<AuthenticationService>},
     {u"DocAdminService", u"DocAdminService", kClsidDocAdminService, u"CARVIX.DocAdmin", 108,
      kDocAdminServiceDesc, true, &Create<DocAdminService>},
+    {u"PKIService", u"PKIService", kClsidPKIService, u"CARVIX.PKI", 103, kPKIServiceDesc, true,
+     &Create<PKIService>},
     {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,

@@ -8,6 +8,7 @@
 //   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
 //   carvix certs list | add --cert FILE [--key FILE] | remove THUMBPRINT
+//   carvix pki keygen|request|import ... | select sign|exchange --reader R (pki_command.h)
 //   carvix error CODE
 //   carvix register [--module PATH] [--system]   (per-user registration by default)
 //   carvix unregister [--module PATH] [--system]
@@ -19,6 +20,7 @@
 #include "certs_command.h"
 #include "failure_text.h"
 #include "output.h"
+#include "pki_command.h"
 #include "reader_choice.h"
 #include "registration.h"
 #include "watch_command.h"
@@ -280,6 +282,8 @@ int main(int argc, char** argv) {
                      "Command run through /bin/sh with the Base64 challenge as its last "
                      "argument; prints the Base64 response")
         ->required();
+    writeCmd->add_option("--pin-file", write.pinFile,
+                         "File whose first line is the PIN of a signer key on a token");
 
     CLI::App* certs = app.add_subcommand("certs", "Manage the user's certificate store \"My\"");
     certs->require_subcommand(1);
@@ -293,6 +297,37 @@ int main(int argc, char** argv) {
     CLI::App* certsRemove = certs->add_subcommand("remove", "Remove a certificate");
     certsRemove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint as `certs list` prints")
         ->required();
+
+    PkiOptions pkiOptions;
+    CLI::App* pkiCmd = app.add_subcommand("pki", "Enrol on a token through CARVIX.PKI");
+    pkiCmd->require_subcommand(1);
+    for (const char* action : {"keygen", "request", "import", "select"}) {
+        CLI::App* sub = pkiCmd->add_subcommand(action, std::string("pki ") + action);
+        sub->parse_complete_callback([&pkiOptions, action] { pkiOptions.action = action; });
+        sub->add_option("--reader", pkiOptions.reader, "Reader (or token label)")
+            ->required(std::string(action) == "select");
+        sub->add_option("--pin-file", pkiOptions.pinFile, "File whose first line is the PIN");
+        if (std::string(action) == "select") {
+            sub->add_option("SPEC", pkiOptions.spec, "sign or exchange")
+                ->required()
+                ->check(CLI::IsMember({"sign", "exchange"}));
+            sub->add_option("--out", pkiOptions.out, "Write the Base64 certificate here");
+            continue;
+        }
+        sub->add_option("--container", pkiOptions.container, "Key container name");
+        sub->add_option("--spec", pkiOptions.spec, "sign or exchange")
+            ->check(CLI::IsMember({"sign", "exchange"}));
+        if (std::string(action) == "keygen") {
+            sub->add_option("--bits", pkiOptions.bits, "Key length (default 2048)")
+                ->check(CLI::Range(0, 65535));
+        } else if (std::string(action) == "request") {
+            sub->add_option("--cn", pkiOptions.commonName, "Common name")->required();
+            sub->add_flag("--pem", pkiOptions.pem, "With header and footer");
+            sub->add_option("--out", pkiOptions.out, "Write the request here");
+        } else {
+            sub->add_option("--cert", pkiOptions.cert, "Certificate, PEM or Base64")->required();
+        }
+    }
 
     std::string code;
     CLI::App* error = app.add_subcommand("error", "Print the message text of an error code");
@@ -332,6 +367,8 @@ int main(int argc, char** argv) {
             rc = AddCertificate(certFile, keyFile);
         } else if (certsRemove->parsed()) {
             rc = RemoveCertificate(thumbprint);
+        } else if (pkiCmd->parsed()) {
+            rc = Pki(pkiOptions);
         } else if (error->parsed()) {
             rc = ErrorText(code);
         } else if (regCmd->parsed() || unregCmd->parsed()) {

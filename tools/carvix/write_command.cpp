@@ -5,6 +5,7 @@
 #include "reader_choice.h"
 #include "responder.h"
 #include "terminal_chooser.h"
+#include "terminal_pin.h"
 
 #include "carvix/support/base64.h"
 
@@ -97,6 +98,8 @@ int Write(const WriteOptions& o) {
     }
 
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    TerminalPin pin(o.pinFile);  // a signer key on a token asks for its PIN
+    pin.Install();
     chooser.Install();
 
     const std::string reader = ChooseReader(o.reader, false, chooser);

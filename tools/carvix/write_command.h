@@ -26,6 +26,7 @@ struct WriteOptions {
     std::string from;         // the JSON file
     std::string signer;       // certificate file; empty: the component chooses
     std::string respondWith;  // the response command
+    std::string pinFile;      // PIN of a token signer key; empty: asked on the terminal
 };
 
 /// Runs the write; returns the exit status (0 written, 1 failed, 2 bad input). Failed

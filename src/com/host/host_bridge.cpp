@@ -5,6 +5,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
@@ -88,6 +89,22 @@ std::optional<std::size_t> AskHostChooser(const x509::CertificateChoice& choice)
 
 void BridgeCertificateChooser() {
     x509::SetCertificateChooser(&AskHostChooser);
+}
+
+bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin) {
+    constexpr std::uint32_t kCapacity = 256;
+    char buffer[kCapacity];
+    std::uint32_t length = 0;
+    const bool entered = CarvixAskPin(tokenLabel.c_str(), buffer, kCapacity, &length) != 0;
+    if (entered) {
+        pin.Assign(buffer, length);
+    }
+    OPENSSL_cleanse(buffer, sizeof buffer);
+    return entered;
+}
+
+void BridgePinPrompt() {
+    Orvel::Pkcs11::SetPinPrompt(&AskHostPin);
 }
 
 }  // namespace carvix::com

@@ -1,8 +1,10 @@
-// The module's side of the host hooks: the certificate question of the support library goes
-// to the chooser that the host installed in the automation runtime (host_hooks.h).
+// The module's side of the host hooks: the certificate question and the token PIN prompt of
+// the support library go to the hooks that the host installed in the automation runtime
+// (host_hooks.h).
 #pragma once
 
 #include "carvix/support/certificate_chooser.h"
+#include "carvix/support/pkcs11_token.h"
 
 #include <cstddef>
 #include <optional>
@@ -17,5 +19,12 @@ std::optional<std::size_t> AskHostChooser(
 
 /// Makes AskHostChooser the support library's certificate chooser for this module.
 void BridgeCertificateChooser();
+
+/// Asks the host's PIN prompt for the token's PIN; false for a cancel (also without a
+/// prompt). The PIN goes through a buffer that is wiped before returning.
+bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin);
+
+/// Makes AskHostPin the PIN prompt of the token logins of this module.
+void BridgePinPrompt();
 
 }  // namespace carvix::com

@@ -6,6 +6,7 @@ namespace {
 
 [[maybe_unused]] const bool kBridged = [] {
     carvix::com::BridgeCertificateChooser();
+    carvix::com::BridgePinPrompt();
     return true;
 }();
 

@@ -1,7 +1,9 @@
 #include "carvix/support/private_key.h"
 
 #include "carvix/support/exceptions.h"
+#include "carvix/support/pkcs11_hresult.h"
 #include "carvix/support/text.h"
+#include "carvix/support/token_key.h"
 #include "carvix/support/trace.h"
 
 #include <openssl/bio.h>
@@ -16,7 +18,6 @@ namespace {
 
 constexpr const char* kOperation = "CryptAcquireCertificatePrivateKey";
 constexpr std::uint32_t kNoKeyProperty = 0x8009200Bu;  // CRYPT_E_NO_KEY_PROPERTY
-constexpr std::uint32_t kNotSupported = 0x80090029u;   // NTE_NOT_SUPPORTED
 constexpr std::uint32_t kBadKeyset = 0x80090016u;      // NTE_BAD_KEYSET
 constexpr std::uint32_t kBadKey = 0x80090003u;         // NTE_BAD_KEY
 constexpr std::uint32_t kBadPublicKey = 0x80090015u;   // NTE_BAD_PUBLIC_KEY
@@ -47,6 +48,19 @@ PrivateKey FromPemFile(const std::string& path) {
     return key;
 }
 
+// A key that stays on a token: the link names the token by label and the key by CKA_ID.
+PrivateKey FromToken(const std::string& link) {
+    const auto parsed = Pkcs11::ParseKeyLink(link);
+    if (!parsed) {
+        Fail(kBadKeyset, "not a usable pkcs11: key link (" + link + ")");
+    }
+    try {
+        return Pkcs11::OpenTokenKey(*parsed);
+    } catch (const Pkcs11::Error& e) {
+        Fail(Pkcs11::HResultOf(e.Value()), e.what());
+    }
+}
+
 }  // namespace
 
 PrivateKey LoadPrivateKey(const X509Certificate& certificate) {
@@ -54,10 +68,7 @@ PrivateKey LoadPrivateKey(const X509Certificate& certificate) {
     if (link.empty()) {
         Fail(kNoKeyProperty, "the certificate has no key link");
     }
-    if (link.rfind("pkcs11:", 0) == 0) {
-        Fail(kNotSupported, "keys on PKCS#11 tokens are not supported yet (" + link + ")");
-    }
-    PrivateKey key = FromPemFile(link);
+    PrivateKey key = link.rfind("pkcs11:", 0) == 0 ? FromToken(link) : FromPemFile(link);
     if (X509_check_private_key(certificate.Handle(), key.get()) != 1) {
         Fail(kBadPublicKey, "the key in " + link + " does not belong to the certificate");
     }

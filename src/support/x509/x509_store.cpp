@@ -1,5 +1,9 @@
 #include "carvix/support/x509_store.h"
 
+#include "carvix/support/token_key.h"
+
+#include <set>
+
 #include "carvix/support/certificate_chooser.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/string_table.h"
@@ -158,8 +162,19 @@ void X509Store::Add(const X509Certificate& certificate, AddDisposition dispositi
 X509CertificateCollection X509Store::Certificates() const {
     RequireOpen();
     X509CertificateCollection collection;
+    std::set<std::string> thumbprints;
     for (const auto& certificate : detail::ReadCertificates(handle_->folder)) {
+        thumbprints.insert(certificate.Thumbprint());
         collection.Add(certificate);
+    }
+    // The user's "My" store also shows the certificates of the PKCS#11 tokens, after its
+    // own files; a certificate stored in both is shown once, with the stored key link.
+    if (location_ == kStoreCurrentUser && name_ == u"My") {
+        for (const auto& certificate : Orvel::Pkcs11::TokenCertificates()) {
+            if (thumbprints.insert(certificate.Thumbprint()).second) {
+                collection.Add(certificate);
+            }
+        }
     }
     return collection;
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,51 @@ TEST_F(HostHooks, OnceBridgedTheStoresSelectionAsksTheHost) {
     EXPECT_EQ(x509::GetCertificateChooser()(choice), std::optional<std::size_t>(0));
     EXPECT_EQ(host.calls, 1);
     x509::SetCertificateChooser(previous);
+}
+
+}  // namespace
+
+namespace {
+
+// The PIN prompt: what the module gets, and that a cancel leaves nothing behind.
+struct PinHost {
+    std::string pin = "2468";
+    std::int32_t answer = 1;
+    std::u16string asked;
+
+    static std::int32_t Ask(void* context, const char16_t* label, char* pin, std::uint32_t capacity,
+                            std::uint32_t* length) {
+        auto& self = *static_cast<PinHost*>(context);
+        self.asked = label;
+        const std::size_t n = std::min<std::size_t>(self.pin.size(), capacity);
+        std::copy_n(self.pin.data(), n, pin);
+        *length = self.answer != 0 ? static_cast<std::uint32_t>(n) : 0;
+        return self.answer;
+    }
+};
+
+TEST(PinPromptTest, ModuleGetsThePinThroughTheBridge) {
+    PinHost host;
+    CarvixSetPinPrompt(&PinHost::Ask, &host);
+    Orvel::Pkcs11::SecretText pin;
+    EXPECT_TRUE(carvix::com::AskHostPin(u"Token 1", pin));
+    EXPECT_EQ(std::string(pin.Data(), pin.Size()), "2468");
+    EXPECT_EQ(host.asked, u"Token 1");
+
+    host.answer = 0;
+    Orvel::Pkcs11::SecretText cancelled;
+    EXPECT_FALSE(carvix::com::AskHostPin(u"Token 1", cancelled));
+    EXPECT_EQ(cancelled.Size(), 0u);
+
+    char buffer[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    std::uint32_t length = 99;
+    EXPECT_EQ(CarvixAskPin(u"T", buffer, sizeof buffer, &length), 0);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(std::count(buffer, buffer + 8, '\0'), 8);  // a cancel wipes what the hook wrote
+
+    CarvixSetPinPrompt(nullptr, nullptr);
+    EXPECT_FALSE(carvix::com::AskHostPin(u"Token 1", cancelled));
+    EXPECT_EQ(CarvixAskPin(u"T", nullptr, 8, &length), 0);
 }
 
 }  // namespace

@@ -112,11 +112,28 @@ CARVIX_HOOK_API int32_t CarvixChooseCertificate(const char16_t* title, const cha
 CARVIX_HOOK_API int32_t CarvixChooseReader(const char16_t* title, const CarvixReaderOffer* offers,
                                            uint32_t count, uint32_t* chosen);
 
-/* PIN prompt: to be added here, in the same style (type, setter, module-side call). */
-
 /* For modules: shows the notice through the installed notifier, or on standard error when
  * none is installed. Null texts count as empty. */
 CARVIX_HOOK_API void CarvixNotify(const char16_t* caption, const char16_t* text, uint32_t style);
+
+/* Asked for the user PIN of a token before the module logs in to it (never for a token with
+ * its own PIN pad). `tokenLabel` names the token. The hook writes the PIN as UTF-8 bytes,
+ * at most `capacity` of them and no terminator, to `pin`, stores their count in `*length`
+ * and returns non-zero; it returns zero when the user cancelled (or the host cannot ask). The
+ * module wipes the buffer after the login and never logs or keeps the PIN; the hook should
+ * keep no copy either. */
+typedef int32_t (*CarvixPinPromptFn)(void* context, const char16_t* tokenLabel, char* pin,
+                                     uint32_t capacity, uint32_t* length);
+
+/* Installs the PIN prompt for the whole process; a null `fn` removes it. Without a prompt
+ * every login that needs a PIN ends as a cancel. */
+CARVIX_HOOK_API void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context);
+
+/* For modules: asks the installed PIN prompt. Returns non-zero with `*length` at most
+ * `capacity` when a PIN was entered; zero for a cancel, for no prompt installed and for a
+ * null argument. On zero `*length` is 0 and the buffer has been wiped. */
+CARVIX_HOOK_API int32_t CarvixAskPin(const char16_t* tokenLabel, char* pin, uint32_t capacity,
+                                     uint32_t* length);
 
 #ifdef __cplusplus
 }

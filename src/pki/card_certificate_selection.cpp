@@ -1,0 +1,93 @@
+#include "carvix/pki/card_certificate_selection.h"
+
+#include "carvix/pki/key_container.h"
+#include "carvix/support/x509_store.h"
+
+#include <string>
+#include <vector>
+
+namespace carvix::pki {
+namespace {
+
+namespace x509 = Orvel::Security::Cryptography::X509;
+
+constexpr std::uint32_t kStoreFailure = 0x80090020u;  // NTE_FAIL
+
+// Removes the temporary store when the selection ends, however it ends.
+class TemporaryStore {
+  public:
+    TemporaryStore() {
+        x509::X509Store::Create(x509::kStoreCurrentUser, std::u16string(kSelectionStore));
+    }
+    ~TemporaryStore() {
+        try {
+            x509::X509Store::Delete(x509::kStoreCurrentUser, std::u16string(kSelectionStore));
+        } catch (...) {
+        }
+    }
+    TemporaryStore(const TemporaryStore&) = delete;
+    TemporaryStore& operator=(const TemporaryStore&) = delete;
+};
+
+std::optional<x509::X509Certificate> AskUser(const std::vector<Orvel::ByteArray>& kept) {
+    std::optional<TemporaryStore> temporary;
+    try {
+        temporary.emplace();
+    } catch (...) {
+        // A store left over from an earlier run: remove it, and fail this call.
+        try {
+            x509::X509Store::Delete(x509::kStoreCurrentUser, std::u16string(kSelectionStore));
+        } catch (...) {
+        }
+        throw ProviderError(kStoreFailure);
+    }
+    try {
+        x509::X509Store store(x509::kStoreCurrentUser, std::u16string(kSelectionStore));
+        store.Open();
+        for (const auto& der : kept) {
+            store.Add(x509::X509Certificate(der), x509::AddDisposition::Always);
+        }
+        x509::X509Certificate chosen = store.SelectCertificate(nullptr, u"", u"", 0);
+        store.Close();
+        if (chosen.Handle() == nullptr) {
+            return std::nullopt;
+        }
+        return chosen;
+    } catch (const ProviderError&) {
+        throw;
+    } catch (...) {
+        throw ProviderError(kStoreFailure);
+    }
+}
+
+}  // namespace
+
+std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view readerName,
+                                                           std::uint32_t keySpec) {
+    const std::u16string address = u"\\\\.\\" + std::u16string(readerName) + u"\\";
+    KeyContainer token = KeyContainer::Acquire(address, kContainerOptional);
+    std::vector<Orvel::ByteArray> kept;
+    for (const std::string& name : token.ContainerNames()) {
+        if (name.size() > kLongestContainerName) {
+            break;
+        }
+        try {
+            kept.push_back(token.CertificateOf(name, keySpec, kLargestCertificate));
+        } catch (...) {
+            // A container without a key or certificate for this specification is skipped.
+        }
+    }
+    if (kept.empty()) {
+        throw ProviderError(kNoSuchCertificate);
+    }
+    if (kept.size() == 1) {
+        try {
+            return x509::X509Certificate(kept.front());
+        } catch (...) {
+            throw ProviderError(kBadData);
+        }
+    }
+    return AskUser(kept);
+}
+
+}  // namespace carvix::pki

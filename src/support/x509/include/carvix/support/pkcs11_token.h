@@ -1,0 +1,133 @@
+// PKCS#11 tokens as p11-kit offers them: the modules registered with p11-kit (no
+// configuration of our own), their slots with a token present, sessions and login.
+//
+// Login asks the PIN prompt that the host installed (SetPinPrompt) unless the token has a
+// protected authentication path (a PIN pad), in which case the token asks itself. The PIN
+// lives only in a SecretText for the duration of C_Login and is wiped after it; it is never
+// traced or kept.
+#pragma once
+
+#include "carvix/support/byte_array.h"
+
+#include <p11-kit/pkcs11.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Orvel::Pkcs11 {
+
+/// A failed PKCS#11 call: the CKR_* value and the call's name.
+class Error : public std::runtime_error {
+  public:
+    Error(const char* operation, CK_RV rv);
+    CK_RV Value() const noexcept { return rv_; }
+
+  private:
+    CK_RV rv_;
+};
+
+/// Raises Error unless rv is CKR_OK.
+void Check(const char* operation, CK_RV rv);
+
+/// A secret (a PIN): bytes wiped on destruction and whenever they are replaced.
+class SecretText {
+  public:
+    SecretText() = default;
+    ~SecretText();
+    SecretText(const SecretText&) = delete;
+    SecretText& operator=(const SecretText&) = delete;
+
+    void Assign(const char* data, std::size_t length);
+    void Clear() noexcept;
+    const char* Data() const noexcept { return bytes_.data(); }
+    std::size_t Size() const noexcept { return bytes_.size(); }
+
+  private:
+    std::vector<char> bytes_;
+};
+
+/// Asked for the user PIN of a token (by its label). Returns false when the user cancelled.
+using PinPrompt = std::function<bool(const std::u16string& tokenLabel, SecretText& pin)>;
+
+/// Installs the process-wide PIN prompt (an empty function removes it); returns the previous.
+PinPrompt SetPinPrompt(PinPrompt prompt);
+
+class Modules;
+
+/// One slot with a token present.
+struct Token {
+    std::shared_ptr<Modules> modules;  // keeps the module initialised
+    CK_FUNCTION_LIST* module = nullptr;
+    CK_SLOT_ID slot = 0;
+    std::string slotDescription;  // UTF-8, trailing blanks removed
+    std::string label;            // UTF-8, trailing blanks removed
+    CK_FLAGS flags = 0;           // CK_TOKEN_INFO flags
+};
+
+/// The modules p11-kit has registered, initialised while any holder keeps them.
+class Modules {
+  public:
+    ~Modules();
+    Modules(const Modules&) = delete;
+    Modules& operator=(const Modules&) = delete;
+
+    /// Shares the loaded modules, loading them when nobody holds them. A failure to load
+    /// raises Error with CKR_GENERAL_ERROR.
+    static std::shared_ptr<Modules> Load();
+
+    /// Every slot of every module that has a token, in module and slot order.
+    std::vector<Token> Tokens();
+
+  private:
+    explicit Modules(CK_FUNCTION_LIST** list) : list_(list) {}
+    CK_FUNCTION_LIST** list_;
+};
+
+/// Every token of the loaded modules.
+std::vector<Token> AllTokens();
+
+/// An open session on a token, closed on destruction.
+class Session {
+  public:
+    Session(Token token, bool readWrite);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    const Token& TokenOf() const noexcept { return token_; }
+    CK_FUNCTION_LIST* F() const noexcept { return token_.module; }
+    CK_SESSION_HANDLE Handle() const noexcept { return handle_; }
+
+    /// Logs the user in when the token needs it and nobody is logged in: through the PIN
+    /// pad when the token has one, else with the PIN the host's prompt gives. No prompt or a
+    /// cancel raises Error CKR_FUNCTION_CANCELED; a token whose PIN is locked raises
+    /// CKR_PIN_LOCKED without asking.
+    void Login();
+
+    /// The handles of the objects matching the template.
+    std::vector<CK_OBJECT_HANDLE> Find(std::span<CK_ATTRIBUTE> match);
+    /// An attribute's bytes; none when the object has no such (readable) attribute.
+    bool Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, ByteArray& value);
+    ByteArray Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+    bool Flag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+
+    /// One-shot operations with a key.
+    ByteArray Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+                   std::span<const std::uint8_t> data);
+    ByteArray Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+                      std::span<const std::uint8_t> data);
+
+  private:
+    Token token_;
+    CK_SESSION_HANDLE handle_ = CK_INVALID_HANDLE;
+};
+
+/// Text of a blank-padded PKCS#11 field, trailing blanks removed.
+std::string Trimmed(const unsigned char* field, std::size_t size);
+
+}  // namespace Orvel::Pkcs11

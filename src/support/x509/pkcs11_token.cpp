@@ -1,0 +1,249 @@
+#include "carvix/support/pkcs11_token.h"
+
+#include "carvix/support/unicode.h"
+
+#include <openssl/crypto.h>
+#include <p11-kit/p11-kit.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace Orvel::Pkcs11 {
+namespace {
+
+std::string Describe(const char* operation, CK_RV rv) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s failed with CKR 0x%08lX", operation, rv);
+    return text;
+}
+
+std::mutex& PromptLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+PinPrompt& Prompt() {
+    static PinPrompt prompt;
+    return prompt;
+}
+
+// The longest PIN we pass on; longer answers are a mistake of the prompt.
+constexpr std::size_t kLongestPin = 256;
+
+}  // namespace
+
+Error::Error(const char* operation, CK_RV rv)
+    : std::runtime_error(Describe(operation, rv)), rv_(rv) {}
+
+void Check(const char* operation, CK_RV rv) {
+    if (rv != CKR_OK) {
+        throw Error(operation, rv);
+    }
+}
+
+SecretText::~SecretText() {
+    Clear();
+}
+
+void SecretText::Assign(const char* data, std::size_t length) {
+    Clear();
+    bytes_.assign(data, data + length);
+}
+
+void SecretText::Clear() noexcept {
+    if (!bytes_.empty()) {
+        OPENSSL_cleanse(bytes_.data(), bytes_.size());
+    }
+    bytes_.clear();
+    bytes_.shrink_to_fit();
+}
+
+PinPrompt SetPinPrompt(PinPrompt prompt) {
+    std::lock_guard guard(PromptLock());
+    PinPrompt previous = std::move(Prompt());
+    Prompt() = std::move(prompt);
+    return previous;
+}
+
+std::string Trimmed(const unsigned char* field, std::size_t size) {
+    std::string text(reinterpret_cast<const char*>(field), size);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+Modules::~Modules() {
+    p11_kit_modules_finalize_and_release(list_);
+}
+
+std::shared_ptr<Modules> Modules::Load() {
+    static std::mutex lock;
+    static std::weak_ptr<Modules> shared;
+    std::lock_guard guard(lock);
+    if (auto existing = shared.lock()) {
+        return existing;
+    }
+    CK_FUNCTION_LIST** list = p11_kit_modules_load_and_initialize(0);
+    if (list == nullptr) {
+        throw Error("p11_kit_modules_load_and_initialize", CKR_GENERAL_ERROR);
+    }
+    std::shared_ptr<Modules> modules(new Modules(list));
+    shared = modules;
+    return modules;
+}
+
+std::vector<Token> Modules::Tokens() {
+    std::vector<Token> tokens;
+    for (CK_FUNCTION_LIST** m = list_; *m != nullptr; ++m) {
+        CK_FUNCTION_LIST* module = *m;
+        CK_ULONG count = 0;
+        if (module->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) {
+            continue;
+        }
+        std::vector<CK_SLOT_ID> slots(count);
+        if (module->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) {
+            continue;
+        }
+        slots.resize(count);
+        for (CK_SLOT_ID slot : slots) {
+            CK_SLOT_INFO slotInfo{};
+            CK_TOKEN_INFO tokenInfo{};
+            if (module->C_GetSlotInfo(slot, &slotInfo) != CKR_OK ||
+                module->C_GetTokenInfo(slot, &tokenInfo) != CKR_OK) {
+                continue;
+            }
+            tokens.push_back({nullptr, module, slot,
+                              Trimmed(slotInfo.slotDescription, sizeof slotInfo.slotDescription),
+                              Trimmed(tokenInfo.label, sizeof tokenInfo.label), tokenInfo.flags});
+        }
+    }
+    return tokens;
+}
+
+std::vector<Token> AllTokens() {
+    auto modules = Modules::Load();
+    auto tokens = modules->Tokens();
+    for (auto& token : tokens) {
+        token.modules = modules;
+    }
+    return tokens;
+}
+
+Session::Session(Token token, bool readWrite) : token_(std::move(token)) {
+    CK_FLAGS flags = CKF_SERIAL_SESSION | (readWrite ? CKF_RW_SESSION : 0);
+    Check("C_OpenSession", F()->C_OpenSession(token_.slot, flags, nullptr, nullptr, &handle_));
+}
+
+Session::~Session() {
+    F()->C_CloseSession(handle_);
+}
+
+void Session::Login() {
+    CK_TOKEN_INFO info{};
+    Check("C_GetTokenInfo", F()->C_GetTokenInfo(token_.slot, &info));
+    if ((info.flags & CKF_LOGIN_REQUIRED) == 0) {
+        return;
+    }
+    CK_SESSION_INFO session{};
+    Check("C_GetSessionInfo", F()->C_GetSessionInfo(handle_, &session));
+    if (session.state == CKS_RO_USER_FUNCTIONS || session.state == CKS_RW_USER_FUNCTIONS) {
+        return;
+    }
+    if ((info.flags & CKF_USER_PIN_LOCKED) != 0) {
+        throw Error("C_Login", CKR_PIN_LOCKED);
+    }
+    CK_RV rv;
+    if ((info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0) {
+        rv = F()->C_Login(handle_, CKU_USER, nullptr, 0);
+    } else {
+        PinPrompt prompt;
+        {
+            std::lock_guard guard(PromptLock());
+            prompt = Prompt();
+        }
+        SecretText pin;
+        if (!prompt || !prompt(Utf8ToUtf16(token_.label), pin) || pin.Size() > kLongestPin) {
+            throw Error("C_Login", CKR_FUNCTION_CANCELED);
+        }
+        std::vector<CK_UTF8CHAR> bytes(pin.Data(), pin.Data() + pin.Size());
+        rv = F()->C_Login(handle_, CKU_USER, bytes.data(), bytes.size());
+        if (!bytes.empty()) {
+            OPENSSL_cleanse(bytes.data(), bytes.size());
+        }
+    }
+    if (rv != CKR_USER_ALREADY_LOGGED_IN) {
+        Check("C_Login", rv);
+    }
+}
+
+std::vector<CK_OBJECT_HANDLE> Session::Find(std::span<CK_ATTRIBUTE> match) {
+    Check("C_FindObjectsInit", F()->C_FindObjectsInit(handle_, match.data(), match.size()));
+    std::vector<CK_OBJECT_HANDLE> found;
+    CK_RV rv = CKR_OK;
+    for (;;) {
+        CK_OBJECT_HANDLE batch[32];
+        CK_ULONG count = 0;
+        rv = F()->C_FindObjects(handle_, batch, 32, &count);
+        if (rv != CKR_OK || count == 0) {
+            break;
+        }
+        found.insert(found.end(), batch, batch + count);
+    }
+    F()->C_FindObjectsFinal(handle_);
+    Check("C_FindObjects", rv);
+    return found;
+}
+
+bool Session::Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, ByteArray& value) {
+    CK_ATTRIBUTE attribute{type, nullptr, 0};
+    if (F()->C_GetAttributeValue(handle_, object, &attribute, 1) != CKR_OK ||
+        attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        return false;
+    }
+    value.resize(attribute.ulValueLen);
+    attribute.pValue = value.data();
+    return F()->C_GetAttributeValue(handle_, object, &attribute, 1) == CKR_OK;
+}
+
+ByteArray Session::Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    ByteArray value;
+    if (!Attribute(object, type, value)) {
+        throw Error("C_GetAttributeValue", CKR_ATTRIBUTE_TYPE_INVALID);
+    }
+    return value;
+}
+
+bool Session::Flag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    CK_BBOOL value = CK_FALSE;
+    CK_ATTRIBUTE attribute{type, &value, sizeof value};
+    return F()->C_GetAttributeValue(handle_, object, &attribute, 1) == CKR_OK && value == CK_TRUE;
+}
+
+ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+                        std::span<const std::uint8_t> data) {
+    CK_MECHANISM m{mechanism, nullptr, 0};
+    Check("C_SignInit", F()->C_SignInit(handle_, &m, key));
+    ByteArray input(data.begin(), data.end());
+    CK_ULONG length = 0;
+    Check("C_Sign", F()->C_Sign(handle_, input.data(), input.size(), nullptr, &length));
+    ByteArray signature(length);
+    Check("C_Sign", F()->C_Sign(handle_, input.data(), input.size(), signature.data(), &length));
+    signature.resize(length);
+    return signature;
+}
+
+ByteArray Session::Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+                           std::span<const std::uint8_t> data) {
+    CK_MECHANISM m{mechanism, nullptr, 0};
+    Check("C_DecryptInit", F()->C_DecryptInit(handle_, &m, key));
+    ByteArray input(data.begin(), data.end());
+    CK_ULONG length = 0;
+    Check("C_Decrypt", F()->C_Decrypt(handle_, input.data(), input.size(), nullptr, &length));
+    ByteArray plain(length);
+    Check("C_Decrypt", F()->C_Decrypt(handle_, input.data(), input.size(), plain.data(), &length));
+    plain.resize(length);
+    return plain;
+}
+
+}  // namespace Orvel::Pkcs11

@@ -1,0 +1,85 @@
+#include "test_token.h"
+
+#include "carvix/support/pkcs11_token.h"
+
+#include <openssl/x509.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace carvix::testpki {
+
+TestTokens::TestTokens()
+    : pin_(std::make_shared<std::string>("1234")),
+      cancel_(std::make_shared<bool>(false)),
+      requests_(std::make_shared<int>(0)) {
+    std::filesystem::create_directories(folder_.Path() / "tokens");
+    std::ofstream(Config()) << "directories.tokendir = " << (folder_.Path() / "tokens").string()
+                            << "\nobjectstore.backend = file\nlog.level = ERROR\n";
+    if (const char* old = std::getenv("SOFTHSM2_CONF")) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    setenv("SOFTHSM2_CONF", Config().c_str(), 1);
+    Orvel::Pkcs11::SetPinPrompt([pin = pin_, cancel = cancel_, requests = requests_](
+                                    const std::u16string&, Orvel::Pkcs11::SecretText& out) {
+        ++*requests;
+        if (*cancel) {
+            return false;
+        }
+        out.Assign(pin->data(), pin->size());
+        return true;
+    });
+}
+
+TestTokens::~TestTokens() {
+    Orvel::Pkcs11::SetPinPrompt({});
+    if (hadValue_) {
+        setenv("SOFTHSM2_CONF", saved_.c_str(), 1);
+    } else {
+        unsetenv("SOFTHSM2_CONF");
+    }
+}
+
+void TestTokens::AddToken(const std::string& label, const std::string& pin) {
+    const std::string command = "SOFTHSM2_CONF='" + Config() +
+                                "' softhsm2-util --init-token --free --label '" + label +
+                                "' --pin '" + pin + "' --so-pin 87654321 >/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("softhsm2-util failed");
+    }
+}
+
+void TestTokens::AnswerPin(const std::string& pin, bool cancel) {
+    *pin_ = pin;
+    *cancel_ = cancel;
+}
+
+Bytes IssueForRequest(const Bytes& requestDer, const Identity& issuer, long serial) {
+    const unsigned char* cursor = requestDer.data();
+    auto request = Orvel::OpenSsl::Own<X509_REQ_free>(
+        d2i_X509_REQ(nullptr, &cursor, static_cast<long>(requestDer.size())));
+    if (request == nullptr) {
+        throw std::runtime_error("not a certificate request");
+    }
+    auto certificate = Orvel::OpenSsl::Own<X509_free>(X509_new());
+    X509* x = certificate.get();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3600L * 24 * 365);
+    X509_set_subject_name(x, X509_REQ_get_subject_name(request.get()));
+    X509_set_issuer_name(x, X509_get_subject_name(issuer.certificate.get()));
+    X509_set_pubkey(x, X509_REQ_get0_pubkey(request.get()));
+    if (X509_sign(x, issuer.key.get(), EVP_sha256()) <= 0) {
+        throw std::runtime_error("X509_sign");
+    }
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(x, &der);
+    Bytes out(der, der + length);
+    OPENSSL_free(der);
+    return out;
+}
+
+}  // namespace carvix::testpki

@@ -1,0 +1,43 @@
+// A private SoftHSM2 token folder for one test. SoftHSM2 is registered with p11-kit by its
+// Debian package; the test only points SOFTHSM2_CONF at a configuration of its own whose
+// token folder is temporary, so nothing is registered or written globally. The tokens are
+// made with softhsm2-util; the PIN prompt answers with the token's PIN unless told otherwise.
+#pragma once
+
+#include "test_pki.h"
+
+#include <string>
+#include <vector>
+
+namespace carvix::testpki {
+
+class TestTokens {
+  public:
+    TestTokens();
+    ~TestTokens();
+    TestTokens(const TestTokens&) = delete;
+    TestTokens& operator=(const TestTokens&) = delete;
+
+    /// Initialises a new token with the label and user PIN (SO PIN "87654321").
+    void AddToken(const std::string& label, const std::string& pin = "1234");
+    /// The PIN the prompt gives from now on; `cancel` makes the prompt cancel instead.
+    void AnswerPin(const std::string& pin, bool cancel = false);
+    /// How often the prompt was asked.
+    int PinRequests() const noexcept { return *requests_; }
+    const std::filesystem::path& Folder() const noexcept { return folder_.Path(); }
+    std::string Config() const { return (folder_.Path() / "softhsm2.conf").string(); }
+
+  private:
+    TempFolder folder_;
+    std::string saved_;
+    bool hadValue_ = false;
+    std::shared_ptr<std::string> pin_;
+    std::shared_ptr<bool> cancel_;
+    std::shared_ptr<int> requests_;
+};
+
+/// A certificate for the key in a DER PKCS#10 request, with the request's subject, issued by
+/// `issuer`.
+Bytes IssueForRequest(const Bytes& requestDer, const Identity& issuer, long serial = 7);
+
+}  // namespace carvix::testpki

@@ -1,0 +1,91 @@
+#include "pki_command.h"
+
+#include "dispatch_client.h"
+#include "terminal_chooser.h"
+#include "terminal_pin.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace carvix::cli {
+namespace {
+
+VARIANT UnsignedArg(std::uint32_t value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_UI4;
+    v.lVal = static_cast<std::int32_t>(value);
+    return v;
+}
+
+std::uint32_t KeySpec(const std::string& spec) {
+    return spec == "exchange" ? 1u : 2u;  // AT_KEYEXCHANGE, AT_SIGNATURE
+}
+
+std::u16string ContainerName(const PkiOptions& o) {
+    if (o.reader.empty()) {
+        return ToUtf16(o.container);
+    }
+    return ToUtf16("\\\\.\\" + o.reader + "\\" + o.container);
+}
+
+int Emit(const std::string& text, const std::string& out) {
+    if (out.empty()) {
+        std::cout << text << "\n";
+        return 0;
+    }
+    std::ofstream file(out, std::ios::binary);
+    file << text << "\n";
+    if (!file) {
+        std::cerr << "carvix: cannot write " << out << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Pki(const PkiOptions& o) {
+    TerminalPin pin(o.pinFile);
+    pin.Install();
+    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    chooser.Install();
+    const Dispatch pki = Dispatch::Create(u"CARVIX.PKI");
+    const std::uint32_t spec = KeySpec(o.spec);
+    Variant result;
+    if (o.action == "keygen") {
+        pki.Call(u"GenerateKeyPair",
+                 {BstrArg(ContainerName(o)), UnsignedArg(spec), UnsignedArg(o.bits << 16)}, result);
+        return 0;
+    }
+    if (o.action == "request") {
+        pki.Call(u"CreateCertificateRequest",
+                 {BstrArg(ContainerName(o)), UnsignedArg(spec), BstrArg(ToUtf16(o.commonName)),
+                  IntArg(o.pem ? 1 : 0)},
+                 result);
+        std::string text = BstrText(result->bstrVal);
+        return Emit(text, o.out);
+    }
+    if (o.action == "import") {
+        std::ifstream file(o.cert, std::ios::binary);
+        std::stringstream content;
+        content << file.rdbuf();
+        if (!file) {
+            std::cerr << "carvix: cannot read " << o.cert << "\n";
+            return 2;
+        }
+        pki.Call(u"ImportCertificate",
+                 {BstrArg(ContainerName(o)), UnsignedArg(spec), BstrArg(ToUtf16(content.str()))},
+                 result);
+        return 0;
+    }
+    // select
+    pki.Call(spec == 1 ? u"SelectEncryptionCertificate" : u"SelectSigningCertificate",
+             {BstrArg(ToUtf16(o.reader))}, result);
+    return Emit(BstrText(result->bstrVal), o.out);
+}
+
+}  // namespace carvix::cli

@@ -1,0 +1,98 @@
+#include "terminal_pin.h"
+
+#include "dispatch_client.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace carvix::cli {
+namespace {
+
+void Wipe(std::string& secret) {
+    volatile char* p = secret.data();
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        p[i] = 0;
+    }
+    secret.clear();
+}
+
+// One line from the file, without its line end; false when it cannot be read.
+bool ReadPinFile(const std::string& path, std::string& pin) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        std::cerr << "carvix: cannot read the PIN file " << path << "\n";
+        return false;
+    }
+    for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && c != '\r';) {
+        pin.push_back(static_cast<char>(c));
+    }
+    std::fclose(file);
+    return true;
+}
+
+// A line from the terminal with echo off; false at end of input.
+bool ReadPinFromTerminal(const std::u16string& label, std::string& pin) {
+    std::cerr << "PIN for token \"" << ToUtf8(label) << "\": " << std::flush;
+    termios saved{};
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    bool ok = false;
+    for (char c; ::read(STDIN_FILENO, &c, 1) == 1;) {
+        if (c == '\n' || c == '\r') {
+            ok = true;
+            break;
+        }
+        pin.push_back(c);
+    }
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    }
+    std::cerr << "\n";
+    return ok;
+}
+
+}  // namespace
+
+void TerminalPin::Install() {
+    CarvixSetPinPrompt(&TerminalPin::Ask, this);
+    installed_ = true;
+}
+
+TerminalPin::~TerminalPin() {
+    if (installed_) {
+        CarvixSetPinPrompt(nullptr, nullptr);
+    }
+}
+
+std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, char* pin,
+                              std::uint32_t capacity, std::uint32_t* length) {
+    auto& self = *static_cast<TerminalPin*>(context);
+    std::string entered;
+    bool ok = false;
+    if (!self.pinFile_.empty()) {
+        ok = ReadPinFile(self.pinFile_, entered);
+    } else if (::isatty(STDIN_FILENO) == 1) {
+        ok = ReadPinFromTerminal(tokenLabel, entered);
+    } else {
+        std::cerr << "carvix: a PIN is needed and standard input is not a terminal; "
+                     "give one with --pin-file\n";
+    }
+    if (!ok || entered.size() > capacity) {
+        Wipe(entered);
+        return 0;
+    }
+    std::memcpy(pin, entered.data(), entered.size());
+    *length = static_cast<std::uint32_t>(entered.size());
+    Wipe(entered);
+    return 1;
+}
+
+}  // namespace carvix::cli

@@ -1,0 +1,29 @@
+// The client's answer to the component's PIN question: the first line of the file named by
+// --pin-file (for unattended use), else the terminal without echo; with neither, a cancel.
+// The PIN is copied straight into the component's buffer and wiped here.
+#pragma once
+
+#include "carvix/automation/host_hooks.h"
+
+#include <string>
+
+namespace carvix::cli {
+
+class TerminalPin {
+  public:
+    explicit TerminalPin(std::string pinFile) : pinFile_(std::move(pinFile)) {}
+    /// Installs the prompt in the runtime for as long as the object lives.
+    void Install();
+    ~TerminalPin();
+    TerminalPin(const TerminalPin&) = delete;
+    TerminalPin& operator=(const TerminalPin&) = delete;
+
+    static std::int32_t Ask(void* context, const char16_t* tokenLabel, char* pin,
+                            std::uint32_t capacity, std::uint32_t* length);
+
+  private:
+    std::string pinFile_;
+    bool installed_ = false;
+};
+
+}  // namespace carvix::cli
