@@ -71,11 +71,11 @@ std::u16string EncryptToCardUser(const std::vector<std::uint8_t>& plain, const f
     std::ofstream(dir / "key.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(plain.data()), static_cast<long>(plain.size()));
     int status = 0;
-    const std::string out = Shell("openssl cms -encrypt -binary -aes256 -outform DER -in '" +
-                                    (dir / "key.bin").string() + "' -out '" +
-                                    (dir / "key.p7m").string() + "' '" +
-                                    (kPki / "card-user.cert.pem").string() + "'",
-                                &status);
+    const std::string out =
+        Shell("openssl cms -encrypt -binary -aes256 -outform DER -in '" +
+                  (dir / "key.bin").string() + "' -out '" + (dir / "key.p7m").string() + "' '" +
+                  (kPki / "card-user.cert.pem").string() + "'",
+              &status);
     EXPECT_EQ(status, 0) << out;
     return Orvel::ToBase64(ReadBytes(dir / "key.p7m"));
 }
@@ -204,11 +204,10 @@ TEST_F(ContactlessOnBench, TheWrittenSodVerifiesWithOpensslAgainstTheSigner) {
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(message.data()), static_cast<long>(message.size()));
     int status = 0;
-    const std::string output =
-        Shell("openssl cms -verify -binary -noverify -inform DER -in '" + in.string() +
-                "' -certfile '" + (kPki / "contactless-signer.cert.pem").string() + "' -out '" +
-                out.string() + "'",
-            &status);
+    const std::string output = Shell(
+        "openssl cms -verify -binary -noverify -inform DER -in '" + in.string() + "' -certfile '" +
+            (kPki / "contactless-signer.cert.pem").string() + "' -out '" + out.string() + "'",
+        &status);
     ASSERT_EQ(status, 0) << output;
     EXPECT_EQ(ReadBytes(out), ComputeSha256(data));
     // The message carries no certificate: the reader finds the signer in "My".
@@ -227,12 +226,11 @@ TEST_F(ContactlessOnBench, AFirstNameTooLongForTheExtractFailsBeforeAnythingIsWr
     const fs::path image = folder_.Path() / "long-name-card.json";
     std::ofstream(descriptionPath) << description.dump();
     int status = 0;
-    const std::string output =
-        Shell(std::string(CARVIX_PERSO) + " '" + descriptionPath.string() + "' -o '" +
-                image.string() + "' --signer-cert '" +
-                (kPki / "document-signer.cert.pem").string() + "' --signer-key '" +
-                (kPki / "TEST-KEY-document-signer.key.pem").string() + "'",
-            &status);
+    const std::string output = Shell(
+        std::string(CARVIX_PERSO) + " '" + descriptionPath.string() + "' -o '" + image.string() +
+            "' --signer-cert '" + (kPki / "document-signer.cert.pem").string() +
+            "' --signer-key '" + (kPki / "TEST-KEY-document-signer.key.pem").string() + "'",
+        &status);
     ASSERT_EQ(status, 0) << output;
     BenchCard contact(image);
 
@@ -302,8 +300,7 @@ TEST_F(ContactlessOnBench, AnUpdateCutOffBeforeItsSodIsReportedAndTheNextOneRepa
 TEST_F(ContactlessOnBench, TheReaderCheckAcceptsTheContactlessPartOnly) {
     BenchCard contact(SampleImage("vl-minimal", 1));
     SCARDCONTEXT context = 0;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
     for (const BenchCard* card : {contactless_.get(), &contact}) {
         SCARDHANDLE handle = 0;
         DWORD protocol = 0;

@@ -62,12 +62,19 @@ TEST_F(ContactlessTest, ReadsGiveTheLengthAndPiecesOnlyWithTheReadKey) {
     EXPECT_EQ(rest.data.size(), 2u + 60u);
     EXPECT_EQ(Run("90B0010012" + kReadKey + "012D" + "00").sw, 0x6B00);
     EXPECT_EQ(Run("90B0030012" + kReadKey + "0000" + "00").sw, 0x6A82);
-    EXPECT_EQ(Run("90B001001200000000000000000000000000000000" "0000" "00").sw, 0x6982);
+    EXPECT_EQ(Run("90B001001200000000000000000000000000000000"
+                  "0000"
+                  "00")
+                  .sw,
+              0x6982);
 
     const Response info = Run("9010000010" + kReadKey + "00");
     ASSERT_EQ(info.sw, 0x9000);
     EXPECT_EQ(std::string(info.data.begin(), info.data.begin() + 6), "CLSN01");
-    EXPECT_EQ(Run("901000001000000000000000000000000000000000" "00").sw, 0x6982);
+    EXPECT_EQ(Run("901000001000000000000000000000000000000000"
+                  "00")
+                  .sw,
+              0x6982);
 }
 
 TEST_F(ContactlessTest, AWriteTakesEffectWithItsLastPieceOnly) {
