@@ -104,7 +104,7 @@ __attribute__((visibility("default"))) std::int32_t WriteFile_CL(
     call.errorIn = *errorCode;
     call.data.assign(data, data + dataLength);
     state.calls.push_back(call);
-    if (state.result == 0) {
+    if (state.result == 0 || fileNumber == state.failWriteOf) {
         *errorCode = state.errorCode;
         return 0;
     }

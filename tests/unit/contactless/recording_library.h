@@ -28,7 +28,8 @@ struct State {
     std::int32_t errorCode = 0;
     std::uint32_t reportedSize[3] = {};  // ReadFile_CL per file: 0 means the bytes copied
     std::vector<std::uint8_t> files[3];
-    int loads = 0;  // how often the library was loaded and not yet unloaded
+    std::uint32_t failWriteOf = 0;  // WriteFile_CL of this file number fails with errorCode
+    int loads = 0;                  // how often the library was loaded and not yet unloaded
 };
 
 }  // namespace recording
