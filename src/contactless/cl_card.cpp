@@ -97,12 +97,13 @@ void CLCard::Write(const VLContactlessModel& model, std::span<const std::uint8_t
     const Orvel::ByteArray data = model.Encode();
     const Orvel::ByteArray digest = ComputeSha256(data);
     const Orvel::ByteArray signedDigest = SignContent(digest, signer, false);
-    // Everything that can fail without the card is done: now the data, then its SOD.
-    WriteFile(kDataFile, writeKey, data,
-              "Failed to write data to a contactless card. Error code: %d");
+    // The SOD block is encoded before anything is written, so that a message too long for it
+    // fails with the card untouched instead of after the data went out.
     ContactlessSodBlock sod;
     sod.Sod.SetValue(signedDigest);
     const Orvel::ByteArray sodBytes = sod.Encode();
+    WriteFile(kDataFile, writeKey, data,
+              "Failed to write data to a contactless card. Error code: %d");
     WriteFile(kSodFile, writeKey, sodBytes,
               "Failed to write data SOD to a contactless card. Error code: %d");
 }
