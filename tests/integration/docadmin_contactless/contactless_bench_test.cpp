@@ -170,6 +170,27 @@ TEST_F(ContactlessOnBench, ThePersonalisedExtractReadsWithAndWithoutItsSodCheck)
     EXPECT_TRUE(FileWrites().empty());
 }
 
+TEST_F(ContactlessOnBench, TheSubstituteAlsoReadsAndWritesAT0Card) {
+    // The same part answering by T=0 rules: data of case 4 commands through GET RESPONSE.
+    std::ifstream in(CARVIX_CL_IMAGE);
+    nlohmann::json image = nlohmann::json::parse(in);
+    image["protocol"] = "T=0";
+    image["atr"] = "3B054356585430";
+    const fs::path t0 = folder_.Path() / "contactless-t0.json";
+    std::ofstream(t0) << image.dump();
+    contactless_ = std::make_unique<BenchCard>(t0);
+    BenchCard contact(SampleImage("vl-minimal", 0));
+    ASSERT_EQ(Update(contact), S_OK);
+    Ref<IDispatch> block;
+    ASSERT_EQ(Read(true, &block), S_OK);
+    EXPECT_EQ(GetText(*block, u"FirstName"), u"Ana");
+    bool getResponse = false;
+    for (const auto& exchange : contactless_->ApduLog()) {
+        getResponse = getResponse || exchange.command.rfind("00C0", 0) == 0;
+    }
+    EXPECT_TRUE(getResponse);
+}
+
 TEST_F(ContactlessOnBench, AnUpdateTakesTheContactCardAndKeepsTheContactlessSerialNumber) {
     BenchCard contact(SampleImage("vl-minimal", 0));  // another card, without Rank
     ASSERT_EQ(Update(contact), S_OK) << (gNotices.empty() ? "" : "notice shown");
