@@ -7,6 +7,9 @@
 //   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE]
 //   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
+//   carvix contactless read --reader CL [--check-sod] [--json]
+//   carvix contactless update --contact-reader R --app N --reader CL --encrypted-key FILE
+//                [--signer CERT_FILE] [--check-sod]
 //   carvix certs list | add --cert FILE [--key FILE] | remove THUMBPRINT
 //   carvix pki keygen|request|import ... | select sign|exchange --reader R (pki_command.h)
 //   carvix error CODE
@@ -18,6 +21,7 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "certs_command.h"
+#include "contactless_command.h"
 #include "failure_text.h"
 #include "output.h"
 #include "pki_command.h"
@@ -285,6 +289,31 @@ int main(int argc, char** argv) {
     writeCmd->add_option("--pin-file", write.pinFile,
                          "File whose first line is the PIN of a signer key on a token");
 
+    ContactlessOptions cl;
+    CLI::App* clCmd =
+        app.add_subcommand("contactless", "The extract on the card's contactless part");
+    clCmd->require_subcommand(1);
+    CLI::App* clRead = clCmd->add_subcommand("read", "Read the extract");
+    CLI::App* clUpdate = clCmd->add_subcommand(
+        "update", "Build the extract again from the contact card and write it");
+    for (CLI::App* sub : {clRead, clUpdate}) {
+        sub->add_option("--reader", cl.reader, "The contactless reader")->required();
+        sub->add_flag("--check-sod", cl.checkSod, "Check the extract against its SOD");
+    }
+    clRead->add_flag("--json", cl.json, "Print JSON keyed by property names");
+    clUpdate->add_option("--contact-reader", cl.contactReader, "Reader of the contact card")
+        ->required();
+    clUpdate->add_option("--app", cl.app, "VL application ID (1 to 4)")
+        ->required()
+        ->check(CLI::Range(0, 65535));
+    clUpdate
+        ->add_option("--encrypted-key", cl.encryptedKey,
+                     "The write key as PKCS#7 EnvelopedData to one of your certificates "
+                     "(DER, PEM or Base64)")
+        ->required();
+    clUpdate->add_option("--signer", cl.signer,
+                         "Certificate file (PEM or DER) of the SOD signer in the store \"My\"");
+
     CLI::App* certs = app.add_subcommand("certs", "Manage the user's certificate store \"My\"");
     certs->require_subcommand(1);
     CLI::App* certsList = certs->add_subcommand("list", "List the certificates");
@@ -361,6 +390,10 @@ int main(int argc, char** argv) {
             rc = Read(read);
         } else if (writeCmd->parsed()) {
             rc = Write(write);
+        } else if (clRead->parsed()) {
+            rc = ContactlessRead(cl);
+        } else if (clUpdate->parsed()) {
+            rc = ContactlessUpdate(cl);
         } else if (certsList->parsed()) {
             rc = ListCertificates();
         } else if (certsAdd->parsed()) {

@@ -63,10 +63,12 @@ DocumentSigner::DocumentSigner(const std::filesystem::path& certificate,
     }
 }
 
-Orvel::ByteArray DocumentSigner::Sign(const Orvel::ByteArray& content) const {
+Orvel::ByteArray DocumentSigner::Sign(const Orvel::ByteArray& content,
+                                      bool includeCertificate) const {
     auto in = Orvel::OpenSsl::Own<BIO_free>(
         BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
-    const unsigned int flags = CMS_BINARY | CMS_NOATTR | CMS_NOSMIMECAP;
+    const unsigned int flags =
+        CMS_BINARY | CMS_NOATTR | CMS_NOSMIMECAP | (includeCertificate ? 0u : CMS_NOCERTS);
     auto cms = Orvel::OpenSsl::Own<CMS_ContentInfo_free>(
         CMS_sign(certificate_.get(), key_.get(), nullptr, in.get(), flags));
     if (cms == nullptr) {

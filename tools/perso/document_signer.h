@@ -19,8 +19,9 @@ class DocumentSigner {
     /// be read or they do not belong together.
     DocumentSigner(const std::filesystem::path& certificate, const std::filesystem::path& key);
 
-    /// DER SignedData over `content`, SHA-256 with RSA.
-    Orvel::ByteArray Sign(const Orvel::ByteArray& content) const;
+    /// DER SignedData over `content`, SHA-256 with RSA; without the signer's certificate in
+    /// the message when `includeCertificate` is false.
+    Orvel::ByteArray Sign(const Orvel::ByteArray& content, bool includeCertificate = true) const;
 
   private:
     Orvel::OpenSsl::Ptr<X509, X509_free> certificate_;

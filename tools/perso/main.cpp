@@ -6,6 +6,7 @@
 // The description names its document signer ("signer": {"certificate", "key"}, paths
 // relative to the description); the options override it.
 #include "card_builder.h"
+#include "contactless_image.h"
 #include "document_signer.h"
 #include "perso_error.h"
 
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
     app.add_option("--atr", atr, "ATR in hexadecimal (overrides the description)");
     app.add_option("--signer-cert", signerCert, "document signer certificate (PEM or DER)");
     app.add_option("--signer-key", signerKey, "document signer private key (PEM)");
+    bool contactless = false;
+    app.add_flag("--contactless", contactless,
+                 "build the image of the card's contactless part (the \"contactless\" member)");
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -91,7 +95,8 @@ int main(int argc, char** argv) {
             options.atr = atr;
         }
         nlohmann::json image =
-            carvix::perso::BuildImage(description, baseDir, documentSigner, options);
+            contactless ? carvix::perso::BuildContactlessImage(description, baseDir, documentSigner)
+                        : carvix::perso::BuildImage(description, baseDir, documentSigner, options);
         WriteAtomically(outputPath, image.dump(2) + "\n");
     } catch (const PersoError& e) {
         std::cerr << "carvix-perso: " << e.what() << "\n";

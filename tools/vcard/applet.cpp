@@ -41,17 +41,21 @@ Bytes FileSelectResponse(const Application& app, const ElementaryFile& ef) {
 }
 
 Applet::Applet(CardImage& image, std::function<void()> persist)
-    : image_(image), persist_(std::move(persist)) {}
+    : image_(image), persist_(persist), contactless_(image, std::move(persist)) {}
 
 void Applet::Reset() {
     application_ = nullptr;
     file_ = nullptr;
     security_.Clear();
+    contactless_.Reset();
 }
 
 Response Applet::Process(const Command& cmd) {
     if (cmd.cla == kClaLogout) {
         return cmd.ins == kInsLogout ? Logout(cmd) : Response::Status(sw::kInsNotSupported);
+    }
+    if (cmd.cla == ContactlessApplet::kCla) {
+        return contactless_.Process(cmd);
     }
     if (cmd.cla != 0x00) {
         return Response::Status(sw::kClaNotSupported);

@@ -7,6 +7,7 @@
 
 #include "apdu.h"
 #include "card_image.h"
+#include "contactless_applet.h"
 #include "security_state.h"
 
 namespace carvix::vcard {
@@ -37,6 +38,7 @@ class Applet {
     Application* application_ = nullptr;
     ElementaryFile* file_ = nullptr;
     SecurityState security_;
+    ContactlessApplet contactless_;
 };
 
 // The 10-byte answer to SELECT by file identifier: file id (2), allocated size (2, the

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,10 +37,21 @@ struct Application {
     std::map<std::uint8_t, Role> roles;
 };
 
+// The contactless part of a card (contactless mode): two numbered files guarded by a read key
+// and a write key, and the serial number of the contactless chip.
+struct ContactlessPart {
+    static constexpr std::size_t kFileCapacity = 1024;  // each file holds at most this much
+    std::string serial;                                 // ASCII, at most 16 characters
+    Bytes readKey;                                      // 16 bytes
+    Bytes writeKey;                                     // 1 to 64 bytes
+    Bytes files[2];                                     // file 1 and file 2
+};
+
 struct CardImage {
     Bytes atr;
     Protocol protocol = Protocol::T0;
     std::vector<Application> applications;
+    std::optional<ContactlessPart> contactless;
 };
 
 }  // namespace carvix::vcard

@@ -140,6 +140,38 @@ Application ParseApplication(const json& a, const std::string& where) {
     return app;
 }
 
+ContactlessPart ParseContactless(const json& c) {
+    const std::string where = "contactless";
+    ContactlessPart part;
+    const auto& serial = Member(c, "serial", where);
+    if (!serial.is_string() || serial.get<std::string>().empty() ||
+        serial.get<std::string>().size() > 16) {
+        Fail(where + ".serial", "expected 1 to 16 ASCII characters");
+    }
+    part.serial = serial.get<std::string>();
+    for (char ch : part.serial) {
+        if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7E) {
+            Fail(where + ".serial", "expected printable ASCII");
+        }
+    }
+    part.readKey = HexField(Member(c, "readKey", where), where + ".readKey");
+    if (part.readKey.size() != 16) {
+        Fail(where + ".readKey", "the read key has 16 bytes");
+    }
+    part.writeKey = HexField(Member(c, "writeKey", where), where + ".writeKey");
+    if (part.writeKey.empty() || part.writeKey.size() > 64) {
+        Fail(where + ".writeKey", "the write key has 1 to 64 bytes");
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::string key = "file" + std::to_string(i + 1);
+        part.files[i] = c.contains(key) ? HexField(c.at(key), where + "." + key) : Bytes{};
+        if (part.files[i].size() > ContactlessPart::kFileCapacity) {
+            Fail(where + "." + key, "a contactless file holds at most 1024 bytes");
+        }
+    }
+    return part;
+}
+
 }  // namespace
 
 CardImage ParseImage(const json& doc) {
@@ -164,6 +196,9 @@ CardImage ParseImage(const json& doc) {
             }
         }
         image.applications.push_back(std::move(app));
+    }
+    if (doc.contains("contactless")) {
+        image.contactless = ParseContactless(doc.at("contactless"));
     }
     return image;
 }
@@ -190,6 +225,10 @@ void ImageFile::Save() {
             const auto fid = FileId(f.at("id"), "files.id");
             f["data"] = ToHex(image_.applications[i].files.at(fid).data);
         }
+    }
+    if (image_.contactless) {
+        doc_["contactless"]["file1"] = ToHex(image_.contactless->files[0]);
+        doc_["contactless"]["file2"] = ToHex(image_.contactless->files[1]);
     }
     WriteFileAtomically(path_, doc_.dump(2) + "\n");
 }

@@ -81,27 +81,7 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
         if (FAILED(read)) {
             return read;
         }
-        const ClassEntry* blockClass = FindClassOf(method.iid);
-        if (blockClass == nullptr) {
-            return CLASS_E_CLASSNOTAVAILABLE;
-        }
-        automation::ComPtr<IUnknown> object;  // holds the interface of method.iid
-        const HRESULT created =
-            backend_.CreateBlockObject(blockClass->clsid, method.iid, object.PutVoid());
-        if (FAILED(created) || !object) {
-            return FAILED(created) ? created : E_NOINTERFACE;
-        }
-        HRESULT loaded = E_FAIL;
-        try {
-            loaded = backend_.LoadBlockObject(method, object.Get(), *model);
-        } catch (...) {
-            loaded = E_FAIL;  // a model that cannot give its values; never escapes the call
-        }
-        if (FAILED(loaded)) {
-            return loaded;
-        }
-        *out = object.Detach();
-        return S_OK;
+        return HandOut(method, *model, out);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -109,14 +89,30 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
     }
 }
 
-// The write methods are in write_methods.cpp. The contactless part comes with its own
-// service; until then these methods say so plainly instead of pretending to work.
-HRESULT DocAdminService::ReadVLContactlessData(BSTR, std::int32_t, IVLContactlessBlockArg**) {
-    return E_NOTIMPL;
+HRESULT DocAdminService::HandOut(const ReadMethod& method, CardBlock& model, void** out) {
+    const ClassEntry* blockClass = FindClassOf(method.iid);
+    if (blockClass == nullptr) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    automation::ComPtr<IUnknown> object;  // holds the interface of method.iid
+    const HRESULT created =
+        backend_.CreateBlockObject(blockClass->clsid, method.iid, object.PutVoid());
+    if (FAILED(created) || !object) {
+        return FAILED(created) ? created : E_NOINTERFACE;
+    }
+    HRESULT loaded = E_FAIL;
+    try {
+        loaded = backend_.LoadBlockObject(method, object.Get(), model);
+    } catch (...) {
+        loaded = E_FAIL;  // a model that cannot give its values; never escapes the call
+    }
+    if (FAILED(loaded)) {
+        return loaded;
+    }
+    *out = object.Detach();
+    return S_OK;
 }
-HRESULT DocAdminService::UpdateVLContactlessData(BSTR, std::uint16_t, BSTR, std::int32_t, BSTR,
-                                                 BSTR) {
-    return E_NOTIMPL;
-}
+
+// The write methods are in write_methods.cpp, the contactless ones in contactless_methods.cpp.
 
 }  // namespace carvix::com

@@ -86,6 +86,8 @@ class DocAdminService final
         return hr;
     }
     HRESULT ReadBlock(const ReadMethod& method, BSTR readerName, std::uint16_t appId, void** out);
+    /// A new object of the class of `method`'s interface, loaded from `model`, into `out`.
+    HRESULT HandOut(const ReadMethod& method, CardBlock& model, void** out);
 
     DocAdminBackend& backend_;
 };

@@ -9,6 +9,7 @@
 #include "carvix/support/x509_certificate.h"
 #include "docadmin/card_failure.h"
 #include "docadmin/docadmin_service.h"
+#include "docadmin/signer_from_base64.h"
 
 #include <new>
 #include <string_view>
@@ -21,33 +22,6 @@ namespace x509 = Orvel::Security::Cryptography::X509;
 /// What a write answers for a null card handle (an authentication object that was never
 /// initialised): the handle is invalid, so PC/SC is not asked.
 constexpr HRESULT kInvalidHandle = static_cast<HRESULT>(0x80100003u);  // SCARD_E_INVALID_HANDLE
-/// Valid Base64 that is no certificate.
-constexpr HRESULT kNotACertificate = static_cast<HRESULT>(0x8009310Bu);  // CRYPT_E_ASN1_BADTAG
-
-/// The signer certificate from its Base64 text; empty text gives an empty certificate (the
-/// user chooses one). S_OK, E_INVALIDARG for text that is not Base64 or decodes to nothing,
-/// kNotACertificate for bytes that are no certificate.
-HRESULT SignerFromBase64(BSTR text, x509::X509Certificate& signer) {
-    const std::u16string_view b64(text == nullptr ? u"" : text, SysStringLen(text));
-    if (b64.empty()) {
-        return S_OK;
-    }
-    Orvel::ByteArray der;
-    try {
-        der = Orvel::FromBase64(b64);
-    } catch (const Orvel::ArgumentException&) {
-        return E_INVALIDARG;
-    }
-    if (der.empty()) {
-        return E_INVALIDARG;
-    }
-    try {
-        signer = x509::X509Certificate(std::span<const std::uint8_t>(der.data(), der.size()));
-    } catch (const Orvel::Win32Exception&) {
-        return kNotACertificate;
-    }
-    return S_OK;
-}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "card_checks.h"
 
 #include "carvix/card/applet_command_set.h"
+#include "carvix/contactless/contactless_card_check.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/exceptions.h"
@@ -39,10 +40,8 @@ bool ContactCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
     return found.vl || found.zk;
 }
 
-bool ContactlessCardCheck(SCARDCONTEXT, SCARDHANDLE) {
-    // The contactless card check is not part of this build yet; until it is, no card is
-    // offered as a contactless one, so SelectContactlessReader only ever cancels.
-    return false;
+bool ContactlessCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
+    return contactless::CheckContactlessCard(card);
 }
 
 }  // namespace carvix::com

@@ -282,11 +282,21 @@ TEST_F(DocAdmin, ObjectCreationAndLoadFailuresLeaveTheCallerWithoutAnObject) {
     EXPECT_TRUE(notices.empty());
 }
 
-TEST_F(DocAdmin, ContactlessMethodsSayTheyAreNotThereYet) {
+TEST_F(DocAdmin, ContactlessMethodsCheckTheirArgumentsAndReportAMissingLibrary) {
     BSTR none = nullptr;
     AnyOut block;
-    EXPECT_EQ(service->ReadVLContactlessData(reader, 1, block), E_NOTIMPL);
-    EXPECT_EQ(service->UpdateVLContactlessData(reader, 1, reader, 1, none, none), E_NOTIMPL);
+    EXPECT_EQ(service->ReadVLContactlessData(none, 1, block), E_INVALIDARG);
+    EXPECT_EQ(service->ReadVLContactlessData(reader, 1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(service->UpdateVLContactlessData(none, 1, reader, 1, none, none), E_INVALIDARG);
+    EXPECT_EQ(service->UpdateVLContactlessData(reader, 1, none, 1, none, none), E_INVALIDARG);
+    EXPECT_TRUE(notices.empty());
+
+    // The library is looked for beside the code that holds the service: this test program,
+    // whose folder has none.
+    EXPECT_EQ(service->ReadVLContactlessData(reader, 1, block), E_FAIL);
+    EXPECT_EQ(block.p, nullptr);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, u"Failed to load library for working with a contactless card.");
     EXPECT_TRUE(backend.reads.empty());
 }
 

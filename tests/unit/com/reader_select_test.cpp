@@ -185,7 +185,8 @@ TEST_F(SelectReader, PcscFailuresAreReportedAsTheirCodes) {
     EXPECT_EQ(Select(), "0x8010001D");
 }
 
-TEST_F(SelectReader, NoCardPassesTheContactlessCheckYet) {
+// A contact card gives no answer to the contactless library, so nothing is offered.
+TEST_F(SelectReader, AContactCardFailsTheContactlessCheck) {
     pcsc.Add("A", Card{.vl = true, .zk = true});
     chooser.waitAnswer = 0;
     EXPECT_EQ(Select(true), "0x800704C7");

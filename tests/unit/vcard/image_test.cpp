@@ -88,6 +88,30 @@ class ImageFileTest : public ::testing::Test {
     std::filesystem::path dir, path;
 };
 
+TEST(ParseImage, ReadsAndChecksTheContactlessPart) {
+    json doc = Minimal();
+    doc["contactless"] = {{"serial", "CL01"},
+                          {"readKey", "000102030405060708090A0B0C0D0E0F"},
+                          {"writeKey", "AA"},
+                          {"file1", "0102"}};
+    const auto img = ParseImage(doc);
+    ASSERT_TRUE(img.contactless);
+    EXPECT_EQ(img.contactless->serial, "CL01");
+    EXPECT_EQ(img.contactless->files[0].size(), 2u);
+    EXPECT_TRUE(img.contactless->files[1].empty());
+
+    auto broken = [&](const char* key, const json& value) {
+        json d = doc;
+        d["contactless"][key] = value;
+        return ErrorOf(d);
+    };
+    EXPECT_NE(broken("readKey", "0001").find("contactless.readKey"), std::string::npos);
+    EXPECT_NE(broken("serial", "CL-0123456789ABCDEF").find("contactless.serial"),
+              std::string::npos);
+    EXPECT_NE(broken("writeKey", "").find("contactless.writeKey"), std::string::npos);
+    EXPECT_NE(broken("file2", std::string(2050, 'A')).find("contactless.file2"), std::string::npos);
+}
+
 TEST_F(ImageFileTest, SaveWritesNewBytesAndKeepsUnknownMembers) {
     {
         ImageFile f(path);

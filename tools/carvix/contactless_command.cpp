@@ -1,0 +1,116 @@
+#include "contactless_command.h"
+
+#include "block_reader.h"
+#include "certificate_file.h"
+#include "output.h"
+#include "terminal_chooser.h"
+
+#include "carvix/support/base64.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+namespace carvix::cli {
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kBadInput = 2;
+
+int BadInput(const std::string& text) {
+    std::cerr << "carvix: " << text << "\n";
+    return kBadInput;
+}
+
+/// The encrypted key as Base64 text: a DER file is encoded, a PEM file ("-----BEGIN ...")
+/// or Base64 text is passed on without its armour and line breaks.
+std::u16string EncryptedKeyText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw FileError(path + ": cannot be read");
+    }
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    if (bytes.empty()) {
+        throw FileError(path + ": empty");
+    }
+    if (static_cast<unsigned char>(bytes[0]) == 0x30) {
+        return Orvel::ToBase64(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    }
+    std::string text;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        end = end == std::string::npos ? bytes.size() : end;
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind("-----", 0) != 0) {
+            text += line;
+        }
+        start = end + 1;
+    }
+    if (!FromBase64(text)) {
+        throw FileError(path + ": neither DER nor Base64 (PEM)");
+    }
+    return ToUtf16(text);
+}
+
+std::u16string SignerText(const std::string& file) {
+    if (file.empty()) {
+        return {};
+    }
+    return Orvel::ToBase64(ReadCertificateFile(file).RawData());
+}
+
+}  // namespace
+
+int ContactlessRead(const ContactlessOptions& o) {
+    static constexpr BlockInfo kExtract{"vl-contactless", u"ReadVLContactlessData", false};
+    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    // The method's second argument is the SOD check (a BOOL), where the other reads take the
+    // application ID.
+    const Json block = ReadBlock(docAdmin, kExtract, ToUtf16(o.reader), o.checkSod ? 1 : 0);
+    if (o.json) {
+        std::cout << block.dump(2) << "\n";
+    } else {
+        std::cout << Listing(kExtract.cliName, block);
+    }
+    return 0;
+}
+
+int ContactlessUpdate(const ContactlessOptions& o) {
+    std::u16string key;
+    std::u16string signer;
+    try {
+        key = EncryptedKeyText(o.encryptedKey);
+        signer = SignerText(o.signer);
+    } catch (const FileError& e) {
+        return BadInput(e.what());
+    }
+    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+    chooser.Install();
+    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    Variant ignored;
+    try {
+        docAdmin.Call(u"UpdateVLContactlessData",
+                      {BstrArg(ToUtf16(o.contactReader)), IntArg(o.app), BstrArg(ToUtf16(o.reader)),
+                       IntArg(o.checkSod ? 1 : 0), BstrArg(key), BstrArg(signer)},
+                      ignored);
+    } catch (const CallError&) {
+        if (chooser.UnansweredQuestion()) {
+            std::cerr << "carvix: several certificates of the store \"My\" can sign and "
+                         "standard input is not a terminal to ask which; name one with "
+                         "--signer CERT_FILE\n";
+        }
+        throw;
+    }
+    std::cout << "updated the contactless extract in '" << o.reader << "' from '" << o.contactReader
+              << "' (application " << o.app << ")\n";
+    return 0;
+}
+
+}  // namespace carvix::cli
