@@ -8,11 +8,12 @@
 //     open for the whole run (the link alone),
 //   - a per-read replay: a context, a connection and a transaction of its own around the
 //     logged commands, the way every scripting call must (the link plus the call structure),
-// and reports the median of each. The service read is timed twice: warm (the SOD's
-// verification answered from the process's memory of verified messages, as for every read
-// after the first of a card) and cold (that memory emptied before the read, as for the first
-// read of a card in a process). The ratios against the two replays say what our code costs
-// on top of the call structure and on top of the bare link.
+// and reports the median of each, with the thread CPU time of the service read and of the
+// per-read replay beside them (robust against a loaded machine). The service read is timed twice:
+// warm (the SOD's verification answered from the process's memory of verified messages, as for
+// every read after the first of a card) and cold (that memory emptied before the read, as for the
+// first read of a card in a process). The ratios against the two replays say what our code costs on
+// top of the call structure and on top of the bare link.
 //
 //   bench_docadmin [ITERATIONS] [--json FILE]
 //        (default 21 rounds; starts a private bench unless CARVIX_BENCH_DIR names a running
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -81,6 +83,14 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// CPU time of this thread, which a loaded machine does not stretch the way it stretches
+// wall time: the host work of a read without the waits for the card, pcscd and the scheduler.
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 template <class F>
 double Time(F&& f) {
     const auto t0 = Clock::now();
@@ -94,12 +104,15 @@ struct Figures {
     double cold = 0;
     double held = 0;
     double perRead = 0;
+    double serviceCpu = 0;
+    double perReadCpu = 0;
 };
 
 void PrintRow(const char* name, const std::string& apdus, const Figures& f) {
-    std::printf("%-18s %5s %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f\n", name, apdus.c_str(),
-                f.service * 1e3, f.cold * 1e3, f.perRead * 1e3, f.held * 1e3, f.service / f.perRead,
-                f.service / f.held, f.cold / f.perRead);
+    std::printf("%-18s %5s %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %8.3f %8.3f\n", name,
+                apdus.c_str(), f.service * 1e3, f.cold * 1e3, f.perRead * 1e3, f.held * 1e3,
+                f.service / f.perRead, f.service / f.held, f.cold / f.perRead, f.serviceCpu * 1e3,
+                f.perReadCpu * 1e3);
 }
 
 nlohmann::json ToJson(const Figures& f) {
@@ -109,7 +122,9 @@ nlohmann::json ToJson(const Figures& f) {
             {"held_replay_ms", f.held * 1e3},
             {"ratio_per_read", f.service / f.perRead},
             {"ratio_held", f.service / f.held},
-            {"cold_ratio_per_read", f.cold / f.perRead}};
+            {"cold_ratio_per_read", f.cold / f.perRead},
+            {"service_cpu_ms", f.serviceCpu * 1e3},
+            {"per_read_replay_cpu_ms", f.perReadCpu * 1e3}};
 }
 
 bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, std::size_t count,
@@ -147,22 +162,29 @@ bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, s
                 on.Transmit(command);
             }
         };
-        std::vector<double> service, cold, heldTimes, perRead;
+        std::vector<double> service, cold, heldTimes, perRead, serviceCpu, perReadCpu;
         for (int i = 0; i < iterations; ++i) {
+            double c0 = ThreadCpuSeconds();
             service.push_back(Time(readOnce));
+            serviceCpu.push_back(ThreadCpuSeconds() - c0);
             ForgetVerifiedMessages();
             cold.push_back(Time(readOnce));
             heldTimes.push_back(Time([&] { replay(held); }));
+            c0 = ThreadCpuSeconds();
             perRead.push_back(Time([&] {
                 carvix::bench::PcscCard own(card.ReaderName());
                 own.BeginTransaction();
                 replay(own);
                 own.EndTransaction();
             }));
+            perReadCpu.push_back(ThreadCpuSeconds() - c0);
         }
-        const Figures f{Median(service), Median(cold), Median(heldTimes), Median(perRead)};
+        const Figures f{Median(service), Median(cold),       Median(heldTimes),
+                        Median(perRead), Median(serviceCpu), Median(perReadCpu)};
         totals.service += f.service;
         totals.cold += f.cold;
+        totals.serviceCpu += f.serviceCpu;
+        totals.perReadCpu += f.perReadCpu;
         totals.held += f.held;
         totals.perRead += f.perRead;
         PrintRow(blocks[b].name, std::to_string(commands.size()), f);
@@ -203,8 +225,8 @@ int main(int argc, char** argv) {
     ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
     carvix::bench::SetCurrentBench(std::move(env));
     std::printf("%d rounds per block; median times per read, in ms\n", iterations);
-    std::printf("%-18s %5s %9s %9s %9s %9s %9s %9s %9s\n", "block", "APDUs", "DocAdmin", "cold",
-                "per-read", "held", "/per-read", "/held", "cold/p-r");
+    std::printf("%-18s %5s %9s %9s %9s %9s %9s %9s %9s %8s %8s\n", "block", "APDUs", "DocAdmin",
+                "cold", "per-read", "held", "/per-read", "/held", "cold/p-r", "cpu", "cpu p-r");
     Figures totals;
     nlohmann::json report = {{"iterations", iterations}, {"unit", "ms per read (median)"}};
     const std::string cards = CARVIX_SAMPLE_CARDS;
