@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench_docadmin_write: the bench did not start\n");
         }
     }
-    auto env = carvix::bench::LoadBenchEnv(std::filesystem::path(dir) / "bench.env");
+    auto env = carvix::bench::LoadBenchEnv(std::filesystem::path(dir) / "bench.json");
     int rc = 0;
     if (!env.ready) {
         std::fprintf(stderr, "bench_docadmin_write: no bench here: %s\n", env.reason.c_str());
