@@ -6,7 +6,9 @@
 // for the common start, then reads all blocks of the card COUNT times through the document
 // service. The wall time from the start to the last worker's end gives the throughput in
 // blocks per second. The three reader counts alternate within each round; medians of the
-// rounds. Both sample cards are measured (VL on T=0, ZK on T=1).
+// rounds. Both sample cards are measured (VL on T=0, ZK on T=1). The last column is the
+// workers' own CPU time per block read: on a machine with few cores, the throughput of many
+// readers is bounded by the CPU time of the whole chain (workers, pcscd, card emulators).
 //
 //   bench_parallel_readers [ROUNDS] [COUNT]   (defaults 5 and 20)
 #include "bench_card.h"
@@ -16,6 +18,7 @@
 #include "own_bench.h"
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,9 +135,14 @@ Child Spawn(const std::string& self, const std::string& reader, int app, int cou
     return child;
 }
 
-// Blocks per second of `readers` workers, one per reader; 0 when a worker failed.
-double Throughput(const std::string& self, const std::vector<std::string>& readers,
-                  std::size_t used, int app, int count, std::size_t blocksPerCard) {
+struct Rate {
+    double blocksPerSecond = 0;  // 0 when a worker failed
+    double cpuPerBlock = 0;      // the workers' CPU time (user and system) per block read
+};
+
+// The throughput of `used` workers, one per reader.
+Rate Throughput(const std::string& self, const std::vector<std::string>& readers, std::size_t used,
+                int app, int count, std::size_t blocksPerCard) {
     std::vector<Child> children;
     bool ok = true;
     for (std::size_t i = 0; i < used; ++i) {
@@ -151,16 +159,23 @@ double Throughput(const std::string& self, const std::vector<std::string>& reade
         ok = ::write(c.toChild, &go, 1) == 1 && ok;  // a failed worker is still released
         ::close(c.toChild);
     }
+    double cpu = 0;
     for (const Child& c : children) {
         int status = 0;
-        ok = c.pid > 0 && ::waitpid(c.pid, &status, 0) == c.pid && WIFEXITED(status) &&
+        rusage usage{};
+        ok = c.pid > 0 && ::wait4(c.pid, &status, 0, &usage) == c.pid && WIFEXITED(status) &&
              WEXITSTATUS(status) == 0 && ok;
+        cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
         ::close(c.fromChild);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    return ok ? static_cast<double>(used * static_cast<std::size_t>(count) * blocksPerCard) /
-                    seconds
-              : 0;
+    // The warm-up read is part of the workers' CPU time; it counts as one more card read.
+    const double blocks =
+        static_cast<double>(used * static_cast<std::size_t>(count) * blocksPerCard);
+    const double cpuBlocks =
+        static_cast<double>(used * static_cast<std::size_t>(count + 1) * blocksPerCard);
+    return ok ? Rate{blocks / seconds, cpu / cpuBlocks} : Rate{};
 }
 
 }  // namespace
@@ -199,8 +214,8 @@ int main(int argc, char** argv) {
     const std::size_t counts[] = {1, 2, 4};
     std::printf("%d rounds of %d card reads per process; median blocks read per second\n", rounds,
                 count);
-    std::printf("%-12s %10s %10s %10s %8s %8s\n", "card", "1 reader", "2 readers", "4 readers",
-                "2 vs 1", "4 vs 1");
+    std::printf("%-12s %10s %10s %10s %8s %8s %10s\n", "card", "1 reader", "2 readers", "4 readers",
+                "2 vs 1", "4 vs 1", "cpu ms/blk");
     int rc = 0;
     for (const Card& card : cards) {
         std::vector<std::unique_ptr<carvix::bench::BenchCard>> inserted;
@@ -211,22 +226,27 @@ int main(int argc, char** argv) {
             readers.push_back(inserted.back()->ReaderName());
         }
         std::vector<double> rates[3];
+        std::vector<double> cpu;
+        bool failed = false;
         for (int r = 0; r < rounds; ++r) {
             for (std::size_t c = 0; c < 3; ++c) {
-                rates[c].push_back(
-                    Throughput(self, readers, counts[c], card.app, count, card.blocks));
+                const Rate rate =
+                    Throughput(self, readers, counts[c], card.app, count, card.blocks);
+                failed = failed || rate.blocksPerSecond <= 0;
+                rates[c].push_back(rate.blocksPerSecond);
+                cpu.push_back(rate.cpuPerBlock);
             }
         }
         const double one = Median(rates[0]);
         const double two = Median(rates[1]);
         const double four = Median(rates[2]);
-        if (one <= 0 || two <= 0 || four <= 0) {
+        if (failed) {
             std::fprintf(stderr, "%s: a worker failed\n", card.name);
             rc = 1;
             continue;
         }
-        std::printf("%-12s %10.1f %10.1f %10.1f %8.2f %8.2f\n", card.name, one, two, four,
-                    two / one, four / one);
+        std::printf("%-12s %10.1f %10.1f %10.1f %8.2f %8.2f %10.3f\n", card.name, one, two, four,
+                    two / one, four / one, Median(cpu) * 1e3);
     }
     return rc;  // an own bench stops here
 }
