@@ -1,24 +1,41 @@
-// Wall time of DocAdminService reads on the bench against a bare replay of the same APDUs.
+// Wall time of DocAdminService reads on the bench against two bare replays of the same APDUs.
 //
 // For every block of the sample VL and ZK cards: one service read is logged by the card
-// emulator, so its exact command sequence is known; then N service reads (open, verified
-// read, close, block object created and loaded) are timed, and N replays of the logged
-// commands with bare SCardTransmit calls on one connection held open. The ratio of the two
-// is our host-side cost on top of the link.
+// emulator, so its exact command sequence is known. Then, alternating within each round so
+// that the machine's load drifts evenly over all sides, the bench times
+//   - a service read (open, verified read, close, block object created and loaded),
+//   - a held replay: the logged commands with bare SCardTransmit calls on one connection held
+//     open for the whole run (the link alone),
+//   - a per-read replay: a context, a connection and a transaction of its own around the
+//     logged commands, the way every scripting call must (the link plus the call structure),
+// and reports the median of each, with the thread CPU time of the service read and of the
+// per-read replay beside them (robust against a loaded machine). The service read is timed twice:
+// warm (the SOD's verification answered from the process's memory of verified messages, as for
+// every read after the first of a card) and cold (that memory emptied before the read, as for the
+// first read of a card in a process). The ratios against the two replays say what our code costs on
+// top of the call structure and on top of the bare link.
 //
-//   bench_docadmin [ITERATIONS]        (default 3; starts a private bench unless
-//                                       CARVIX_BENCH_DIR names a running one)
+//   bench_docadmin [ITERATIONS] [--json FILE]
+//        (default 21 rounds; starts a private bench unless CARVIX_BENCH_DIR names a running
+//        one; --json also writes the figures to FILE)
 #include "bench_card.h"
 #include "bench_env.h"
 #include "carvix/automation/oleauto.h"
+#include "carvix/card/signed_message.h"
 #include "docadmin/docadmin_service.h"
 #include "own_bench.h"
 #include "pcsc_client.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,13 +77,58 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-struct Totals {
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// CPU time of this thread, which a loaded machine does not stretch the way it stretches
+// wall time: the host work of a read without the waits for the card, pcscd and the scheduler.
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+template <class F>
+double Time(F&& f) {
+    const auto t0 = Clock::now();
+    f();
+    return Seconds(Clock::now() - t0);
+}
+
+// Medians of one block, in seconds per read.
+struct Figures {
     double service = 0;
-    double replay = 0;
+    double cold = 0;
+    double held = 0;
+    double perRead = 0;
+    double serviceCpu = 0;
+    double perReadCpu = 0;
 };
 
+void PrintRow(const char* name, const std::string& apdus, const Figures& f) {
+    std::printf("%-18s %5s %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %8.3f %8.3f\n", name,
+                apdus.c_str(), f.service * 1e3, f.cold * 1e3, f.perRead * 1e3, f.held * 1e3,
+                f.service / f.perRead, f.service / f.held, f.cold / f.perRead, f.serviceCpu * 1e3,
+                f.perReadCpu * 1e3);
+}
+
+nlohmann::json ToJson(const Figures& f) {
+    return {{"service_ms", f.service * 1e3},
+            {"cold_service_ms", f.cold * 1e3},
+            {"per_read_replay_ms", f.perRead * 1e3},
+            {"held_replay_ms", f.held * 1e3},
+            {"ratio_per_read", f.service / f.perRead},
+            {"ratio_held", f.service / f.held},
+            {"cold_ratio_per_read", f.cold / f.perRead},
+            {"service_cpu_ms", f.serviceCpu * 1e3},
+            {"per_read_replay_cpu_ms", f.perReadCpu * 1e3}};
+}
+
 bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, std::size_t count,
-             int iterations, Totals& totals) {
+             int iterations, Figures& totals, nlohmann::json& report) {
     BenchCard card(image);
     void* p = nullptr;
     carvix::com::Create<carvix::com::DocAdminService>(nullptr, carvix::com::kIidIDocAdminService,
@@ -75,6 +137,7 @@ bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, s
     std::u16string name(card.ReaderName().begin(), card.ReaderName().end());
     BSTR reader = SysAllocStringLen(name.data(), static_cast<std::uint32_t>(name.size()));
     bool ok = true;
+    carvix::bench::PcscCard held(card.ReaderName());
     for (std::size_t b = 0; b < count && ok; ++b) {
         auto readOnce = [&] {
             AnyOut out;
@@ -94,24 +157,40 @@ bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, s
         for (const auto& exchange : card.ApduLog()) {
             commands.push_back(carvix::bench::Unhex(exchange.command));
         }
-        const auto s0 = Clock::now();
-        for (int i = 0; i < iterations; ++i) {
-            readOnce();
-        }
-        const double service_s = Seconds(Clock::now() - s0) / iterations;
-
-        carvix::bench::PcscCard bare(card.ReaderName());
-        const auto r0 = Clock::now();
-        for (int i = 0; i < iterations; ++i) {
+        auto replay = [&](carvix::bench::PcscCard& on) {
             for (const auto& command : commands) {
-                bare.Transmit(command);
+                on.Transmit(command);
             }
+        };
+        std::vector<double> service, cold, heldTimes, perRead, serviceCpu, perReadCpu;
+        for (int i = 0; i < iterations; ++i) {
+            double c0 = ThreadCpuSeconds();
+            service.push_back(Time(readOnce));
+            serviceCpu.push_back(ThreadCpuSeconds() - c0);
+            ForgetVerifiedMessages();
+            cold.push_back(Time(readOnce));
+            heldTimes.push_back(Time([&] { replay(held); }));
+            c0 = ThreadCpuSeconds();
+            perRead.push_back(Time([&] {
+                carvix::bench::PcscCard own(card.ReaderName());
+                own.BeginTransaction();
+                replay(own);
+                own.EndTransaction();
+            }));
+            perReadCpu.push_back(ThreadCpuSeconds() - c0);
         }
-        const double replay_s = Seconds(Clock::now() - r0) / iterations;
-        totals.service += service_s;
-        totals.replay += replay_s;
-        std::printf("%-18s %5zu %12.3f %12.3f %8.3f\n", blocks[b].name, commands.size(),
-                    service_s * 1e3, replay_s * 1e3, service_s / replay_s);
+        const Figures f{Median(service), Median(cold),       Median(heldTimes),
+                        Median(perRead), Median(serviceCpu), Median(perReadCpu)};
+        totals.service += f.service;
+        totals.cold += f.cold;
+        totals.serviceCpu += f.serviceCpu;
+        totals.perReadCpu += f.perReadCpu;
+        totals.held += f.held;
+        totals.perRead += f.perRead;
+        PrintRow(blocks[b].name, std::to_string(commands.size()), f);
+        nlohmann::json row = ToJson(f);
+        row["apdus"] = commands.size();
+        report["blocks"][blocks[b].name] = row;
     }
     SysFreeString(reader);
     service->Release();
@@ -121,7 +200,15 @@ bool RunCard(const std::string& image, std::uint16_t app, const Block* blocks, s
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    int iterations = 21;
+    std::string jsonPath;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0 && i + 1 < argc) {
+            jsonPath = argv[++i];
+        } else {
+            iterations = std::max(1, std::atoi(argv[i]));
+        }
+    }
     std::unique_ptr<carvix::bench::OwnBench> own;
     std::filesystem::path benchJson;
     if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
@@ -131,24 +218,25 @@ int main(int argc, char** argv) {
         benchJson = own->Description();
     }
     auto env = carvix::bench::LoadBenchEnv(benchJson);
-    int rc = 0;
     if (!env.ready) {
         std::fprintf(stderr, "bench_docadmin: no bench here: %s\n", env.reason.c_str());
-        rc = 77;
-    } else {
-        ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-        carvix::bench::SetCurrentBench(std::move(env));
-        std::printf("%d reads per block; times are per read, in ms\n", iterations);
-        std::printf("%-18s %5s %12s %12s %8s\n", "block", "APDUs", "DocAdmin", "bare replay",
-                    "ratio");
-        Totals totals;
-        const std::string cards = CARVIX_SAMPLE_CARDS;
-        const bool ok =
-            RunCard(cards + "/vl-full-t0.json", 1, kVl, std::size(kVl), iterations, totals) &&
-            RunCard(cards + "/zk-full-t1.json", 5, kZk, std::size(kZk), iterations, totals);
-        std::printf("%-18s %5s %12.3f %12.3f %8.3f\n", "all blocks", "", totals.service * 1e3,
-                    totals.replay * 1e3, totals.service / totals.replay);
-        rc = ok ? 0 : 1;
+        return 77;
     }
-    return rc;  // an own bench stops here
+    ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
+    carvix::bench::SetCurrentBench(std::move(env));
+    std::printf("%d rounds per block; median times per read, in ms\n", iterations);
+    std::printf("%-18s %5s %9s %9s %9s %9s %9s %9s %9s %8s %8s\n", "block", "APDUs", "DocAdmin",
+                "cold", "per-read", "held", "/per-read", "/held", "cold/p-r", "cpu", "cpu p-r");
+    Figures totals;
+    nlohmann::json report = {{"iterations", iterations}, {"unit", "ms per read (median)"}};
+    const std::string cards = CARVIX_SAMPLE_CARDS;
+    const bool ok =
+        RunCard(cards + "/vl-full-t0.json", 1, kVl, std::size(kVl), iterations, totals, report) &&
+        RunCard(cards + "/zk-full-t1.json", 5, kZk, std::size(kZk), iterations, totals, report);
+    PrintRow("all blocks", "", totals);
+    report["total"] = ToJson(totals);
+    if (!jsonPath.empty()) {
+        std::ofstream(jsonPath) << report.dump(2) << '\n';
+    }
+    return ok ? 0 : 1;  // an own bench stops here
 }

@@ -4,10 +4,15 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <system_error>
 
@@ -80,6 +85,68 @@ HRESULT LoadFile(const std::filesystem::path& path, Key& out) {
     return S_OK;
 }
 
+// What identifies one version of a hive file. An edit writes a new file and renames it into
+// place (a new inode, a new modification time), so a hive that changed never matches the
+// identity it had.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{
+        st.st_dev, st.st_ino, st.st_size,
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Parsed hives for lookups, so that an activation (several lookups in a row) and every later
+// one in the process read and parse a hive file once, not once per value. A lookup checks the
+// file's identity first and parses the file again when it changed.
+class ParsedHives {
+  public:
+    static ParsedHives& Instance() {
+        static auto* hives = new ParsedHives;  // lives to the end: lookups may run at exit
+        return *hives;
+    }
+
+    // The hive at the path; an empty one when the file does not exist, null when it cannot
+    // be read or parsed.
+    std::shared_ptr<const Key> Get(const std::filesystem::path& path) {
+        const std::optional<FileIdentity> identity = IdentityOf(path);
+        std::lock_guard guard(lock_);
+        auto found = hives_.find(path.string());
+        if (identity && found != hives_.end() && found->second.identity == *identity) {
+            return found->second.key;
+        }
+        auto key = std::make_shared<Key>();
+        if (FAILED(LoadFile(path, *key))) {
+            hives_.erase(path.string());
+            return nullptr;
+        }
+        if (identity) {
+            hives_[path.string()] = Entry{*identity, key};
+        } else {
+            hives_.erase(path.string());
+        }
+        return key;
+    }
+
+  private:
+    struct Entry {
+        FileIdentity identity;
+        std::shared_ptr<const Key> key;
+    };
+    std::mutex lock_;
+    std::map<std::string, Entry> hives_;
+};
+
 }  // namespace
 
 std::filesystem::path HivePath(Hive hive) {
@@ -126,20 +193,19 @@ HRESULT Edit(Hive hive, const std::function<HRESULT(Key&)>& edit) {
 }
 
 std::optional<std::u16string> ClassesValue(std::u16string_view path, std::u16string_view name) {
-    Key user;
-    if (SUCCEEDED(Load(Hive::User, user))) {
+    ParsedHives& hives = ParsedHives::Instance();
+    if (auto user = hives.Get(HivePath(Hive::User)); user != nullptr) {
         std::u16string full = u"Software\\Classes\\";
         full += path;
-        if (const Key* key = user.Find(full); key != nullptr) {
+        if (const Key* key = user->Find(full); key != nullptr) {
             auto it = key->values.find(name);
             if (it != key->values.end()) {
                 return it->second;
             }
         }
     }
-    Key machine;
-    if (SUCCEEDED(Load(Hive::Machine, machine))) {
-        return machine.Value(path, name);
+    if (auto machine = hives.Get(HivePath(Hive::Machine)); machine != nullptr) {
+        return machine->Value(path, name);
     }
     return std::nullopt;
 }

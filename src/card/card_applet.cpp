@@ -80,8 +80,24 @@ Orvel::ByteArray CardApplet::ReadBlock(std::uint16_t blockId) {
     return bytes;
 }
 
+Orvel::ByteArray CardApplet::ReadBlockIn(const SmartCardIO::TransactionGuard& guard,
+                                         std::uint16_t blockId) {
+    auto cached = blockCache_.find(blockId);
+    if (cached != blockCache_.end()) {
+        return cached->second;
+    }
+    Orvel::ByteArray bytes = ConvertingLinkFailures([&] { return ReadFromCardIn(guard, blockId); });
+    blockCache_[blockId] = bytes;
+    return bytes;
+}
+
 Orvel::ByteArray CardApplet::ReadFromCard(std::uint16_t blockId) {
     SmartCardIO::TransactionGuard guard(*connection_);
+    return ReadFromCardIn(guard, blockId);
+}
+
+Orvel::ByteArray CardApplet::ReadFromCardIn(const SmartCardIO::TransactionGuard& guard,
+                                            std::uint16_t blockId) {
     CheckDeclared(blockId);
     commandSet_->SelectApplet(guard);
     Orvel::ByteArray select = commandSet_->SelectFile(guard, blockId);

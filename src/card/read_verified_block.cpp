@@ -27,10 +27,13 @@ void CardApplet::ReadVerifiedBlock(CardBlock& model,
         if (!blockCache_.contains(blockId) || (sodId != 0 && !blockCache_.contains(sodId))) {
             carvix::card::ConvertingLinkFailures([&] { guard.emplace(*connection_); });
         }
-        stored = ReadBlock(blockId);
+        auto read = [&](std::uint16_t id) {
+            return guard ? ReadBlockIn(*guard, id) : ReadBlock(id);
+        };
+        stored = read(blockId);
         model.Decode(stored);
         if (sodId != 0) {
-            sodBytes = ReadBlock(sodId);
+            sodBytes = read(sodId);
         }
     }
     if (sodId == 0) {

@@ -5,6 +5,7 @@
 #include "carvix/support/openssl_ptr.h"
 #include "carvix/support/text.h"
 #include "carvix/support/x509_store.h"
+#include "verification_cache.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -54,26 +55,34 @@ std::uint32_t DecodeFailureCode() {
     return kAsn1BadTag;
 }
 
-std::vector<x509::X509Certificate> CandidatesFrom(CMS_ContentInfo* cms,
-                                                  const std::optional<SignerStore>& store) {
-    std::vector<x509::X509Certificate> candidates;
+// The signer's certificate from the store, or from the certificates the message carries. A
+// carried certificate is matched on the parsed object itself, so that no certificate is
+// encoded or decoded again on the way.
+x509::X509Certificate FindSigner(CMS_ContentInfo* cms, CMS_SignerInfo* first,
+                                 const std::optional<SignerStore>& store) {
     if (store) {
         x509::X509Store opened(store->location, store->name.empty() ? u"My" : store->name);
         try {
             opened.Open(x509::kStoreReadOnly);
         } catch (const Orvel::Exception&) {
-            return candidates;  // an unreadable store holds no signer
+            return {};  // an unreadable store holds no signer
         }
         for (const auto& certificate : opened.Certificates()) {
-            candidates.push_back(certificate);
+            if (CMS_SignerInfo_cert_cmp(first, certificate.Handle()) == 0) {
+                return certificate;
+            }
         }
-        return candidates;
+        return {};
     }
+    // The stack holds new references on the parsed certificates, not copies.
     auto carried = OpenSsl::Own<OpenSsl::FreeCertificates>(CMS_get1_certs(cms));
     for (int i = 0; carried != nullptr && i < sk_X509_num(carried.get()); ++i) {
-        candidates.emplace_back(sk_X509_value(carried.get(), i));
+        X509* candidate = sk_X509_value(carried.get(), i);
+        if (CMS_SignerInfo_cert_cmp(first, candidate) == 0) {
+            return x509::X509Certificate(candidate);
+        }
     }
-    return candidates;
+    return {};
 }
 
 }  // namespace
@@ -84,6 +93,20 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
     // first keeps the failure rule of the hash provider for verifications too.
     (void)GetHashProvider().Get();
     ERR_clear_error();
+    // Only a verification against the message's own certificates is a function of the bytes
+    // alone (see verification_cache.h); one against a store depends on the store's contents.
+    auto& cache = carvix::card::VerificationCache::Instance();
+    if (!store) {
+        if (auto known = cache.Find(message)) {
+            VerifiedMessage result;
+            result.content = std::move(known->content);
+            result.signatureValid = true;
+            // A context of its own on the shared parsed certificate: properties set by one
+            // caller are never seen by another.
+            result.signer = x509::X509Certificate(known->signer.get());
+            return result;
+        }
+    }
     if (message.empty()) {
         ParseFailure(kAsn1EndOfData);
     }
@@ -105,13 +128,7 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
         ParseFailure(kMessageError);
     }
     CMS_SignerInfo* first = sk_CMS_SignerInfo_value(signers, 0);
-    x509::X509Certificate signer;
-    for (const auto& candidate : CandidatesFrom(cms.get(), store)) {
-        if (CMS_SignerInfo_cert_cmp(first, candidate.Handle()) == 0) {
-            signer = candidate;
-            break;
-        }
-    }
+    x509::X509Certificate signer = FindSigner(cms.get(), first, store);
     if (signer.IsEmpty()) {
         ParseFailure(kSignerNotFound);
     }
@@ -122,11 +139,15 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
     result.signer = signer;
 
     // The signer's certificate is handed in explicitly; no other certificate of the message
-    // is considered, and no chain is built.
+    // is considered, and no chain is built. The stack takes a reference on the parsed
+    // certificate: a duplicate would decode it, and its public key, once more.
     auto certs = OpenSsl::Own<OpenSsl::FreeCertificates>(sk_X509_new_null());
-    X509* copy = X509_dup(signer.Handle());
-    if (certs == nullptr || copy == nullptr || sk_X509_push(certs.get(), copy) <= 0) {
-        X509_free(copy);
+    X509* shared = signer.Handle();
+    if (certs == nullptr || X509_up_ref(shared) != 1) {
+        ParseFailure(kMessageError);
+    }
+    if (sk_X509_push(certs.get(), shared) <= 0) {
+        X509_free(shared);
         ParseFailure(kMessageError);
     }
     auto sink = OpenSsl::Own<BIO_free>(BIO_new(BIO_s_null()));
@@ -136,5 +157,12 @@ VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
     if (!result.signatureValid) {
         throw CardException(u"PKCS7 structure has invalid signature");
     }
+    if (!store) {
+        cache.Remember(message, result.content, shared);
+    }
     return result;
+}
+
+void ForgetVerifiedMessages() {
+    carvix::card::VerificationCache::Instance().Clear();
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -135,6 +136,37 @@ TEST_F(Activation, AForeignFileIsNeverOverwritten) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "something else");
+}
+
+// Lookups keep the parsed hive between calls; every change of the file must still be seen.
+TEST_F(Activation, LookupsSeeEveryChangeOfTheHive) {
+    CLSID clsid{};
+    Register(reg::Hive::User, u"Software\\Classes\\", u"T.Thing.1", a, u"/nonexistent.so");
+    ASSERT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), S_OK);
+    EXPECT_EQ(carvix::automation::GuidToString(clsid), a);
+
+    Register(reg::Hive::User, u"Software\\Classes\\", u"T.Thing.1", b, u"/nonexistent.so");
+    ASSERT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), S_OK);
+    EXPECT_EQ(carvix::automation::GuidToString(clsid), b);
+
+    // Rewritten in place by another program (same file, new contents).
+    const auto path = reg::HivePath(reg::Hive::User);
+    std::string text;
+    {
+        std::ifstream in(path);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string bText(b.begin(), b.end());
+    const std::string aText(a.begin(), a.end());
+    for (auto at = text.find(bText); at != std::string::npos; at = text.find(bText)) {
+        text.replace(at, bText.size(), aText);
+    }
+    std::ofstream(path, std::ios::trunc) << text << "\n";
+    ASSERT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), S_OK);
+    EXPECT_EQ(carvix::automation::GuidToString(clsid), a);
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), CO_E_CLASSSTRING);
 }
 
 TEST(Guids, TextFormRoundTrips) {

@@ -134,10 +134,12 @@ TEST_F(VerifiedReads, TheBlockAndItsSodAreReadInOneTransaction) {
     applet->ReadVerifiedBlock(model, signer);
     std::vector<std::string> events(script_.Events().begin() + static_cast<long>(opened),
                                     script_.Events().end());
-    // One connection and one outer transaction; the two reads nest inside it.
+    // One connection and one transaction; both reads run inside it without starting
+    // transactions of their own.
     EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 1);
     EXPECT_EQ(std::count(events.begin(), events.end(), "disconnect 0"), 1);
-    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 3);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
     EXPECT_EQ(events.front(), "connect");
     EXPECT_EQ(events.back(), "disconnect 0");
 }

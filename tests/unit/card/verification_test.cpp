@@ -4,6 +4,7 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/x509_store.h"
 #include "test_pki.h"
+#include "verification_cache.h"
 
 #include <openssl/cms.h>
 #include <openssl/evp.h>
@@ -136,6 +137,68 @@ TEST_F(SignedMessageTest, SignerComesFromTheStoreWhenOneIsNamed) {
                   VerifySignedMessage(SignMessage(kContent, *signer_), SignerStore{0x10000, u"CA"});
               }),
               notFound);
+}
+
+// Verified messages are remembered by their exact bytes; what is answered from memory must
+// be what a fresh verification gives, and nothing else may be answered from it.
+TEST_F(SignedMessageTest, RememberedVerificationsGiveTheSameResults) {
+    ForgetVerifiedMessages();
+    const Bytes message = SignMessage(kContent, *signer_, SignedAttributes::Default);
+    VerifiedMessage first = VerifySignedMessage(message);
+    VerifiedMessage again = VerifySignedMessage(message);
+    EXPECT_TRUE(again.signatureValid);
+    EXPECT_EQ(again.content, first.content);
+    EXPECT_EQ(again.signer.RawData(), signer_->Der());
+
+    // Each answer's certificate is a context of its own: a property set on one is not seen
+    // by the next caller.
+    again.signer.SetKeyProviderLink("/tmp/key.pem");
+    EXPECT_FALSE(VerifySignedMessage(message).signer.HasPrivateKey());
+    EXPECT_FALSE(first.signer.HasPrivateKey());
+
+    // One changed byte anywhere is another message, verified afresh: here the last byte of
+    // the signature.
+    Bytes changed = message;
+    changed.back() ^= 0x01;
+    EXPECT_EQ(CardMessageOf([&] { VerifySignedMessage(changed); }),
+              u"PKCS7 structure has invalid signature");
+
+    // A named store decides the signer itself, so a message remembered from its own
+    // certificates is verified against the (empty) store again.
+    carvix::testpki::PrivateStores stores;
+    EXPECT_EQ(CardMessageOf([&] { VerifySignedMessage(message, SignerStore{}); }),
+              ParseMessage(-2146885628));
+}
+
+TEST_F(SignedMessageTest, RefusedMessagesAreNotRemembered) {
+    ForgetVerifiedMessages();
+    Bytes bad = SignMessage(kContent, *signer_);
+    bad.back() ^= 0x01;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(CardMessageOf([&] { VerifySignedMessage(bad); }),
+                  u"PKCS7 structure has invalid signature");
+    }
+    EXPECT_EQ(carvix::card::VerificationCache::Instance().Size(), 0u);
+}
+
+TEST_F(SignedMessageTest, RememberedVerificationsAreBounded) {
+    using carvix::card::VerificationCache;
+    ForgetVerifiedMessages();
+    std::vector<Bytes> messages;
+    for (std::size_t i = 0; i < VerificationCache::kCapacity + 3; ++i) {
+        Bytes content = kContent;
+        content[0] = static_cast<std::uint8_t>(i);
+        messages.push_back(SignMessage(content, *signer_));
+        EXPECT_EQ(VerifySignedMessage(messages.back()).content, content);
+    }
+    EXPECT_EQ(VerificationCache::Instance().Size(), VerificationCache::kCapacity);
+    // The oldest was let go, and is verified (and remembered) again.
+    Bytes oldest = kContent;
+    oldest[0] = 0;
+    EXPECT_EQ(VerifySignedMessage(messages.front()).content, oldest);
+    EXPECT_EQ(VerificationCache::Instance().Size(), VerificationCache::kCapacity);
+    ForgetVerifiedMessages();
+    EXPECT_EQ(VerificationCache::Instance().Size(), 0u);
 }
 
 TEST(Sha256, DigestsMatchKnownValues) {

@@ -89,6 +89,11 @@ class CardApplet {
     CardApplet(std::unique_ptr<SmartCardIO::CardConnection> connection);
     void CheckDocument(std::uint16_t applicationId);
     Orvel::ByteArray ReadFromCard(std::uint16_t blockId);
+    // ReadBlock inside a transaction the caller already holds on this applet's connection:
+    // no nested transaction start (and its round trips to the resource manager) per block.
+    Orvel::ByteArray ReadBlockIn(const SmartCardIO::TransactionGuard& guard, std::uint16_t blockId);
+    Orvel::ByteArray ReadFromCardIn(const SmartCardIO::TransactionGuard& guard,
+                                    std::uint16_t blockId);
     void WriteInTransaction(const std::vector<const CardBlock*>& blocks,
                             const Orvel::Security::Cryptography::X509::X509Certificate& signer);
 

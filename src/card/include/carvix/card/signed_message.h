@@ -29,5 +29,11 @@ struct VerifiedMessage {
 /// signer certificate cannot be found raises `CardException` "Error parsing PKCS7 structure
 /// from SOD block, error code: %d" with a platform-style code (see signed_message.cpp); a
 /// signature that does not verify raises "PKCS7 structure has invalid signature".
+/// Without `store`, a message verified before is answered from a bounded process-wide memory
+/// keyed by its exact bytes, which gives the same result as verifying it again.
 VerifiedMessage VerifySignedMessage(std::span<const std::uint8_t> message,
                                     const std::optional<SignerStore>& store = std::nullopt);
+
+/// Forgets the remembered outcomes of verified messages, so that the next verification of any
+/// message does all its work again (for measurements and tests; results never depend on it).
+void ForgetVerifiedMessages();

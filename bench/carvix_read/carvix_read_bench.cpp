@@ -1,0 +1,204 @@
+// Wall time of `carvix read all` as a whole process against the same reads inside one process.
+//
+// A throw-away profile gets the module registered (`carvix register`); both sample cards sit in
+// bench readers. Alternating in every round, the bench times, per card:
+//   - the process: `carvix read all --reader R --app A` started, run to its end, output
+//     discarded (start, activation through the registry, module load, first-use
+//     initialisation, reads, listing);
+//   - in process: the client's own read code (activation by ProgID, every block read through
+//     IDispatch and listed) in this process, which did all of its start-up work before.
+// The first in-process run, which pays the module load and first-use initialisation, is
+// reported on its own. Medians of the rounds; the ratio is the process over in-process.
+//
+//   bench_carvix_read [ROUNDS]   (default 21; starts a private bench unless CARVIX_BENCH_DIR
+//                                 names a running one)
+#include "bench_card.h"
+#include "bench_env.h"
+#include "block_reader.h"
+#include "blocks.h"
+#include "carvix/support/unicode.h"
+#include "dispatch_client.h"
+#include "output.h"
+#include "own_bench.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Runs the program with its output sent to /dev/null; the exit status, or -1.
+int Run(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return -1;
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What `carvix read all` does once its process is up, output kept in memory.
+bool ReadAllInProcess(const std::string& reader, int app) {
+    using namespace carvix::cli;
+    try {
+        const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+        std::string text;
+        for (const BlockInfo& b : Blocks()) {
+            if (b.zk != (app == 5)) {
+                continue;
+            }
+            const Json block =
+                ReadBlock(docAdmin, b, ToUtf16(reader), static_cast<std::uint16_t>(app));
+            text += Listing(b.cliName, block);
+        }
+        return !text.empty();
+    } catch (const CallError& e) {
+        std::fprintf(stderr, "in-process read failed: %s (0x%08X)\n", e.what.c_str(),
+                     static_cast<unsigned>(e.hr));
+        return false;
+    }
+}
+
+struct Card {
+    const char* name;
+    const char* image;
+    int app;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
+    std::unique_ptr<carvix::bench::OwnBench> own;
+    fs::path benchJson;
+    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
+        benchJson = fs::path(d) / "bench.json";
+    } else {
+        own = std::make_unique<carvix::bench::OwnBench>(2);
+        benchJson = own->Description();
+    }
+    auto env = carvix::bench::LoadBenchEnv(benchJson);
+    if (!env.ready) {
+        std::fprintf(stderr, "bench_carvix_read: no bench here: %s\n", env.reason.c_str());
+        return 77;
+    }
+    ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
+    carvix::bench::SetCurrentBench(std::move(env));
+
+    // A private profile for the registration, removed at the end.
+    char tmpl[] = "/tmp/carvix-read-bench.XXXXXX";
+    const fs::path root = ::mkdtemp(tmpl);
+    ::setenv("HOME", root.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    ::setenv("XDG_CONFIG_DIRS", (root / "system").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    int rc = 0;
+    if (Run({CARVIX_CLI, "register", "--module", CARVIX_QX_MODULE}) != 0) {
+        std::fprintf(stderr, "bench_carvix_read: registering the module failed\n");
+        rc = 1;
+    }
+
+    const std::string cards = CARVIX_SAMPLE_CARDS;
+    const Card list[] = {{"vl-full T=0", "/vl-full-t0.json", 1},
+                         {"zk-full T=1", "/zk-full-t1.json", 5}};
+    if (rc == 0) {
+        std::printf("%d rounds; median wall time of one `carvix read all`, in ms\n", rounds);
+        std::printf("%-12s %10s %10s %12s %8s\n", "card", "process", "in-process", "first in-p.",
+                    "ratio");
+    }
+    double processTotal = 0;
+    double inProcessTotal = 0;
+    for (const Card& card : list) {
+        if (rc != 0) {
+            break;
+        }
+        carvix::bench::BenchCard bench(cards + card.image);
+        const std::string& reader = bench.ReaderName();
+        const std::vector<std::string> command = {
+            CARVIX_CLI, "read", "all", "--reader", reader, "--app", std::to_string(card.app)};
+        std::vector<double> process;
+        std::vector<double> inProcess;
+        double first = 0;
+        for (int i = 0; i < rounds && rc == 0; ++i) {
+            const auto p0 = Clock::now();
+            if (Run(command) != 0) {
+                std::fprintf(stderr, "%s: carvix read all failed\n", card.name);
+                rc = 1;
+                break;
+            }
+            process.push_back(Seconds(Clock::now() - p0));
+            const auto i0 = Clock::now();
+            if (!ReadAllInProcess(reader, card.app)) {
+                rc = 1;
+                break;
+            }
+            const double seconds = Seconds(Clock::now() - i0);
+            if (i == 0 && &card == &list[0]) {
+                first = seconds;  // the module load and first-use work of this process
+            } else {
+                inProcess.push_back(seconds);
+            }
+        }
+        if (rc != 0) {
+            break;
+        }
+        if (inProcess.empty()) {  // one round only: the first run is all there is
+            inProcess.push_back(first);
+        }
+        const double p = Median(process);
+        const double q = Median(inProcess);
+        processTotal += p;
+        inProcessTotal += q;
+        if (first > 0) {
+            std::printf("%-12s %10.3f %10.3f %12.3f %8.3f\n", card.name, p * 1e3, q * 1e3,
+                        first * 1e3, p / q);
+        } else {
+            std::printf("%-12s %10.3f %10.3f %12s %8.3f\n", card.name, p * 1e3, q * 1e3, "", p / q);
+        }
+    }
+    if (rc == 0) {
+        std::printf("%-12s %10.3f %10.3f %12s %8.3f\n", "both cards", processTotal * 1e3,
+                    inProcessTotal * 1e3, "", processTotal / inProcessTotal);
+    }
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return rc;  // an own bench stops here
+}
