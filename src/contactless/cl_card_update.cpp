@@ -2,6 +2,7 @@
 #include "carvix/blocks/vl_models.h"
 #include "carvix/card/card_applet.h"
 #include "carvix/contactless/cl_card.h"
+#include "carvix/contactless/contactless_extract.h"
 
 namespace carvix::contactless {
 namespace {
@@ -36,20 +37,8 @@ void CLCard::Update(const std::u16string& contactReader, std::uint16_t appId, bo
     Read(current, checkSod);
 
     VLContactlessModel extract;
-    extract.CardID.CopyFrom(document.CardID);
-    extract.ChipSerialNumber.CopyFrom(document.ChipSerialNumber);
+    FillExtract(extract, document, fixed, variable);
     extract.ContactlessSerialNumber.CopyFrom(current.ContactlessSerialNumber);
-    extract.PersonalNumber.CopyFrom(fixed.PersonalNumber);
-    extract.LastName.CopyFrom(fixed.LastName);
-    // Set, not copied, so that the extract's shorter limit applies when it is encoded.
-    extract.FirstName.SetValue(fixed.FirstName.GetValue());
-    extract.ParentName.SetValue(fixed.ParentName.GetValue());
-    extract.Status.CopyFrom(fixed.Status);
-    if (!variable.Rank.IsNull()) {
-        extract.Rank.CopyFrom(variable.Rank);
-    }
-    extract.OrgUnit.CopyFrom(variable.OrgUnit);
-    extract.ServiceSite.CopyFrom(variable.ServiceSite);
 
     Write(extract, encryptedKey, signer);
 }

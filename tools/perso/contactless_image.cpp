@@ -7,6 +7,8 @@
 #include "carvix/blocks/vl_models.h"
 #include "carvix/card/hash.h"
 #include "carvix/contactless/cl_card.h"
+#include "carvix/contactless/contactless_extract.h"
+#include "carvix/contactless/contactless_extract.h"
 #include "carvix/contactless/contactless_sod_block.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/unicode.h"
@@ -81,19 +83,8 @@ json BuildContactlessImage(const json& description, const std::filesystem::path&
         DecodeBlock(app, fixed);
         DecodeBlock(app, variable);
         // The same fields the component's update takes, the serial number the part's own.
-        extract.CardID.CopyFrom(document.CardID);
-        extract.ChipSerialNumber.CopyFrom(document.ChipSerialNumber);
+        carvix::contactless::FillExtract(extract, document, fixed, variable);
         extract.ContactlessSerialNumber.SetValue(Widen(serial));
-        extract.PersonalNumber.CopyFrom(fixed.PersonalNumber);
-        extract.LastName.CopyFrom(fixed.LastName);
-        extract.FirstName.SetValue(fixed.FirstName.GetValue());
-        extract.ParentName.SetValue(fixed.ParentName.GetValue());
-        extract.Status.CopyFrom(fixed.Status);
-        if (!variable.Rank.IsNull()) {
-            extract.Rank.CopyFrom(variable.Rank);
-        }
-        extract.OrgUnit.CopyFrom(variable.OrgUnit);
-        extract.ServiceSite.CopyFrom(variable.ServiceSite);
         const Orvel::ByteArray data = extract.Encode();
         ContactlessSodBlock sod;
         sod.Sod.SetValue(signer.Sign(ComputeSha256(data), false));
