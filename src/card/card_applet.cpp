@@ -27,27 +27,34 @@ CardApplet::CardApplet(std::unique_ptr<SmartCardIO::CardConnection> connection)
 CardApplet::~CardApplet() = default;
 
 std::unique_ptr<CardApplet> CardApplet::OpenForRead(const std::u16string& readerName,
-                                                    std::uint16_t applicationId) {
+                                                    std::uint16_t applicationId, Hold hold) {
     return ConvertingLinkFailures([&] {
         return Open(std::make_unique<SmartCardIO::CardConnection>(readerName, kShareShared,
                                                                   kProtocolT0OrT1),
-                    applicationId);
+                    applicationId, hold);
     });
 }
 
 std::unique_ptr<CardApplet> CardApplet::OpenForWrite(SCARDHANDLE handle,
-                                                     std::uint16_t applicationId) {
+                                                     std::uint16_t applicationId, Hold hold) {
     return ConvertingLinkFailures([&] {
         return Open(
             std::make_unique<SmartCardIO::CardConnection>(handle, kShareShared, kProtocolT0OrT1),
-            applicationId);
+            applicationId, hold);
     });
 }
 
 std::unique_ptr<CardApplet> CardApplet::Open(
-    std::unique_ptr<SmartCardIO::CardConnection> connection, std::uint16_t applicationId) {
+    std::unique_ptr<SmartCardIO::CardConnection> connection, std::uint16_t applicationId,
+    Hold hold) {
     return ConvertingLinkFailures([&] {
         std::unique_ptr<CardApplet> applet(new CardApplet(std::move(connection)));
+        if (hold == Hold::UntilClose) {
+            // Every guard the applet opens from here on nests inside this one, so the whole
+            // call connects, begins, ends and disconnects once.
+            applet->heldTransaction_ =
+                std::make_unique<SmartCardIO::TransactionGuard>(*applet->connection_);
+        }
         applet->CheckDocument(applicationId);
         return applet;
     });

@@ -12,7 +12,9 @@ TransactionGuard::TransactionGuard(CardConnection& connection)
       disposition_(Orvel::PCSC::kLeaveCard),
       outermost_(connection.transactionDepth_ == 0) {
     if (!outermost_) {
-        connection_.BeginTransaction();
+        // The outermost guard already holds the card for this connection: no other client can
+        // reach it (or reset it) until that guard ends, so a nested begin and end would only be
+        // two more round trips to the resource manager.
         ++connection_.transactionDepth_;
         return;
     }
@@ -35,14 +37,14 @@ TransactionGuard::TransactionGuard(CardConnection& connection)
 
 TransactionGuard::~TransactionGuard() noexcept {
     --connection_.transactionDepth_;
+    if (!outermost_) {
+        return;
+    }
     try {
         connection_.EndTransaction();
     } catch (const Orvel::Exception& e) {
         TraceSwallowed(u"Ending the transaction failed: ", e);
     } catch (...) {
-    }
-    if (!outermost_) {
-        return;
     }
     try {
         connection_.Disconnect(disposition_);

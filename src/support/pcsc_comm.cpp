@@ -172,6 +172,10 @@ void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferred
     std::uint32_t code = detail::Code(Api().BeginTransaction(handle_));
     const char* failed = "SCardBeginTransaction";
     if (code == kSuccess) {
+        // The begin reports a reset it finds before it takes the card, but another client
+        // can still reset the card between that check and the lock. Once the card is held
+        // nobody else can, so this one status read, made only by the outermost guard of a
+        // connection (nested guards make no calls), is what closes that gap.
         RawStatus raw;
         code = detail::Code(Api().Status(handle_, raw.names, &raw.namesLength, &raw.state,
                                          &raw.protocol, raw.atr, &raw.atrLength));

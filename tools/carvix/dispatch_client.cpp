@@ -4,6 +4,9 @@
 #include "carvix/automation/typeinfo.h"
 #include "carvix/support/unicode.h"
 
+#include <map>
+#include <mutex>
+
 namespace carvix::cli {
 
 Dispatch Dispatch::Create(const std::u16string& progId) {
@@ -65,11 +68,39 @@ HRESULT Dispatch::TryGet(const std::u16string& name, Variant& out) const {
     return Invoke(IdOf(name), DISPATCH_PROPERTYGET, none, out);
 }
 
+namespace {
+
+// The interface's name, the key of the description cache ("" when the runtime gives none).
+std::u16string InterfaceName(ITypeInfo* info) {
+    automation::ScopedBstr name;
+    // -1 names the type itself rather than one of its members.
+    if (FAILED(info->GetDocumentation(-1, name.Put(), nullptr, nullptr, nullptr)) ||
+        name.Get() == nullptr) {
+        return {};
+    }
+    return std::u16string(name.Get(), SysStringLen(name.Get()));
+}
+
+}  // namespace
+
 std::string Dispatch::TypeDescription() const {
     ITypeInfo* info = nullptr;  // the runtime's own: lives as long as the process
     HRESULT hr = p_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
     if (FAILED(hr)) {
         throw CallError{hr, "reading the type information"};
+    }
+    // An interface's description never changes while the process runs, and a command that
+    // walks many blocks asks for the same few interfaces over and over: describe each once.
+    static std::mutex cacheLock;
+    static std::map<std::u16string, std::string> cache;
+    const std::u16string name = InterfaceName(info);
+    if (!name.empty()) {
+        const std::lock_guard lock(cacheLock);
+        auto found = cache.find(name);
+        if (found != cache.end()) {
+            info->Release();
+            return found->second;
+        }
     }
     automation::ScopedBstr json;
     hr = automation::DescribeTypeInfoJson(info, json.Put());
@@ -77,7 +108,12 @@ std::string Dispatch::TypeDescription() const {
     if (FAILED(hr)) {
         throw CallError{hr, "reading the type information"};
     }
-    return BstrText(json.Get());
+    std::string text = BstrText(json.Get());
+    if (!name.empty()) {
+        const std::lock_guard lock(cacheLock);
+        cache.emplace(name, text);
+    }
+    return text;
 }
 
 void Dispatch::Call(const std::u16string& name, std::vector<VARIANT> args, Variant& out) const {

@@ -7,10 +7,16 @@ namespace carvix::com {
 
 void WriteBlockToCard(std::uintptr_t handle, std::uint16_t appId, const CardBlock& model,
                       const Orvel::Security::Cryptography::X509::X509Certificate& signer) {
+    // With a named signer the call holds the card once, from the open to the last block.
+    // Without one the user is asked to choose a certificate in the middle of the write, and
+    // the card must not be held while a person decides: the open and the write then take
+    // the card each on their own, as they always did.
+    const CardApplet::Hold hold =
+        signer.IsEmpty() ? CardApplet::Hold::EachOperation : CardApplet::Hold::UntilClose;
     // The unique_ptr closes the applet when a step throws; Close does it on the good path.
     // The handle stays open either way: it belongs to the authentication object.
     std::unique_ptr<CardApplet> applet =
-        CardApplet::OpenForWrite(static_cast<SCARDHANDLE>(handle), appId);
+        CardApplet::OpenForWrite(static_cast<SCARDHANDLE>(handle), appId, hold);
     applet->WriteBlocks({&model}, signer);
     CardApplet::Close(std::move(applet));
 }

@@ -76,14 +76,15 @@ class VerifiedReads : public ::testing::Test {
     }
     static void TearDownTestSuite() { delete signer_; }
 
-    std::unique_ptr<CardApplet> Open(std::uint16_t applicationId) {
+    std::unique_ptr<CardApplet> Open(std::uint16_t applicationId,
+                                     CardApplet::Hold hold = CardApplet::Hold::EachOperation) {
         const ByteArray& aid = applicationId == 5 ? kZkAid : kVlAid;
         std::string documentId = "0" + std::to_string(applicationId);
         ExpectRead(script_, aid, 0x0D00,
                    CardDocument(documentId.c_str(), {0x0D01, 0x0D02, 0x0D03, 0x0D04, 0x0D05, 0x0D06,
                                                      0x0D09, 0x0E01, 0x0E02}));
         return CardApplet::Open(std::make_unique<SmartCardIO::CardConnection>(script_.Channel()),
-                                applicationId);
+                                applicationId, hold);
     }
     ByteArray Signed(const ByteArray& content) {
         return carvix::testpki::SignMessage(content, *signer_);
@@ -142,6 +143,39 @@ TEST_F(VerifiedReads, TheBlockAndItsSodAreReadInOneTransaction) {
     EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
     EXPECT_EQ(events.front(), "connect");
     EXPECT_EQ(events.back(), "disconnect 0");
+}
+
+TEST_F(VerifiedReads, AWholeCallConnectsAndTakesTheCardOnce) {
+    auto applet = Open(1, CardApplet::Hold::UntilClose);
+    ByteArray photo = PhotoBlock(6);
+    ExpectRead(script_, kVlAid, 0x0D04, photo);
+    ExpectRead(script_, kVlAid, 0x0D05, Sod(Signed(Content(6, {{3, photo}}))));
+    VLPhotoModel model;
+    X509Certificate signer;
+    applet->ReadVerifiedBlock(model, signer);
+    // The card stays held until the call closes the applet.
+    EXPECT_TRUE(script_.InTransaction());
+    CardApplet::Close(std::move(applet));
+    const std::vector<std::string>& events = script_.Events();
+    EXPECT_EQ(events.front(), "connect");
+    EXPECT_EQ(events[1], "begin");
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+              (std::vector<std::string>{"end", "disconnect 0"}));
+    EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
+    EXPECT_FALSE(script_.InTransaction());
+}
+
+TEST_F(VerifiedReads, AHeldOpenThatFailsLetsTheCardGo) {
+    ExpectRead(script_, kVlAid, 0x0D00, CardDocument("05", {0x0D01}));
+    EXPECT_THROW(CardApplet::Open(std::make_unique<SmartCardIO::CardConnection>(script_.Channel()),
+                                  1, CardApplet::Hold::UntilClose),
+                 CardException);
+    EXPECT_FALSE(script_.InTransaction());
+    const std::vector<std::string>& events = script_.Events();
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+              (std::vector<std::string>{"end", "disconnect 0"}));
 }
 
 TEST_F(VerifiedReads, TamperedBlocksFailButHandOutTheSigner) {

@@ -126,17 +126,43 @@ TEST_F(BlockWrites, VlVariableBlockRebuildsItsSodFromOneDigestInOneTransaction) 
     // The card is held from the first command of the SOD to the last piece of the block.
     std::vector<std::string> events = EventsSinceOpen();
     ASSERT_GE(events.size(), 6u);
-    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
-              (std::vector<std::string>{"connect", "begin", "begin"}));
-    EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
-              (std::vector<std::string>{"end", "end", "disconnect 0"}));
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 2),
+              (std::vector<std::string>{"connect", "begin"}));
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+              (std::vector<std::string>{"end", "disconnect 0"}));
+    // Each block's own guard nests without a begin or end of its own.
     EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
     // The cache holds what was written.
     EXPECT_EQ(applet->CachedBlock(0x0D06), sod);
     EXPECT_EQ(applet->CachedBlock(0x0D03), bytes);
     // And the written SOD verifies and vouches for the new block.
     VerifiedMessage verified = VerifySignedMessage(ByteArray(sod.begin() + 8, sod.end()));
     EXPECT_EQ(verified.content, ComputeSha256(bytes));
+}
+
+TEST_F(BlockWrites, AWriteCallOnAnAdoptedHandleTakesTheCardOnce) {
+    ExpectRead(script_, kVlAid, 0x0D00, CardDocument("01", kDeclared));
+    auto applet = CardApplet::Open(std::make_unique<SmartCardIO::CardConnection>(
+                                       script_.Channel(carvix::test::ChannelKind::Handle)),
+                                   1, CardApplet::Hold::UntilClose);
+    RawBlock block(0x0D03, 200);
+    const ByteArray bytes = block.Encode();
+    ExpectWrite(script_, kVlAid, 0x0D06, ExpectedSod(0x0D06, 0x0660, ComputeSha256(bytes)));
+    ExpectWrite(script_, kVlAid, 0x0D03, bytes);
+    applet->WriteBlocks({&block}, x509::X509Certificate(signer_->Der()));
+    EXPECT_TRUE(script_.InTransaction());
+    CardApplet::Close(std::move(applet));
+    // The open's document read and the write share one begin and one end; the handle is
+    // neither connected nor disconnected.
+    const std::vector<std::string>& events = script_.Events();
+    EXPECT_EQ(events.front(), "begin");
+    EXPECT_EQ(events.back(), "end");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "begin"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "disconnect 0"), 0);
 }
 
 TEST_F(BlockWrites, ZkVariableAdminBlockRebuildsSod0D09) {

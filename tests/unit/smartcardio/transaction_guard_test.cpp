@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -97,18 +98,24 @@ TEST(TransactionGuard, NestedGuardsHoldTheCardUntilTheOutermostEnds) {
     }
     EXPECT_EQ(connection.TransactionDepth(), 0);
     EXPECT_FALSE(script.InTransaction());
-    EXPECT_EQ(script.Events(), (Events{"connect", "begin", "begin", "transmit 00 B0 00 00 04",
-                                       "end", "transmit 00 B0 00 00 04", "end", "disconnect 0"}));
+    // The inner guard only counts: one begin and one end reach the resource manager.
+    EXPECT_EQ(script.Events(), (Events{"connect", "begin", "transmit 00 B0 00 00 04",
+                                       "transmit 00 B0 00 00 04", "end", "disconnect 0"}));
 }
 
-TEST(TransactionGuard, AFailedInnerStartLeavesTheOuterTransactionAlone) {
+TEST(TransactionGuard, AFailureInsideAnInnerGuardLeavesTheOuterTransactionHeld) {
     CardScript script;
     CardConnection connection(script.Channel(ChannelKind::Handle));
     TransactionGuard outer(connection);
-    script.Fail(ChannelOp::BeginTransaction, 0x80100069u);
-    EXPECT_THROW(TransactionGuard inner(connection), Orvel::PCSC::PCSCWin32Exception);
+    try {
+        TransactionGuard inner(connection);
+        EXPECT_EQ(connection.TransactionDepth(), 2);
+        throw std::runtime_error("operation failed");
+    } catch (const std::runtime_error&) {
+    }
     EXPECT_EQ(connection.TransactionDepth(), 1);
     EXPECT_TRUE(script.InTransaction());
+    EXPECT_EQ(script.Events(), (Events{"begin"}));
 }
 
 TEST(CardConnection, ConnectingTwiceIsAStateError) {

@@ -30,16 +30,28 @@ class CardApplet {
   public:
     static constexpr std::uint16_t kCardDocumentBlock = 0x0D00;
 
+    /// How long the applet holds the card.
+    enum class Hold {
+        /// Each read or write connects, takes the card and lets it go again on its own.
+        EachOperation,
+        /// One connection and one card transaction from the open (its document read included)
+        /// to the close: for a scripting call, which does all its card work in between. Other
+        /// clients wait for the card until the applet is closed.
+        UntilClose,
+    };
+
     /// Opens the application on a named reader (share mode 2, protocols T=0 or T=1) and checks
     /// that the card's document ID is `applicationId`.
     static std::unique_ptr<CardApplet> OpenForRead(const std::u16string& readerName,
-                                                   std::uint16_t applicationId);
+                                                   std::uint16_t applicationId,
+                                                   Hold hold = Hold::EachOperation);
     /// The same on a card handle that the caller keeps owning (an authenticated one).
-    static std::unique_ptr<CardApplet> OpenForWrite(SCARDHANDLE handle,
-                                                    std::uint16_t applicationId);
+    static std::unique_ptr<CardApplet> OpenForWrite(SCARDHANDLE handle, std::uint16_t applicationId,
+                                                    Hold hold = Hold::EachOperation);
     /// The same on any connection, for example one over a scripted channel in tests.
     static std::unique_ptr<CardApplet> Open(std::unique_ptr<SmartCardIO::CardConnection> connection,
-                                            std::uint16_t applicationId);
+                                            std::uint16_t applicationId,
+                                            Hold hold = Hold::EachOperation);
     /// Destroys the applet with its connection and cache; a null applet is ignored.
     static void Close(std::unique_ptr<CardApplet> applet) noexcept;
 
@@ -101,4 +113,7 @@ class CardApplet {
     const AppletCommandSet* commandSet_ = nullptr;
     std::uint16_t applicationId_ = 0;
     std::map<std::uint16_t, Orvel::ByteArray> blockCache_;
+    // The transaction of Hold::UntilClose. Declared after the connection so that it ends (and
+    // disconnects) before the connection goes.
+    std::unique_ptr<SmartCardIO::TransactionGuard> heldTransaction_;
 };

@@ -11,10 +11,11 @@ namespace SmartCardIO {
 /// transaction and disconnects, leaving the card as it is. A failed construction leaves no
 /// connection behind. Destruction never throws; its failures go to the trace sink.
 ///
-/// Guards nest: a guard opened while another is open on the same connection neither connects
-/// nor disconnects, and its begin and end are counted by the resource manager on the one card
-/// handle (pcsc-lite releases the card only at the outermost end). So an operation that opens
-/// its own guard can run inside a larger one, and no other client sees the card in between.
+/// Guards nest: a guard opened while another is open on the same connection makes no call to
+/// the resource manager at all (no connect, begin, end or disconnect); it only counts the
+/// depth. The card stays held from the outermost begin to the outermost end, so an operation
+/// that opens its own guard can run inside a larger one, and no other client sees (or resets)
+/// the card in between.
 class TransactionGuard {
   public:
     explicit TransactionGuard(CardConnection& connection);
