@@ -13,7 +13,8 @@ namespace x509 = Orvel::Security::Cryptography::X509;
 /// every path before anything goes to the contactless part.
 void ReadContactBlocks(const std::u16string& reader, std::uint16_t appId, VLDocumentModel& document,
                        VLFixedPersoModel& fixed, VLVariablePersoModel& variable) {
-    std::unique_ptr<CardApplet> applet = CardApplet::OpenForRead(reader, appId);
+    std::unique_ptr<CardApplet> applet =
+        CardApplet::OpenForRead(reader, appId, CardApplet::Hold::UntilClose);
     x509::X509Certificate signer;
     applet->ReadVerifiedBlock(document, signer);
     applet->ReadVerifiedBlock(fixed, signer);
