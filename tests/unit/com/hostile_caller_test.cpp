@@ -119,7 +119,7 @@ class PrivateHome : public ::testing::Environment {
     fs::path root_;
 };
 
-const auto* const kHome = ::testing::AddGlobalTestEnvironment(new PrivateHome);
+[[maybe_unused]] const auto* const kHome = ::testing::AddGlobalTestEnvironment(new PrivateHome);
 
 // The hostile values one argument takes in turn. Each is built fresh and cleared after use.
 enum class Hostile {
@@ -396,6 +396,7 @@ TEST(HostileCaller, EveryMemberOfEveryClassWithEveryHostileArgument) {
         }
     }
     EXPECT_GT(invocations, 1000);
+    EXPECT_GT(pcsc.calls, 0);  // the calls did reach the (card-less) PC/SC layer
     EXPECT_EQ(pcsc.transmits, 0);
 }
 
@@ -457,7 +458,10 @@ TEST(HostileCaller, CallsInTheWrongOrderFailCleanly) {
         const ca::MemberDesc* m = Find(*auth, name);
         ASSERT_NE(m, nullptr) << Utf8(name);
         const Outcome o = Call(disp, *m, {Hostile::Digits}, false, 0);
-        EXPECT_TRUE(FAILED(o.hr)) << Utf8(name);
+        // GetConnection reports the (null) handle of no session; every card command fails.
+        if (std::u16string_view(name) != u"GetConnection") {
+            EXPECT_TRUE(FAILED(o.hr)) << Utf8(name);
+        }
         EXPECT_TRUE(Defined(o)) << Utf8(name);
     }
     disp->Release();
