@@ -121,6 +121,44 @@ class PrivateHome : public ::testing::Environment {
 
 [[maybe_unused]] const auto* const kHome = ::testing::AddGlobalTestEnvironment(new PrivateHome);
 
+// An object from outside the module: it answers IUnknown and IDispatch and nothing else,
+// and every call on it fails. Code that takes it for one of the module's own objects
+// without asking (QueryInterface) would crash on it.
+class Stranger final : public IDispatch {
+  public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    std::uint32_t AddRef() override { return static_cast<std::uint32_t>(++refs); }
+    std::uint32_t Release() override { return static_cast<std::uint32_t>(--refs); }
+    HRESULT GetTypeInfoCount(std::uint32_t* count) override {
+        if (count != nullptr) {
+            *count = 0;
+        }
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(std::uint32_t, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, std::uint32_t, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID, REFIID, LCID, std::uint16_t, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                   std::uint32_t*) override {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+    long refs = 1;  // the test's own reference; never freed (static)
+};
+
+Stranger g_stranger;
+
 // The hostile values one argument takes in turn. Each is built fresh and cleared after use.
 enum class Hostile {
     Empty,
@@ -135,6 +173,7 @@ enum class Hostile {
     MaxUI4,
     NaN,
     NullDispatch,
+    ForeignDispatch,
     NullArray,
     EmptyByteArray,
     HugeByteArray,
@@ -198,6 +237,11 @@ VARIANT Make(Hostile kind) {
         case Hostile::NullDispatch:
             v.vt = VT_DISPATCH;
             v.pdispVal = nullptr;
+            break;
+        case Hostile::ForeignDispatch:
+            v.vt = VT_DISPATCH;
+            v.pdispVal = &g_stranger;
+            g_stranger.AddRef();  // VariantClear releases it
             break;
         case Hostile::NullArray:
             v.vt = VT_ARRAY | VT_UI1;
@@ -398,6 +442,7 @@ TEST(HostileCaller, EveryMemberOfEveryClassWithEveryHostileArgument) {
     EXPECT_GT(invocations, 1000);
     EXPECT_GT(pcsc.calls, 0);  // the calls did reach the (card-less) PC/SC layer
     EXPECT_EQ(pcsc.transmits, 0);
+    EXPECT_EQ(g_stranger.refs, 1);  // every reference the module took on it is given back
 }
 
 TEST(HostileCaller, MalformedDispatchCallsAreRefused) {
@@ -475,7 +520,8 @@ TEST(HostileCaller, CallsInTheWrongOrderFailCleanly) {
         const std::u16string name = m.name;
         if (name.starts_with(u"Write") || name.starts_with(u"Update")) {
             ++writes;
-            for (const Hostile h : {Hostile::NullDispatch, Hostile::Empty, Hostile::Digits}) {
+            for (const Hostile h : {Hostile::NullDispatch, Hostile::ForeignDispatch, Hostile::Empty,
+                                    Hostile::Digits}) {
                 const Outcome o = Call(disp, m, {h}, false, 0);
                 EXPECT_TRUE(FAILED(o.hr)) << Utf8(m.name);
                 EXPECT_TRUE(Defined(o)) << Utf8(m.name);
