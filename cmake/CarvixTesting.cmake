@@ -19,9 +19,14 @@ function(carvix_fuzz_target name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE ${T_LIBS})
+  # New inputs go to the build's corpus; the kept corpus (scripts/fuzz) is read as well.
+  set(kept)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
+    set(kept ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
+  endif()
   add_test(NAME fuzz.${name}
            COMMAND ${name} -max_total_time=${CARVIX_FUZZ_SECONDS} -rss_limit_mb=2048
-                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus ${kept})
   set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz)
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
 endfunction()

@@ -5,6 +5,7 @@
 // Input: [protocol/case byte] [cla ins p1 p2] [le hi lo] [data length hi lo] then replies,
 // each as [length] [bytes...]. After the last reply the card repeats it.
 #include "carvix/smartcardio/card_connection.h"
+#include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/framework_error.h"
 #include "carvix/support/pcsc_constants.h"
@@ -128,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     FuzzCard* card = channel.get();
     SmartCardIO::CardConnection connection(std::move(channel));
     try {
-        const SmartCardIO::ResponseAPDU response = connection.Transmit(*command);
+        const SmartCardIO::TransactionGuard guard(connection);
+        const SmartCardIO::ResponseAPDU response = guard.Transmit(*command);
         if (response.Data().size() > card->dataSent) {
             std::abort();  // an answer with bytes the card never sent
         }
