@@ -89,7 +89,10 @@ int TokenPrivateDecrypt(int length, const unsigned char* from, unsigned char* to
 int TokenFinish(RSA* rsa) {
     delete HolderOf(rsa);
     RSA_set_ex_data(rsa, HolderIndex(), nullptr);
-    return 1;
+    // The default method's own clean-up frees the Montgomery contexts that public-key
+    // operations cached on the key; replacing finish must not skip it.
+    const auto defaultFinish = RSA_meth_get_finish(RSA_PKCS1_OpenSSL());
+    return defaultFinish != nullptr ? defaultFinish(rsa) : 1;
 }
 
 const RSA_METHOD* TokenMethod() {

@@ -169,8 +169,10 @@ template <class Owner, auto Member>
 constexpr std::size_t FieldIndex() {
     constexpr std::span<const FieldDesc<Owner>> fields = FieldsOfOwner<Owner>();
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (const auto* m = std::get_if<decltype(Member)>(&fields[i].member);
-            m != nullptr && *m == Member) {
+        // holds_alternative and get rather than get_if: the sanitizer build cannot fold a
+        // null test of an address into a constant expression.
+        if (std::holds_alternative<decltype(Member)>(fields[i].member) &&
+            std::get<decltype(Member)>(fields[i].member) == Member) {
             return i;
         }
     }
