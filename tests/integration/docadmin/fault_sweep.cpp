@@ -148,6 +148,7 @@ SweepRow Sweep(BenchCard& card, const SweptOperation& op, const std::vector<std:
     bool same = false;
     EXPECT_EQ(op.run(&same), S_OK) << op.name << " fails on a healthy card";
     const std::vector<carvix::bench::ApduExchange> log = card.ApduLog();
+    EXPECT_TRUE(op.check ? op.check() : same) << op.name << " differs on a healthy card";
     row.commands = log.size();
     EXPECT_GT(row.commands, 0u) << op.name;
 
@@ -177,6 +178,9 @@ SweepRow Sweep(BenchCard& card, const SweptOperation& op, const std::vector<std:
             const HRESULT hr = op.run(&sameNow);
             reset.reset();
             DisarmFault(card);
+            if (SUCCEEDED(hr) && op.check) {
+                sameNow = op.check();
+            }
             if (FAILED(hr)) {
                 ++row.failed;
             } else if (sameNow) {
@@ -195,6 +199,9 @@ SweepRow Sweep(BenchCard& card, const SweptOperation& op, const std::vector<std:
                 next = op.prepare ? op.prepare() : S_OK;
                 if (SUCCEEDED(next)) {
                     next = op.run(&nextSame);
+                }
+                if (SUCCEEDED(next) && op.check) {
+                    nextSame = op.check();
                 }
             });
             if (!finished || next != S_OK || !nextSame) {

@@ -74,11 +74,14 @@ std::vector<std::size_t> RunPositions(const std::vector<carvix::bench::ApduExcha
 
 /// One operation of the sweep. `prepare` brings the card where the operation starts (for
 /// example an Init before GetChallenge) and is not faulted; `run` does the operation and
-/// tells in *same whether what it got equals the healthy result (only asked on S_OK).
+/// tells in *same whether what it got equals the healthy result (only asked on S_OK). When
+/// the result is only visible on the card, `check` (if set) tells it instead, asked once the
+/// fault is cleared so that its own commands meet none.
 struct SweptOperation {
     std::string name;
     std::function<HRESULT()> prepare;
     std::function<HRESULT(bool* same)> run;
+    std::function<bool()> check = nullptr;
 };
 
 struct SweepRow {

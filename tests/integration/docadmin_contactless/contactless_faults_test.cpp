@@ -109,13 +109,16 @@ TEST(ContactlessFaultSweep, ReadAndUpdateFailHonestlyAtEveryCommand) {
                                            *same = text == healthy;
                                            return hr;
                                        }}));
-    rows.push_back(Sweep(contactless, {"UpdateVLContactlessData", nullptr, [&](bool* same) {
-                                           const HRESULT hr = update();
-                                           std::u16string text;
+    rows.push_back(Sweep(contactless, {"UpdateVLContactlessData", nullptr,
+                                       [&](bool* same) {
+                                           *same = false;  // the check below tells
+                                           return update();
+                                       },
+                                       [&] {
                                            // The new extract and its SOD must read verified.
-                                           *same = ContactlessFile(contactless, 1) == extract &&
-                                                   read(&text) == S_OK && text == healthy;
-                                           return hr;
+                                           std::u16string text;
+                                           return ContactlessFile(contactless, 1) == extract &&
+                                                  read(&text) == S_OK && text == healthy;
                                        }}));
     PrintSweepTable("The contactless part (T=1), a fault at each of its commands:", rows);
     for (const SweepRow& row : rows) {
