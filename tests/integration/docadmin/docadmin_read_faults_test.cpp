@@ -97,10 +97,7 @@ TEST(ReadFaultSweep, EveryReadFailsHonestlyAtEveryCommandAndLeavesTheCardFree) {
     for (SweepRow& row : SweepReads("zk-full", 0)) {
         rows.push_back(row);
     }
-    PrintSweepTable(
-        "The reads, a fault at each command (VL on T=1, ZK on T=0); positions are "
-        "commands/positions of removal and reset:",
-        rows);
+    PrintSweepTable("The reads, a fault at each command (VL on T=1, ZK on T=0):", rows);
     for (const SweepRow& row : rows) {
         EXPECT_EQ(row.wrong, 0u) << row.operation;
         EXPECT_EQ(row.stuck, 0u) << row.operation;
