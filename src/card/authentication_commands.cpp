@@ -3,6 +3,7 @@
 #include "carvix/smartcardio/response_apdu.h"
 #include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/exceptions.h"
+#include "carvix/support/text.h"
 
 using SmartCardIO::CommandAPDU;
 using SmartCardIO::TransactionGuard;
@@ -41,7 +42,14 @@ CommandAPDU Logout(std::uint32_t roleId) {
 }
 
 Orvel::ByteArray RequestChallenge(const TransactionGuard& guard) {
-    return Send(guard, GetChallenge());
+    Orvel::ByteArray challenge = Send(guard, GetChallenge());
+    // An answer cut short or run long is not the challenge the card will check the response
+    // against: handing it out would only make the authentication fail later, unexplained.
+    if (challenge.size() != kChallengeLength) {
+        throw CardException(Orvel::Format("The card returned a challenge of %d bytes instead of %u",
+                                          static_cast<int>(challenge.size()), kChallengeLength));
+    }
+    return challenge;
 }
 
 void SendResponse(const TransactionGuard& guard, std::uint32_t roleId,

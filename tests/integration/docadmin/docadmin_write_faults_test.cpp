@@ -3,8 +3,7 @@
 // interrupted write is never reported as success, leaves no transaction or handle behind,
 // and the same write after a fresh authentication leaves every block verifying.
 #include "bench_card.h"
-#include "carvix/com/notifier.h"
-#include "pcsc_client.h"
+#include "fault_sweep.h"
 #include "write_session.h"
 
 #include <gtest/gtest.h>
@@ -22,70 +21,9 @@ using namespace carvix::writetest;
 using carvix::bench::BenchCard;
 using namespace std::chrono_literals;
 
-std::mutex gNoticeMutex;
-std::vector<std::u16string> gNotices;
-void Record(const char16_t*, const char16_t* text, std::uint32_t) {
-    std::lock_guard lock(gNoticeMutex);
-    gNotices.push_back(text == nullptr ? u"" : text);
-}
-
-class QuietNotices {
-  public:
-    QuietNotices() : previous_(carvix::com::GetNotifier()) { carvix::com::SetNotifier(&Record); }
-    ~QuietNotices() { carvix::com::SetNotifier(previous_); }
-
-  private:
-    carvix::com::NotifierFn previous_;
-};
-
 std::u16string Value(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
-
-// Runs `step` on another thread; false when it has not finished after `limit` (a transaction
-// or handle left behind would hold the card that long).
-bool FinishesWithin(std::chrono::seconds limit, const std::function<void()>& step) {
-    auto done = std::async(std::launch::async, step);
-    if (done.wait_for(limit) != std::future_status::ready) {
-        return false;
-    }
-    done.get();
-    return true;
-}
-
-// Another client's reset, asked for once the card has answered `position` commands since the
-// log was cleared. pcsc-lite lets it through only when no other handle holds a transaction.
-class ResetByAnotherClient {
-  public:
-    ResetByAnotherClient(BenchCard& card, std::size_t position)
-        : other_(card.ReaderName()), thread_([this, &card, position] {
-              // Once the position is reached the reset goes ahead, also when the write has
-              // ended meanwhile; a write that never got there stops the wait.
-              while (card.ApduLog().size() < position) {
-                  if (stop_) {
-                      return;
-                  }
-                  std::this_thread::sleep_for(1ms);
-              }
-              try {
-                  other_.Reconnect(SCARD_RESET_CARD);
-              } catch (const std::exception&) {
-                  // The card was busy or gone; the round then tests no reset at all.
-              }
-          }) {}
-    ~ResetByAnotherClient() { Finish(); }
-    void Finish() {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-  private:
-    carvix::bench::PcscCard other_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 class WriteFaultSweep : public ::testing::TestWithParam<int> {};
 
@@ -102,6 +40,7 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
 
     // One healthy write, to learn how many commands a write sends.
     std::size_t count = 0;
+    std::vector<carvix::bench::ApduExchange> healthy;
     {
         const Ref<IAuthenticationService> auth = NewAuth();
         ASSERT_EQ(Authenticate(*auth, reader, block.appId, WriterKey()), S_OK);
@@ -110,21 +49,34 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
         ASSERT_EQ(PutText(*object, block.property, u"baseline"), S_OK);
         card.ClearApduLog();
         ASSERT_EQ(block.write(*service, auth.get(), object.get(), noSigner.get()), S_OK);
-        count = card.ApduLog().size();
+        healthy = card.ApduLog();
+        count = healthy.size();
     }
     ASSERT_GT(count, 5u);
 
     struct Row {
         std::string fault;
+        std::size_t positions = 0;
         int failed = 0;     // interrupted writes that reported a failure
-        int succeeded = 0;  // writes that finished before the fault could land (reset only)
+        int succeeded = 0;  // writes complete despite the fault (reset, or a length fault that
+                            // met an answer whose data the write does not use)
         int repaired = 0;   // repeats that left the block verifying with the new value
         HRESULT firstCode = S_OK;
     };
     std::vector<Row> table;
-    for (const std::string fault : {"remove", "reset", "sw:6982", "sw:6F00"}) {
-        Row row{fault};
-        for (std::size_t n = 1; n <= count; ++n) {
+    // The first four meet every command; the rest meet the first command of each kind and the
+    // last (SampledPositions), which keeps the sweep within CI's time.
+    std::vector<std::size_t> every;
+    for (std::size_t n = 1; n <= count; ++n) {
+        every.push_back(n);
+    }
+    const std::vector<std::size_t> sampled = SampledPositions(healthy);
+    for (const std::string& fault : AllFaults()) {
+        const bool everyCommand =
+            fault == "remove" || fault == "reset" || fault == "sw:6982" || fault == "sw:6F00";
+        const std::vector<std::size_t>& positions = everyCommand ? every : sampled;
+        Row row{fault, positions.size()};
+        for (const std::size_t n : positions) {
             SCOPED_TRACE(fault + " at command " + std::to_string(n));
             const std::u16string value = Value(fault + " " + std::to_string(n));
             const Ref<IAuthenticationService> auth = NewAuth();
@@ -134,30 +86,22 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
             ASSERT_EQ(PutText(*object, block.property, value), S_OK);
 
             card.ClearApduLog();
-            std::unique_ptr<ResetByAnotherClient> reset;
-            if (fault == "reset") {
-                reset = std::make_unique<ResetByAnotherClient>(card, n - 1);
-            } else {
-                card.Control("fault " + fault + "@" + std::to_string(n));
-            }
+            std::unique_ptr<ResetByAnotherClient> reset = ArmFault(card, fault, n);
             const HRESULT hr = block.write(*service, auth.get(), object.get(), noSigner.get());
-            if (reset != nullptr) {
-                reset->Finish();
-            }
-            card.Control("clear-faults");
-            if (card.Control("status").find("inserted=0") != std::string::npos) {
-                // Pulled: back in once PC/SC has seen the reader empty.
-                EXPECT_TRUE(carvix::bench::WaitForCard(reader, false));
-                card.Insert();
-            }
+            reset.reset();
+            DisarmFault(card);
             if (FAILED(hr)) {
                 ++row.failed;
                 if (row.firstCode == S_OK) {
                     row.firstCode = hr;
                 }
-            } else if (fault == "reset") {
+            } else if (fault == "reset" || fault.starts_with("short") ||
+                       fault.starts_with("long")) {
                 // Another client cannot reach the card inside the write's transaction: its reset
-                // lands after the write, which is then complete and verifies as it stands.
+                // lands after the write, which is then complete and verifies as it stands. An
+                // answer without data has nothing to cut, and bytes added to the answer of a
+                // command the card carried out (a selection, an update) change nothing written:
+                // the write is then complete as well, and must read back.
                 ++row.succeeded;
                 const Ref<IDispatch> back = ReadBlock(*service, block, reader);
                 EXPECT_TRUE(back != nullptr && GetText(*back, block.property) == value)
@@ -187,12 +131,12 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
 
     std::printf("\nA write of %s (T=%d, %zu commands), fault at each command:\n", block.name,
                 protocol, count);
-    std::printf("  %-8s %7s %10s %9s  %s\n", "fault", "failed", "completed", "repaired",
-                "first code");
+    std::printf("  %-8s %9s %7s %10s %9s  %s\n", "fault", "positions", "failed", "completed",
+                "repaired", "first code");
     for (const Row& r : table) {
-        std::printf("  %-8s %7d %10d %9d  0x%08X\n", r.fault.c_str(), r.failed, r.succeeded,
-                    r.repaired, static_cast<std::uint32_t>(r.firstCode));
-        EXPECT_EQ(r.repaired, static_cast<int>(count)) << r.fault;
+        std::printf("  %-8s %9zu %7d %10d %9d  0x%08X\n", r.fault.c_str(), r.positions, r.failed,
+                    r.succeeded, r.repaired, static_cast<std::uint32_t>(r.firstCode));
+        EXPECT_EQ(r.repaired, static_cast<int>(r.positions)) << r.fault;
     }
     const std::string check = CheckSodsWithOpenssl(card.ImagePath());
     EXPECT_EQ(check, "") << check;
@@ -251,7 +195,7 @@ TEST(WritersAndReaders, AReaderBesideAWriterNeverFailsItsHashCheck) {
     EXPECT_TRUE(writeFailures.empty()) << writeFailures.size() << " writes failed";
     EXPECT_GT(writes, 0);
     EXPECT_GT(reads, 0);
-    EXPECT_TRUE(gNotices.empty());
+    EXPECT_TRUE(QuietNotices::Taken().empty());
     const std::string check = CheckSodsWithOpenssl(card.ImagePath());
     EXPECT_EQ(check, "") << check;
 }

@@ -57,9 +57,13 @@ TEST_F(Authentication, ChallengeIsWhatTheCardReturnsInOneTransaction) {
                                                "transmit 00 84 00 00 08", "end"};
     EXPECT_EQ(script.Events(), expected);
 
-    // A card that returns another length is taken at its word.
-    script.Apdu(kSelectZk, "90 00").Apdu("00 84 00 00 08", "AA BB 90 00");
-    EXPECT_EQ(CardAuthentication::GetChallenge(connection, 5), (ByteArray{0xAA, 0xBB}));
+    // An answer of another length (cut short, or with bytes added) is no challenge: it fails
+    // with a message and the transaction still ends.
+    for (const char* answer : {"AA BB 90 00", "01 02 03 04 05 06 07 08 09 90 00", "90 00"}) {
+        script.Apdu(kSelectZk, "90 00").Apdu("00 84 00 00 08", answer);
+        EXPECT_THROW(CardAuthentication::GetChallenge(connection, 5), CardException) << answer;
+        EXPECT_EQ(script.Events().back(), "end") << answer;
+    }
 }
 
 TEST_F(Authentication, RoleIdsEncodeAsThePrivilegeByteAndTheLogoutMask) {
