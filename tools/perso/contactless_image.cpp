@@ -8,7 +8,6 @@
 #include "carvix/card/hash.h"
 #include "carvix/contactless/cl_card.h"
 #include "carvix/contactless/contactless_extract.h"
-#include "carvix/contactless/contactless_extract.h"
 #include "carvix/contactless/contactless_sod_block.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/unicode.h"
