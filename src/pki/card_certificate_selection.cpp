@@ -74,7 +74,7 @@ std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view r
         try {
             kept.push_back(token.CertificateOf(name, keySpec, kLargestCertificate));
         } catch (...) {
-            // A container without a key or certificate for this specification is skipped.
+            // A container without a key or certificate for this key usage is skipped.
         }
     }
     if (kept.empty()) {

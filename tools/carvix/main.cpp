@@ -337,14 +337,14 @@ int main(int argc, char** argv) {
             ->required(std::string(action) == "select");
         sub->add_option("--pin-file", pkiOptions.pinFile, "File whose first line is the PIN");
         if (std::string(action) == "select") {
-            sub->add_option("SPEC", pkiOptions.spec, "sign or exchange")
+            sub->add_option("USAGE", pkiOptions.usage, "sign or exchange")
                 ->required()
                 ->check(CLI::IsMember({"sign", "exchange"}));
             sub->add_option("--out", pkiOptions.out, "Write the Base64 certificate here");
             continue;
         }
         sub->add_option("--container", pkiOptions.container, "Key container name");
-        sub->add_option("--spec", pkiOptions.spec, "sign or exchange")
+        sub->add_option("--usage", pkiOptions.usage, "The pair's use: sign or exchange")
             ->check(CLI::IsMember({"sign", "exchange"}));
         if (std::string(action) == "keygen") {
             sub->add_option("--bits", pkiOptions.bits, "Key length (default 2048)")

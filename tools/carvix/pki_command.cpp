@@ -21,8 +21,8 @@ VARIANT UnsignedArg(std::uint32_t value) {
     return v;
 }
 
-std::uint32_t KeySpec(const std::string& spec) {
-    return spec == "exchange" ? 1u : 2u;  // AT_KEYEXCHANGE, AT_SIGNATURE
+std::uint32_t KeySpec(const std::string& usage) {
+    return usage == "exchange" ? 1u : 2u;  // AT_KEYEXCHANGE, AT_SIGNATURE
 }
 
 std::u16string ContainerName(const PkiOptions& o) {
@@ -54,7 +54,7 @@ int Pki(const PkiOptions& o) {
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
     const Dispatch pki = Dispatch::Create(u"CARVIX.PKI");
-    const std::uint32_t spec = KeySpec(o.spec);
+    const std::uint32_t spec = KeySpec(o.usage);
     Variant result;
     if (o.action == "keygen") {
         pki.Call(u"GenerateKeyPair",

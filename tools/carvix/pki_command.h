@@ -1,9 +1,9 @@
 // `carvix pki`: enrolment on a token through CARVIX.PKI.
 //
-//   carvix pki keygen  --reader R --container C --spec sign|exchange [--bits N]
-//   carvix pki request --reader R --container C --spec sign|exchange --cn NAME [--pem]
+//   carvix pki keygen  --reader R --container C --usage sign|exchange [--bits N]
+//   carvix pki request --reader R --container C --usage sign|exchange --cn NAME [--pem]
 //                      [--out FILE]
-//   carvix pki import  --reader R --container C --spec sign|exchange --cert FILE
+//   carvix pki import  --reader R --container C --usage sign|exchange --cert FILE
 //   carvix pki select  sign|exchange --reader R [--out FILE]
 //
 // Every subcommand takes --pin-file FILE for unattended logins; without it the PIN is asked
@@ -18,7 +18,7 @@ struct PkiOptions {
     std::string action;  // keygen, request, import, select
     std::string reader;
     std::string container;
-    std::string spec = "sign";
+    std::string usage = "sign";  // the key pair's use: sign or exchange
     unsigned bits = 0;
     std::string commonName;
     bool pem = false;

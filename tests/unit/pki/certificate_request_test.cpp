@@ -93,7 +93,7 @@ TEST_F(TokenRequestTest, RequestVerifiesWithOpensslAndCarriesTheTokenKey) {
     EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
-TEST_F(TokenRequestTest, KeySpecificationWithoutKeyGivesNoKey) {
+TEST_F(TokenRequestTest, KeyUsageWithoutKeyGivesNoKey) {
     auto provider = KeyContainer::Acquire(u"\\\\.\\Enrol\\holder", 0);
     try {
         CreateCertificateRequest(provider, kAtKeyExchange, u"x");

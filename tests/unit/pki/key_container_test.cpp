@@ -51,7 +51,7 @@ class KeyContainerTest : public ::testing::Test {
     testpki::TestTokens tokens_;
 };
 
-TEST_F(KeyContainerTest, GenerationCreatesTheContainerWithBothSpecifications) {
+TEST_F(KeyContainerTest, GenerationCreatesTheContainerWithBothKeyUsages) {
     auto provider = KeyContainer::Acquire(u"\\\\.\\Card A\\alice", 0, true);
     provider.GenerateKeyPair(kAtSignature, 1024u << 16);
     provider.GenerateKeyPair(kAtKeyExchange, 1024u << 16);

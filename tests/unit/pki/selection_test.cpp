@@ -22,7 +22,7 @@ class SelectionTest : public ::testing::Test {
     void SetUp() override { tokens_.AddToken("Card B"); }
     void TearDown() override { x509::SetCertificateChooser({}); }
 
-    // A pair of the specification in the container, with a certificate unless told not to.
+    // A pair of the key usage in the container, with a certificate unless told not to.
     ByteArray Enrol(const std::string& container, std::uint32_t keySpec, bool certify = true) {
         auto provider = KeyContainer::Acquire(
             u"\\\\.\\Card B\\" + std::u16string(container.begin(), container.end()), 0, true);
@@ -65,7 +65,7 @@ TEST_F(SelectionTest, OneCertificateIsReturnedWithoutAQuestion) {
     EXPECT_EQ(asked, 0);
 }
 
-TEST_F(SelectionTest, NoCertificateForTheSpecification) {
+TEST_F(SelectionTest, NoCertificateForTheKeyUsage) {
     EXPECT_EQ(FailureOf(kAtSignature), kNoSuchCertificate);
     Enrol("keys", kAtSignature, false);
     Enrol("other", kAtKeyExchange);

@@ -1,6 +1,6 @@
 // IPKIService: enrolment of the card holder on a PKCS#11 token (CARVIX.PKI): key pairs in
 // key containers, PKCS#10 requests, certificate import and the choice of the card's signing
-// or encryption certificate. The mapping of readers, containers and key specifications onto
+// or encryption certificate. The mapping of readers, containers and key usages onto
 // a token is described in src/pki (key_container.h).
 #pragma once
 

@@ -1,5 +1,5 @@
 // The choice of a token's signing or encryption certificate: enumerate the containers of
-// the reader's token, keep each one's certificate for the key specification, and let the
+// the reader's token, keep each one's certificate for the key usage, and let the
 // user pick when more than one qualifies.
 #pragma once
 

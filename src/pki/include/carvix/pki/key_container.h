@@ -11,13 +11,13 @@
 //   public key carries its label; containers are enumerated from the public keys, in byte
 //   order of their labels, so nothing needs a login. Generating a key pair is what makes a
 //   container exist (a token has no empty container object).
-// - Key specification: AT_KEYEXCHANGE is the container's key pair that may encrypt
+// - Key usage (key spec value): AT_KEYEXCHANGE is the container's key pair that may encrypt
 //   (CKA_ENCRYPT on the public key, CKA_DECRYPT and CKA_UNWRAP on the private key),
 //   AT_SIGNATURE the pair that may only sign and verify. Public key, private key and
 //   certificate of one pair share a CKA_ID: the SHA-1 of the modulus, as OpenSC sets it.
 // - Default container (empty name): the first container of the token; when the token has
 //   none, key generation creates "Default".
-// - Certificate of a container and key specification: the X.509 CKO_CERTIFICATE object
+// - Certificate of a container and key usage: the X.509 CKO_CERTIFICATE object
 //   with the pair's CKA_ID; importing replaces it and refuses a certificate whose public
 //   key is not the pair's.
 // Every failure raises ProviderError with the HRESULT a caller of the Windows provider sees;
@@ -86,7 +86,7 @@ class KeyContainer {
     std::vector<std::string> ContainerNames();
     const std::string& Container() const noexcept { return container_; }
 
-    /// Generates the pair for the key specification in this container, replacing an older
+    /// Generates the pair for the key usage in this container, replacing an older
     /// pair (and its certificate). The length in bits is the upper 16 bits of `flags`, 2048
     /// when they are 0; a length the token does not support gives NTE_BAD_FLAGS.
     void GenerateKeyPair(std::uint32_t keySpec, std::uint32_t flags);
