@@ -2,6 +2,7 @@
 // must match the cards' personalisation input field for field, the photo file must hold the
 // photo's bytes, and failures must give a non-zero status, the code and one notice.
 #include "bench_card.h"
+#include "cli_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,74 +19,30 @@
 namespace {
 
 using carvix::bench::BenchCard;
+using carvix::bench::CliResult;
+using carvix::bench::ProfileRoot;
+using carvix::bench::Quote;
+using carvix::bench::ReadFile;
+using carvix::bench::RemoveProfile;
+using carvix::bench::RunCli;
+using carvix::bench::UseFreshProfile;
 using nlohmann::json;
 namespace fs = std::filesystem;
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A throw-away profile with the module registered for it, shared by the tests.
 class Profile : public ::testing::Environment {
   public:
-    void SetUp() override {
-        char tmpl[] = "/tmp/carvix-cli-test.XXXXXX";
-        root = ::mkdtemp(tmpl);
-        ::setenv("HOME", root.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        ::setenv("XDG_CONFIG_DIRS", (root / "system").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    static inline fs::path root;
+    void SetUp() override { UseFreshProfile(); }
+    void TearDown() override { RemoveProfile(); }
 };
-
-Result RunCli(const std::string& args) {
-    const fs::path err = Profile::root / "stderr.txt";
-    const std::string cmd = Quote(CARVIX_CLI) + " " + args + " 2>" + Quote(err.string());
-    Result r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = ReadAll(err);
-    return r;
-}
 
 class CarvixCli : public ::testing::Test {
   public:
-    static void SetUpTestSuite() {
-        const Result r = RunCli(std::string("register --module ") + Quote(CARVIX_QX_MODULE));
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
     static fs::path Image(const std::string& card, int protocol) {
         return fs::path(CARVIX_SAMPLE_CARDS) / (card + "-t" + std::to_string(protocol) + ".json");
     }
     static json Perso(const std::string& card) {
-        return json::parse(ReadAll(fs::path(CARVIX_PERSO_DIR) / (card + ".json")));
+        return json::parse(ReadFile(fs::path(CARVIX_PERSO_DIR) / (card + ".json")));
     }
     static std::string ReadArgs(const BenchCard& card, const std::string& what, int app) {
         return "read " + what + " --reader " + Quote(card.ReaderName()) + " --app " +
@@ -119,7 +76,7 @@ std::string Pattern(std::size_t length) {
 // (fields absent from the input absent from the output); the photo checked through --out.
 void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
     BenchCard card(CarvixCli::Image(name, protocol), {});
-    const Result r = RunCli(CarvixCli::ReadArgs(card, "all", app) + " --json");
+    const CliResult r = RunCli(CarvixCli::ReadArgs(card, "all", app) + " --json");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const json printed = json::parse(r.out);
@@ -139,11 +96,11 @@ void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
             EXPECT_EQ(got["Photo"].get<std::string>().size(), (length + 2) / 3 * 4);
             expected.erase("Photo");
             got.erase("Photo");
-            const fs::path photo = Profile::root / "photo.bin";
-            const Result p = RunCli(CarvixCli::ReadArgs(card, "vl-photo", app) + " --out " +
-                                    Quote(photo.string()));
+            const fs::path photo = ProfileRoot() / "photo.bin";
+            const CliResult p = RunCli(CarvixCli::ReadArgs(card, "vl-photo", app) + " --out " +
+                                       Quote(photo.string()));
             ASSERT_EQ(p.status, 0) << p.err;
-            EXPECT_EQ(ReadAll(photo), Pattern(length));
+            EXPECT_EQ(ReadFile(photo), Pattern(length));
         }
         EXPECT_EQ(json(got), json(expected)) << name << " " << cliName;
     }
@@ -164,10 +121,10 @@ TEST_F(CarvixCli, ZkCardWithInsurancesAndCyrillicTextMatchesItsInput) {
 
 TEST_F(CarvixCli, TheListingNamesEveryFieldAndTheReaderIsListed) {
     BenchCard card(Image("vl-full", 1));
-    const Result readers = RunCli("readers");
+    const CliResult readers = RunCli("readers");
     ASSERT_EQ(readers.status, 0) << readers.err;
     EXPECT_NE(readers.out.find(card.ReaderName() + "\n"), std::string::npos);
-    const Result r = RunCli(ReadArgs(card, "vl-fixed", 1));
+    const CliResult r = RunCli(ReadArgs(card, "vl-fixed", 1));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "vl-fixed\n"
@@ -182,7 +139,7 @@ TEST_F(CarvixCli, TheListingNamesEveryFieldAndTheReaderIsListed) {
 
 TEST_F(CarvixCli, AFailedReadGivesItsCodeAndTheNoticeOnce) {
     BenchCard card(Image("vl-full", 1));
-    const Result wrongId = RunCli(ReadArgs(card, "vl-document", 2));
+    const CliResult wrongId = RunCli(ReadArgs(card, "vl-document", 2));
     EXPECT_EQ(wrongId.status, 1);
     EXPECT_EQ(wrongId.out, "");
     const std::string notice = "Tessaro: Read document has ID 1, but ID 2 was requested.\n";
@@ -191,18 +148,18 @@ TEST_F(CarvixCli, AFailedReadGivesItsCodeAndTheNoticeOnce) {
         << "the notice appears once";
     EXPECT_NE(wrongId.err.find("ReadVLDocumentData: 0x80004005"), std::string::npos) << wrongId.err;
 
-    const Result noApplet = RunCli(ReadArgs(card, "zk-document", 5));
+    const CliResult noApplet = RunCli(ReadArgs(card, "zk-document", 5));
     EXPECT_EQ(noApplet.status, 1);
     EXPECT_NE(noApplet.err.find("0x80076A82"), std::string::npos) << noApplet.err;
     EXPECT_EQ(noApplet.err.find("Tessaro"), std::string::npos) << "no notice for a status word";
 
-    const Result noReader = RunCli("read vl-document --reader 'No Such Reader 00 00' --app 1");
+    const CliResult noReader = RunCli("read vl-document --reader 'No Such Reader 00 00' --app 1");
     EXPECT_EQ(noReader.status, 1);
     EXPECT_NE(noReader.err.find("0x801000"), std::string::npos) << noReader.err;
 }
 
 TEST_F(CarvixCli, ErrorTextsAndBadUsage) {
-    const Result text = RunCli("error 0x80100069");
+    const CliResult text = RunCli("error 0x80100069");
     EXPECT_EQ(text.status, 0);
     EXPECT_FALSE(text.out.empty());
     EXPECT_EQ(RunCli("error -2146434967").out, text.out);  // the same code in decimal

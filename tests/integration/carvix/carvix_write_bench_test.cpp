@@ -2,6 +2,7 @@
 // a throw-away profile, and blocks read as JSON, edited, written back after authenticating
 // with the bench's response command, and read again.
 #include "bench_card.h"
+#include "cli_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -19,67 +20,24 @@
 namespace {
 
 using carvix::bench::BenchCard;
+using carvix::bench::CliResult;
+using carvix::bench::ProfileRoot;
+using carvix::bench::Quote;
+using carvix::bench::ReadFile;
+using carvix::bench::RemoveProfile;
+using carvix::bench::RunCli;
+using carvix::bench::UseFreshProfile;
 using nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
 const std::string kRoleKey = "000102030405060708090A0B0C0D0E0F";
 const fs::path kPki = CARVIX_TEST_PKI;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-fs::path g_root;
-
-// Runs the client with standard input from /dev/null (not a terminal).
-Result RunCli(const std::string& args) {
-    const fs::path err = g_root / "stderr.txt";
-    const std::string cmd = Quote(CARVIX_CLI) + " " + args + " </dev/null 2>" + Quote(err.string());
-    Result r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = ReadAll(err);
-    return r;
-}
-
 // A profile of its own: registration and certificate stores.
 class Profile : public ::testing::Environment {
   public:
-    void SetUp() override {
-        char tmpl[] = "/tmp/carvix-write-test.XXXXXX";
-        g_root = ::mkdtemp(tmpl);
-        ::setenv("HOME", g_root.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (g_root / "config").c_str(), 1);
-        ::setenv("XDG_CONFIG_DIRS", (g_root / "system").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (g_root / "data").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(g_root, ec);
-    }
+    void SetUp() override { UseFreshProfile(); }
+    void TearDown() override { RemoveProfile(); }
 };
 
 std::string Thumbprint(const std::string& listing, const std::string& subject) {
@@ -94,11 +52,7 @@ std::string Thumbprint(const std::string& listing, const std::string& subject) {
 
 class CarvixWrite : public ::testing::Test {
   public:
-    static void SetUpTestSuite() {
-        const Result r = RunCli(std::string("register --module ") + Quote(CARVIX_QX_MODULE));
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-    void SetUp() override { fs::remove_all(g_root / "data"); }
+    void SetUp() override { fs::remove_all(ProfileRoot() / "data"); }
 
     static fs::path Image(const std::string& card, int protocol) {
         return fs::path(CARVIX_SAMPLE_CARDS) / (card + "-t" + std::to_string(protocol) + ".json");
@@ -111,38 +65,38 @@ class CarvixWrite : public ::testing::Test {
                Quote(Quote(CARVIX_VCARD) + " respond --key " + key + " --base64 --challenge");
     }
     static void AddSigner() {
-        const Result r = RunCli("certs add --cert " + Quote(kPki / "document-signer.cert.pem") +
-                                " --key " + Quote(kPki / "TEST-KEY-document-signer.key.pem"));
+        const CliResult r = RunCli("certs add --cert " + Quote(kPki / "document-signer.cert.pem") +
+                                   " --key " + Quote(kPki / "TEST-KEY-document-signer.key.pem"));
         ASSERT_EQ(r.status, 0) << r.err;
     }
     static ordered_json Read(const BenchCard& card, const std::string& block, int app) {
-        const Result r = RunCli("read " + block + On(card, app) + " --json");
+        const CliResult r = RunCli("read " + block + On(card, app) + " --json");
         EXPECT_EQ(r.status, 0) << r.err;
         return r.status == 0 ? ordered_json::parse(r.out) : ordered_json();
     }
     static fs::path Save(const std::string& name, const ordered_json& block) {
-        const fs::path file = g_root / name;
+        const fs::path file = ProfileRoot() / name;
         std::ofstream(file) << block.dump(2);
         return file;
     }
-    static bool NotImplementedYet(const Result& r) {
+    static bool NotImplementedYet(const CliResult& r) {
         return r.status == 1 && r.err.find(": 0x80004001") != std::string::npos;
     }
 };
 
 TEST_F(CarvixWrite, CertificatesAreAddedListedAndRemoved) {
     const std::string cert = Quote(kPki / "document-signer.cert.pem");
-    const Result wrongKey =
+    const CliResult wrongKey =
         RunCli("certs add --cert " + cert + " --key " + Quote(kPki / "TEST-KEY-issuer.key.pem"));
     EXPECT_EQ(wrongKey.status, 1);
     EXPECT_NE(wrongKey.err.find("does not match the certificate's public key"), std::string::npos)
         << wrongKey.err;
     EXPECT_EQ(RunCli("certs list").out, "") << "a refused key stores nothing";
 
-    const Result der = RunCli("certs add --cert " + Quote(kPki / "issuer.cert.der"));
+    const CliResult der = RunCli("certs add --cert " + Quote(kPki / "issuer.cert.der"));
     ASSERT_EQ(der.status, 0) << der.err;
     AddSigner();
-    const Result list = RunCli("certs list");
+    const CliResult list = RunCli("certs list");
     ASSERT_EQ(list.status, 0) << list.err;
     const std::string signer = Thumbprint(list.out, "CN=TEST Document Signer");
     const std::string issuer = Thumbprint(list.out, "CN=TEST Card Issuer");
@@ -161,7 +115,7 @@ TEST_F(CarvixWrite, CertificatesAreAddedListedAndRemoved) {
     for (char& c : lower) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    const Result removed = RunCli("certs remove " + lower);
+    const CliResult removed = RunCli("certs remove " + lower);
     EXPECT_EQ(removed.status, 0) << removed.err;
     EXPECT_EQ(RunCli("certs list").out.find("CN=TEST Card Issuer"), std::string::npos);
     EXPECT_EQ(RunCli("certs remove " + issuer).status, 1) << "gone already";
@@ -178,23 +132,25 @@ TEST_F(CarvixWrite, InputResponseAndBackEndFailures) {
     const std::string write = "write vl-variable" + On(card, 1) + " --role 1";
 
     block["Rank"] = "high";
-    const Result badJson =
+    const CliResult badJson =
         RunCli(write + " --from " + Quote(Save("bad.json", block)) + RespondWith(kRoleKey));
     EXPECT_EQ(badJson.status, 2);
     EXPECT_NE(badJson.err.find("Rank: a whole number is expected"), std::string::npos)
         << badJson.err;
     card.ClearApduLog();
     EXPECT_EQ(
-        RunCli(write + " --from " + Quote(g_root / "none.json") + RespondWith(kRoleKey)).status, 2);
+        RunCli(write + " --from " + Quote(ProfileRoot() / "none.json") + RespondWith(kRoleKey))
+            .status,
+        2);
     EXPECT_TRUE(card.ApduLog().empty()) << "nothing reached the card";
 
-    const Result wrongKey =
+    const CliResult wrongKey =
         RunCli(write + " --from " + Quote(good) + RespondWith("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"));
     EXPECT_EQ(wrongKey.status, 1);
     EXPECT_NE(wrongKey.err.find("ExternalAuthenticate: 0x80046300"), std::string::npos)
         << wrongKey.err;
 
-    const Result backEnd = RunCli(write + " --from " + Quote(good) + " --respond-with false");
+    const CliResult backEnd = RunCli(write + " --from " + Quote(good) + " --respond-with false");
     EXPECT_EQ(backEnd.status, 1);
     EXPECT_NE(backEnd.err.find("the response command failed"), std::string::npos) << backEnd.err;
 }
@@ -222,7 +178,7 @@ TEST_P(WriteOnBench, ReadEditWriteReadBack) {
     const std::string signer = std::string(c.block) == "vl-variable"
                                    ? " --signer " + Quote(kPki / "document-signer.cert.der")
                                    : "";
-    const Result w =
+    const CliResult w =
         RunCli(std::string("write ") + c.block + On(card, c.app) + " --role 1 --from " +
                Quote(Save("block.json", block)) + signer + RespondWith(kRoleKey));
     if (NotImplementedYet(w)) {
@@ -243,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Several certificates could sign and nobody can be asked: the client says to name one.
 TEST_F(CarvixWrite, SeveralSignersWithoutATerminalAskForSigner) {
     AddSigner();
-    const auto other = g_root / "other";
+    const auto other = ProfileRoot() / "other";
     fs::create_directories(other);
     const std::string make =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "
@@ -258,8 +214,8 @@ TEST_F(CarvixWrite, SeveralSignersWithoutATerminalAskForSigner) {
     const ordered_json before = Read(card, "vl-variable", 1);
     ordered_json block = before;
     block["OrgUnit"] = "Unsigned Company";
-    const Result w = RunCli("write vl-variable" + On(card, 1) + " --role 1 --from " +
-                            Quote(Save("block.json", block)) + RespondWith(kRoleKey));
+    const CliResult w = RunCli("write vl-variable" + On(card, 1) + " --role 1 --from " +
+                               Quote(Save("block.json", block)) + RespondWith(kRoleKey));
     if (NotImplementedYet(w)) {
         GTEST_SKIP() << "the write methods answer E_NOTIMPL in this build";
     }

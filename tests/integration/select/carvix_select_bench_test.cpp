@@ -13,10 +13,10 @@
 namespace {
 
 using carvix::bench::BenchCard;
-using carvix::select_test::CliResult;
-using carvix::select_test::Quote;
-using carvix::select_test::RunCli;
-using carvix::select_test::RunningCli;
+using carvix::bench::CliResult;
+using carvix::bench::Quote;
+using carvix::bench::RunCli;
+using carvix::bench::RunningCli;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
@@ -26,7 +26,7 @@ fs::path Card(const std::string& name) {
 
 class CarvixSelect : public ::testing::Test {
   public:
-    static void SetUpTestSuite() { carvix::select_test::UseFreshProfile(); }
+    static void SetUpTestSuite() { carvix::bench::UseFreshProfile(); }
 };
 
 TEST_F(CarvixSelect, TheOnlyReaderWithTheCardIsUsedAndSeveralNeedReaderWithoutATerminal) {

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace carvix::select_test {
+namespace carvix::bench {
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,14 +25,23 @@ fs::path& Root() {
     return root;
 }
 
-std::string ReadAll(const fs::path& path) {
+}  // namespace
+
+std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-}  // namespace
+const fs::path& ProfileRoot() {
+    return Root();
+}
+
+void RemoveProfile() {
+    std::error_code ec;
+    fs::remove_all(Root(), ec);
+}
 
 std::string Quote(const std::string& s) {
     std::string out = "'";
@@ -43,11 +52,12 @@ std::string Quote(const std::string& s) {
 }
 
 void UseFreshProfile() {
-    char tmpl[] = "/tmp/carvix-select-test.XXXXXX";
+    char tmpl[] = "/tmp/carvix-cli-test.XXXXXX";
     Root() = ::mkdtemp(tmpl);
     ::setenv("HOME", Root().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (Root() / "config").c_str(), 1);
     ::setenv("XDG_CONFIG_DIRS", (Root() / "system").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (Root() / "data").c_str(), 1);
     const CliResult r = RunCli(std::string("register --module ") + Quote(CARVIX_QX_MODULE));
     if (r.status != 0) {
         throw std::runtime_error("carvix register failed: " + r.err);
@@ -67,7 +77,7 @@ CliResult RunCli(const std::string& args, const std::string& env) {
     }
     const int raw = ::pclose(pipe);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = ReadAll(err);
+    r.err = ReadFile(err);
     return r;
 }
 
@@ -148,4 +158,4 @@ int RunningCli::Interrupt() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace carvix::select_test
+}  // namespace carvix::bench

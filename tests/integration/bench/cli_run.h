@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace carvix::select_test {
+namespace carvix::bench {
 
 struct CliResult {
     int status = -1;
@@ -16,8 +16,16 @@ struct CliResult {
     std::string err;
 };
 
-/// Points HOME and the class stores at a fresh folder and registers the module there.
+/// Points HOME, the class stores and the certificate stores at a fresh folder and registers
+/// the module there. Throws when the registration fails.
 void UseFreshProfile();
+/// The folder of the current profile (empty before UseFreshProfile).
+const std::filesystem::path& ProfileRoot();
+/// Removes the current profile's folder.
+void RemoveProfile();
+
+/// The whole content of a file (empty when it cannot be read).
+std::string ReadFile(const std::filesystem::path& path);
 
 /// Runs `carvix ARGS` (a shell command line after the program) with standard input from
 /// /dev/null, and with `env` (NAME=VALUE ...) put before it.
@@ -44,4 +52,4 @@ class RunningCli {
     std::string buffer_;
 };
 
-}  // namespace carvix::select_test
+}  // namespace carvix::bench
