@@ -12,7 +12,7 @@ failures as ComError (with `hresult` and `message`). The runtime libcarvix-com i
 through CARVIX_COM_LIBRARY, the installed libcarvix-com.so.1, or a source tree's build folder.
 Plain standard library over ctypes; nothing to build.
 """
-from ._dispatch import Dispatch
+from ._dispatch import Dispatch, methods, properties
 from ._errors import ComError, UnknownMember, error_message
 from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser, set_notifier,
                      set_pin_prompt, set_reader_chooser)
@@ -20,7 +20,7 @@ from ._runtime import RuntimeNotFound, library_path
 
 __all__ = [
     "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
-    "UnknownMember", "error_message", "library_path", "set_certificate_chooser", "set_notifier",
-    "set_pin_prompt", "set_reader_chooser",
+    "UnknownMember", "error_message", "library_path", "methods", "properties",
+    "set_certificate_chooser", "set_notifier", "set_pin_prompt", "set_reader_chooser",
 ]
 __version__ = "1.0"

@@ -287,3 +287,22 @@ class _BoundMember:
 
     def __repr__(self):
         return f"<carvix method {self._member.name} of {self._object!r}>"
+
+
+def _members(obj):
+    if not isinstance(obj, Dispatch):
+        raise TypeError("carvix: not an automation object")
+    if obj._description is None:
+        return []
+    return list(obj._description.members.values())
+
+
+def properties(obj):
+    """The names of the object's readable properties (without parameters), in the order
+    its interface declares them; empty when the object describes no type information."""
+    return [m.name for m in _members(obj) if m.get_params == []]
+
+
+def methods(obj):
+    """The names of the object's methods, in the order its interface declares them."""
+    return [m.name for m in _members(obj) if m.method_params is not None]

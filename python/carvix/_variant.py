@@ -7,7 +7,7 @@ VARIANTs, Dispatch -> VT_DISPATCH.
 
 From the runtime: VT_EMPTY/VT_NULL -> None, integers -> int, VT_BOOL -> bool, VT_R4/VT_R8 ->
 float, VT_CY -> decimal.Decimal, VT_BSTR -> str, VT_DATE -> datetime.date for a whole day and
-datetime.datetime when it has a time of day, arrays -> list (nested for several dimensions)
+datetime.datetime when it has a time of day (whole seconds), arrays -> list (nested for several dimensions)
 and bytes for a one-dimensional VT_UI1 array, VT_DISPATCH (and VT_UNKNOWN that answers for
 IDispatch) -> Dispatch, by-reference values read through.
 """
@@ -80,7 +80,8 @@ def _int_variant(value, v):
 
 
 def to_date(value):
-    """A DATE (days since 1899-12-30) for a date or naive datetime (milliseconds kept)."""
+    """A DATE (days since 1899-12-30) for a date or naive datetime. The runtime keeps whole
+    seconds: a fraction of a second is dropped."""
     if isinstance(value, datetime.datetime):
         if value.tzinfo is not None:
             raise TypeError("carvix: DATE values have no time zone; pass a naive datetime")
@@ -89,7 +90,10 @@ def to_date(value):
         time = (0, 0, 0, 0)
     st = T.SYSTEMTIME(value.year, value.month, 0, value.day, *time)
     out = C.c_double()
-    if not _runtime.library().SystemTimeToVariantTime(C.byref(st), C.byref(out)):
+    # The runtime takes a year below 100 as a two-digit year (50 is 1950), which a Python
+    # date never means: those are out of range here, like the runtime's own limits.
+    if value.year < 100 or not _runtime.library().SystemTimeToVariantTime(C.byref(st),
+                                                                           C.byref(out)):
         raise ValueError(f"carvix: {value} is outside the DATE range")
     return out.value
 
