@@ -7,9 +7,9 @@ VARIANTs, Dispatch -> VT_DISPATCH.
 
 From the runtime: VT_EMPTY/VT_NULL -> None, integers -> int, VT_BOOL -> bool, VT_R4/VT_R8 ->
 float, VT_CY -> decimal.Decimal, VT_BSTR -> str, VT_DATE -> datetime.date for a whole day and
-datetime.datetime when it has a time of day (whole seconds), arrays -> list (nested for several dimensions)
-and bytes for a one-dimensional VT_UI1 array, VT_DISPATCH (and VT_UNKNOWN that answers for
-IDispatch) -> Dispatch, by-reference values read through.
+datetime.datetime when it has a time of day (whole seconds), arrays -> list (nested for
+several dimensions) and bytes for a one-dimensional VT_UI1 array, VT_DISPATCH (and VT_UNKNOWN
+that answers for IDispatch) -> Dispatch, by-reference values read through.
 """
 import ctypes as C
 import datetime

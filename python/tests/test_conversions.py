@@ -96,7 +96,7 @@ def test_dates_and_times(block):
 
 def test_lists_of_objects_go_in_and_come_back():
     holder = carvix.Dispatch("CARVIX.ZKVXAdminBlock")
-    a, b = carvix.Dispatch("CARVIX.VoluntaryInsurance"), carvix.Dispatch("CARVIX.VoluntaryInsurance")
+    a, b = (carvix.Dispatch("CARVIX.VoluntaryInsurance") for _ in range(2))
     a.Code, a.PolicyCode, a.ValidTo = "A1", "P-1", datetime.date(2030, 1, 2)
     b.Code, b.PolicyCode, b.ValidTo = "B2", "P-2", datetime.date(2031, 3, 4)
     holder.VoluntaryInsurances = (a, b)
