@@ -31,7 +31,7 @@ PERSO = path("CARVIX_PERSO", "tools", "perso", "carvix-perso")
 SAMPLE_CARDS = path("CARVIX_SAMPLE_CARDS", "tests", "integration", "app", "cards")
 BENCH_TOOL = os.path.join(ROOT, "tools", "bench", "carvix-bench")
 PERSO_DIR = os.path.join(ROOT, "tests", "data", "perso")
-SKIPPED = 77
+INSTALLED = os.environ.get("CARVIX_PYTHON_INSTALLED") == "1"
 
 
 def use_fresh_profile():

@@ -9,11 +9,11 @@ import pytest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench as B  # noqa: E402
 
-if not os.environ.get("CARVIX_COM_LIBRARY"):
-    os.environ["CARVIX_COM_LIBRARY"] = os.path.join(B.BUILD, "src", "automation",
-                                                    "libcarvix-com.so")
-if os.environ.get("CARVIX_PYTHON_INSTALLED") != "1":
-    # The package of this source tree, not an installed copy.
+# CARVIX_PYTHON_INSTALLED=1 tests the installed package and runtime (found as users find
+# them); otherwise this source tree's package with the runtime of its build folder.
+if not B.INSTALLED:
+    os.environ.setdefault("CARVIX_COM_LIBRARY", os.path.join(B.BUILD, "src", "automation",
+                                                             "libcarvix-com.so"))
     sys.path.insert(0, os.path.join(B.ROOT, "python"))
 
 _profile = None
