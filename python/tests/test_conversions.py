@@ -188,3 +188,15 @@ def test_names_methods_and_properties():
     with pytest.raises(AttributeError):
         block._private = 1
     assert "IVLVariablePersoBlock" in repr(block)
+
+
+def test_without_type_information_a_property_get_is_tried_first(monkeypatch):
+    from carvix import _dispatch
+    monkeypatch.setattr(_dispatch, "_describe", lambda pointer: None)
+    block = carvix.Dispatch("CARVIX.VLVXPersoBlock")
+    block.Rank = 12
+    assert block.Rank == 12 and block.rank == 12
+    assert carvix.properties(block) == []
+    utilities = carvix.Dispatch("CARVIX.Utilities")
+    assert utilities.GetErrorMessage(-2146434967) == carvix.error_message(0x80100069)
+    assert not hasattr(utilities, "NoSuchMember")
