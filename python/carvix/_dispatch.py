@@ -15,9 +15,9 @@ from ._errors import ComError, UnknownMember
 from ._variant import from_variant, to_variant
 
 # The runtime's description of the type information an object hands out
-# (carvix::automation::DescribeTypeInfoJson(ITypeInfo*, BSTR*)). It exists under its C++ name
-# only; without it members are told apart by trying a property get.
-_DESCRIBE_SYMBOL = "_ZN6carvix10automation20DescribeTypeInfoJsonEP9ITypeInfoPPDs"
+# (CarvixDescribeTypeInfoJson(ITypeInfo*, BSTR*)); without it members are told apart by
+# trying a property get.
+_DESCRIBE_SYMBOL = "CarvixDescribeTypeInfoJson"
 
 _descriptions = {}
 _descriptions_lock = threading.Lock()
