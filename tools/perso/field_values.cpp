@@ -90,11 +90,15 @@ Orvel::ByteArray Bytes(const json& value, const std::filesystem::path& baseDir,
         const json& size = value.at("jpeg");
         if (!size.is_object() || !size.contains("width") || !size.contains("height") ||
             !size.at("width").is_number_unsigned() || !size.at("height").is_number_unsigned()) {
-            throw PersoError(where + ": a JPEG portrait is {\"jpeg\": {\"width\": w, \"height\": h}}");
+            throw PersoError(where +
+                             ": a JPEG portrait is {\"jpeg\": {\"width\": w, \"height\": h}}");
         }
         try {
-            return PortraitJpeg(static_cast<int>(std::min<std::uint64_t>(size.at("width"), 4096)),
-                                static_cast<int>(std::min<std::uint64_t>(size.at("height"), 4096)));
+            const auto side = [&size](const char* name) {
+                return static_cast<int>(
+                    std::min<std::uint64_t>(size.at(name).get<std::uint64_t>(), 4096));
+            };
+            return PortraitJpeg(side("width"), side("height"));
         } catch (const std::invalid_argument& e) {
             throw PersoError(where + ": " + e.what());
         }

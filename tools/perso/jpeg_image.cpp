@@ -11,8 +11,8 @@ constexpr int kDcQuant = 8;
 
 // The usual luminance DC table: code lengths per size category 0..11.
 constexpr std::uint8_t kDcCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
-constexpr std::uint16_t kDcCodes[12] = {0x0, 0x2, 0x3, 0x4, 0x5, 0x6, 0xE, 0x1E, 0x3E, 0x7E,
-                                        0xFE, 0x1FE};
+constexpr std::uint16_t kDcCodes[12] = {0x0, 0x2,  0x3,  0x4,  0x5,  0x6,
+                                        0xE, 0x1E, 0x3E, 0x7E, 0xFE, 0x1FE};
 constexpr int kDcLengths[12] = {2, 3, 3, 3, 3, 3, 4, 5, 6, 7, 8, 9};
 
 class BitWriter {
@@ -58,7 +58,7 @@ void Segment(std::vector<std::uint8_t>& out, std::uint8_t marker,
 // The shade (0..255) of the portrait at the centre of block (bx, by).
 int Shade(int bx, int by, int blocksX, int blocksY) {
     const double x = (bx + 0.5) / blocksX - 0.5;  // -0.5 .. 0.5
-    const double y = (by + 0.5) / blocksY;         // 0 .. 1
+    const double y = (by + 0.5) / blocksY;        // 0 .. 1
     const double headX = x / 0.22;
     const double headY = (y - 0.38) / 0.26;
     if (headX * headX + headY * headY <= 1.0) {

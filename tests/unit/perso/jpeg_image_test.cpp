@@ -12,7 +12,7 @@ using carvix::perso::PortraitJpeg;
 
 struct Segment {
     std::uint8_t marker;
-    std::size_t start;  // first byte of the body
+    std::size_t start;   // first byte of the body
     std::size_t length;  // of the body
 };
 
@@ -50,7 +50,7 @@ TEST(PortraitJpeg, IsABaselineGreyJpegOfTheAskedSize) {
     }
     EXPECT_EQ(markers, (std::vector<std::uint8_t>{0xE0, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA}));
     const Segment& frame = segments[2];
-    EXPECT_EQ(jpeg[frame.start], 8);                                        // bits per sample
+    EXPECT_EQ(jpeg[frame.start], 8);                                     // bits per sample
     EXPECT_EQ(jpeg[frame.start + 1] << 8 | jpeg[frame.start + 2], 320);  // height
     EXPECT_EQ(jpeg[frame.start + 3] << 8 | jpeg[frame.start + 4], 240);  // width
     // Each Huffman table's code counts add up to the symbols it lists.
