@@ -48,7 +48,15 @@ async function managedOrigins() {
   }
 }
 
-async function refreshPolicy() {
+// Refreshes run one after the other: two at once would register the scripts twice.
+let refreshing = Promise.resolve();
+function refreshPolicy() {
+  const run = refreshing.then(doRefreshPolicy, doRefreshPolicy);
+  refreshing = run.catch(() => {});
+  return run;
+}
+
+async function doRefreshPolicy() {
   const [host, managed] = await Promise.all([askHost(), managedOrigins()]);
   const result = {
     origins: effectiveOrigins(host.origins, managed),
