@@ -258,7 +258,14 @@ class PageSession {
     // The origin is the one the browser gave this port, never what the page wrote.
     const request = { ...message, origin: this.origin };
     this.pending.add(id);
-    this.native.postMessage(request);
+    try {
+      this.native.postMessage(request);
+    } catch {
+      // The host went away between its last answer and this request; onDisconnect has
+      // answered what was pending, this one gets the same error.
+      this.pending.delete(id);
+      this.post(errorResponse(id, this.ended || Errors.hostEnded("")));
+    }
   }
 
   openNative() {
@@ -299,7 +306,11 @@ class PageSession {
     } else if (prompt.kind === "reader" || prompt.kind === "certificate") {
       answer.index = Number.isInteger(value) ? value : null;
     }
-    this.native.postMessage(answer);
+    try {
+      this.native.postMessage(answer);
+    } catch {
+      // the host ended while the user answered
+    }
   }
 
   close() {
