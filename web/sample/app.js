@@ -107,6 +107,11 @@ async function blockValues(block) {
   return values;
 }
 
+function base64Bytes(text) {
+  const raw = atob(text);
+  return Uint8Array.from(raw, (c) => c.charCodeAt(0));
+}
+
 function renderBlock(title, values) {
   const div = document.createElement("div");
   div.className = "block";
@@ -119,12 +124,14 @@ function renderBlock(title, values) {
     tr.dataset.field = name;
     tr.insertCell().textContent = name;
     const cell = tr.insertCell();
-    if (value instanceof Uint8Array && name === "Photo") {
+    if (name === "Photo" && (typeof value === "string" || value instanceof Uint8Array)) {
+      // The photo block gives its JPEG as Base64 text.
+      const bytes = typeof value === "string" ? base64Bytes(value) : value;
       const img = document.createElement("img");
       img.className = "photo";
       img.id = "photo";
       img.alt = "Photo from the card";
-      img.src = URL.createObjectURL(new Blob([value], { type: "image/jpeg" }));
+      img.src = URL.createObjectURL(new Blob([bytes], { type: "image/jpeg" }));
       cell.append(img);
     } else {
       cell.textContent = formatValue(value);

@@ -99,7 +99,7 @@ describe("an allowed page with the user's consent", () => {
       const out = {
         cardId: block.CardID,
         issued: block.DateOfIssue instanceof Date ? block.DateOfIssue.getFullYear() : null,
-        photo: photo.Photo instanceof Uint8Array ? [photo.Photo[0], photo.Photo[1]] : null,
+        photo: typeof photo.Photo === "string" ? photo.Photo.slice(0, 4) : null,
         keys: Object.keys(block),
       };
       try {
@@ -113,7 +113,7 @@ describe("an allowed page with the user's consent", () => {
     }, world.bench.readers[0]);
     assert.equal(result.cardId, "VL0012345");
     assert.ok(result.issued > 2000);
-    assert.deepEqual(result.photo, [0xff, 0xd8]);
+    assert.equal(result.photo, "/9j/", "the photo's Base64 text starts with a JPEG marker");
     assert.ok(result.keys.includes("CardID"));
     assert.equal(result.error.isError, true);
     assert.ok(result.error.hresult > 0x80000000, String(result.error.hresult));
@@ -157,10 +157,8 @@ describe("an allowed page with the user's consent", () => {
   });
 
   test("the host crashing gives the page a clear error", async () => {
-    const crash = await browser.context.newPage();
-    await crash.goto(world.server.url);
-    await crash.waitForSelector("body[data-available]");
     const before = new Set(h.bridgeProcesses(browser.marker));
+    const crash = await openSample(browser.context, world.server.url);
     await crash.evaluate(async () => {
       const carvix = await import("/carvix.js");
       window.smartCard = await carvix.createObject("CARVIX.SmartCard");
@@ -183,10 +181,8 @@ describe("an allowed page with the user's consent", () => {
   });
 
   test("a page closed mid-operation leaves no card connection open", async () => {
-    const closing = await browser.context.newPage();
-    await closing.goto(world.server.url);
-    await closing.waitForSelector("body[data-available]");
     const before = new Set(h.bridgeProcesses(browser.marker));
+    const closing = await openSample(browser.context, world.server.url);
     await closing.evaluate(async (reader) => {
       const carvix = await import("/carvix.js");
       const auth = await carvix.createObject("CARVIX.Auth");
