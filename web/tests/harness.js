@@ -152,18 +152,8 @@ export function makeProfile(dir, { registerHost = true } = {}) {
 
 // The host's manifest in the profile's NativeMessagingHosts, by `carvix register --browser`.
 function registerBridge(profile, env) {
-  const r = spawnSync(tools.carvix, ["register", "--browser", "--profile", profile],
-                      { env, encoding: "utf8" });
-  if (r.status === 0) {
-    return;
-  }
-  // TEMPORARY until the client registers the host: the manifest written here.
-  const id = fs.readFileSync(path.join(extensionDir, "EXTENSION_ID"), "utf8").trim();
-  fs.mkdirSync(path.join(profile, "NativeMessagingHosts"), { recursive: true });
-  fs.writeFileSync(path.join(profile, "NativeMessagingHosts", "carvix.qx.bridge.json"),
-                   JSON.stringify({ name: "carvix.qx.bridge", description: "carvix-qx",
-                                    path: tools.bridge, type: "stdio",
-                                    allowed_origins: [`chrome-extension://${id}/`] }));
+  run(tools.carvix, ["register", "--browser", "--profile", profile, "--host", tools.bridge],
+      { env });
 }
 
 // Launches Chromium with the extension on `profile` and waits until the extension knows
