@@ -61,6 +61,11 @@ function show(details) {
         result = choice(details.readers, (r) => r.name, 0);
       }
       break;
+    case "waiting":
+      $("title").textContent = "Waiting for the card";
+      $("text").textContent = "Insert the card in a reader. Cancel stops waiting.";
+      $("ok").hidden = true;
+      break;
     case "certificate": {
       $("title").textContent = details.title || "Choose a certificate";
       $("text").textContent = details.text || "";

@@ -223,6 +223,7 @@ class PageSession {
     this.ended = null;     // the error every later request gets, once the host is gone
     this.gate = null;      // consent, asked once per session
     this.pending = new Set();
+    this.waitingKey = null;  // the prompt key of an open "waiting for a card" window
     port.onMessage.addListener((m) => this.fromPage(m));
     port.onDisconnect.addListener(() => this.close());
   }
@@ -290,6 +291,10 @@ class PageSession {
     }
     if (message && message.id !== undefined) {
       this.pending.delete(message.id);
+      // The call that waited for a card is over: its "waiting" window goes.
+      if (this.waitingKey !== null) {
+        settle(this.waitingKey, "done");
+      }
     }
     this.post(message);
   }
@@ -306,10 +311,31 @@ class PageSession {
     } else if (prompt.kind === "reader" || prompt.kind === "certificate") {
       answer.index = Number.isInteger(value) ? value : null;
     }
+    this.toHost(answer);
+    if (prompt.kind === "reader" && (prompt.readers || []).length === 0 && answer.index === 0) {
+      this.waitForCard(prompt);
+    }
+  }
+
+  // The user chose to wait for a card: the host waits without asking again, and a window
+  // lets the user stop the wait (the same prompt answered with null) until the call ends.
+  async waitForCard(prompt) {
+    const key = nextPromptKey;  // the key ask() is about to take
+    this.waitingKey = key;
+    const value = await ask({ kind: "waiting", origin: this.origin }, this);
+    if (this.waitingKey === key) {
+      this.waitingKey = null;
+    }
+    if (value === null && this.native) {
+      this.toHost({ op: "answer", origin: this.origin, prompt: prompt.prompt, index: null });
+    }
+  }
+
+  toHost(message) {
     try {
-      this.native.postMessage(answer);
+      this.native.postMessage(message);
     } catch {
-      // the host ended while the user answered
+      // the host ended meanwhile; onDisconnect tells the page
     }
   }
 

@@ -156,6 +156,25 @@ describe("an allowed page with the user's consent", () => {
     assert.match(steps[2], /TEST Web Signer/);
   });
 
+  test("the reader chooser asks in the extension's window and the choice comes back", async () => {
+    const choosing = page.evaluate(async () => {
+      const carvix = await import("/carvix.js");
+      const smartCard = await carvix.createObject("CARVIX.SmartCard");
+      try {
+        return await smartCard.SelectReader();
+      } finally {
+        await smartCard.release();
+      }
+    });
+    let listed = [];
+    await h.answerPrompt(browser.context, "reader", "ok", async (p) => {
+      listed = await p.$$eval("#choices label", (ls) => ls.map((l) => l.textContent));
+      await p.check("#choice-1");
+    });
+    assert.deepEqual(listed, world.bench.readers);
+    assert.equal(await choosing, world.bench.readers[1]);
+  });
+
   test("the host crashing gives the page a clear error", async () => {
     const before = new Set(h.bridgeProcesses(browser.marker));
     const crash = await openSample(browser.context, world.server.url);
