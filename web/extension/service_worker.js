@@ -103,7 +103,12 @@ async function isAllowed(origin) {
 
 // Why `origin` cannot use the card: the host is missing, or the origin is not on the list.
 async function refusal(origin) {
-  const p = await policy();
+  let p = await policy();
+  if (p.hostMissing) {
+    // Installed since? Asking again costs one failed start; the page's reload then gets
+    // the bridge's script if its origin is on the list.
+    p = await refreshPolicy();
+  }
   if (p.hostMissing) {
     return Errors.hostMissing(p.reason);
   }
