@@ -175,6 +175,29 @@ describe("an allowed page with the user's consent", () => {
     assert.equal(await choosing, world.bench.readers[1]);
   });
 
+  test("a PIN prompt cancelled in the extension fails the call, not the page", async () => {
+    const other = await openSample(browser.context, world.server.url);
+    const calling = other.evaluate(async (token) => {
+      const carvix = await import("/carvix.js");
+      const pki = await carvix.createObject("CARVIX.PKI");
+      try {
+        await pki.GenerateKeyPair(`\\\\.\\${token}\\cancelled`, 2, 2048 * 65536);
+        return null;
+      } catch (e) {
+        return { hresult: e.hresult, message: e.message };
+      } finally {
+        await pki.release();
+      }
+    }, h.TOKEN);
+    await h.answerPrompt(browser.context, "pin", "cancel");
+    const error = await calling;
+    assert.deepEqual(error, { hresult: 0x8010006e,  // SCARD_W_CANCELLED_BY_USER
+                              message: "The action was cancelled by the user." });
+    // The page goes on working.
+    assert.equal(await act(other, "#list-readers"), "");
+    await other.close();
+  });
+
   test("the host crashing gives the page a clear error", async () => {
     const before = new Set(h.bridgeProcesses(browser.marker));
     const crash = await openSample(browser.context, world.server.url);
