@@ -13,7 +13,9 @@ const median = (xs) => {
 };
 
 // Reads every block of one card and every property of each, as `carvix read all` does.
-async function readCard(admin, reader, app, methods) {
+// Releases are not awaited one by one: the host runs requests in order, so they overlap
+// with the next read's trip; fullRead awaits them all before it stops the clock.
+async function readCard(admin, reader, app, methods, releases) {
   let fields = 0;
   for (const method of methods) {
     const block = await admin[method](reader, app);
@@ -24,7 +26,7 @@ async function readCard(admin, reader, app, methods) {
       }
     }
     fields += Object.keys(values).length;
-    await block.release();
+    releases.push(block.release());
   }
   return fields;
 }
@@ -33,8 +35,11 @@ async function readCard(admin, reader, app, methods) {
 export async function fullRead(vlReader, zkReader) {
   const start = performance.now();
   const admin = await carvix.createObject("CARVIX.DocAdmin");
-  const fields = await readCard(admin, vlReader, 1, VL) + await readCard(admin, zkReader, 5, ZK);
-  await admin.release();
+  const releases = [];
+  const fields = await readCard(admin, vlReader, 1, VL, releases) +
+                 await readCard(admin, zkReader, 5, ZK, releases);
+  releases.push(admin.release());
+  await Promise.all(releases);
   return { ms: performance.now() - start, fields };
 }
 
