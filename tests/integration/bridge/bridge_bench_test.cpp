@@ -3,6 +3,7 @@
 // sample cards on the bench.
 #include "bench_card.h"
 #include "cli_run.h"
+#include "jpeg_image.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -186,8 +187,14 @@ std::string Base64Decode(const std::string& text) {
     return out;
 }
 
-// The personalisation pattern of `length` photo bytes.
-std::string Pattern(std::size_t length) {
+// The photo bytes a personalisation value stands for: a drawn JPEG portrait or a pattern.
+std::string PhotoBytes(const json& value) {
+    if (value.contains("jpeg")) {
+        const auto jpeg = carvix::perso::PortraitJpeg(value["jpeg"]["width"].get<int>(),
+                                                      value["jpeg"]["height"].get<int>());
+        return std::string(jpeg.begin(), jpeg.end());
+    }
+    const std::size_t length = value["pattern"].get<std::size_t>();
     std::string bytes(length, '\0');
     for (std::size_t i = 0; i < length; ++i) {
         bytes[i] = static_cast<char>((i * 31 + i / 256) & 0xFF);
@@ -247,11 +254,8 @@ TEST(Bridge, ReadsTheVlDocumentAndPhotoInOneRoundTripEach) {
                                        {"name", "ReadVLPhotoData"},
                                        {"args", {card.ReaderName(), 1}}});
     ExpectOk(photo, 7);
-    const std::size_t length =
-        Perso("vl-full")["applications"][0]["blocks"]["VLPhoto"]["Photo"]["pattern"]
-            .get<std::size_t>();
     EXPECT_EQ(Base64Decode(photo["result"]["snapshot"]["Photo"].get<std::string>()),
-              Pattern(length));
+              PhotoBytes(Perso("vl-full")["applications"][0]["blocks"]["VLPhoto"]["Photo"]));
 
     bridge.CloseInput();
     EXPECT_EQ(bridge.WaitForExit(), 0);
