@@ -207,7 +207,7 @@ export function encode(value) {
 
 // --- objects ----------------------------------------------------------------------------
 
-// The proxy for an object value: members by name, as on the original class.
+// The proxy for an object value: members by name, as the class defines them.
 function makeObject(value) {
   const handle = value.$object;
   const methods = new Set(value.methods || []);

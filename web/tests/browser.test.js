@@ -90,7 +90,7 @@ describe("an allowed page with the user's consent", () => {
     assert.notEqual(await street.textContent(), "");
   });
 
-  test("block objects read like the originals: snapshot values, bytes and dates", async () => {
+  test("block objects read like in-process ones: snapshot values, bytes and dates", async () => {
     const result = await page.evaluate(async (reader) => {
       const carvix = await import("/carvix.js");
       const admin = await carvix.createObject("CARVIX.DocAdmin");
