@@ -3,18 +3,8 @@
 #include "carvix/support/hex.h"
 
 #include <algorithm>
-#include <cstring>
-#include <span>
 
 namespace fake {
-
-bool CardManager::KnownContext(SCARDCONTEXT context) const {
-    return context == kContext && contextsOpen > 0;
-}
-
-bool CardManager::KnownCard(SCARDHANDLE card) const {
-    return card == kHandle && cardsConnected > 0;
-}
 
 // The handle reports another application's reset until it is reconnected.
 LONG CardManager::CardState(SCARDHANDLE card) const {
@@ -22,37 +12,6 @@ LONG CardManager::CardState(SCARDHANDLE card) const {
         return SCARD_E_INVALID_HANDLE;
     }
     return resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
-}
-
-// Reader listing and reader control are no part of one card connection: a call to them is
-// as unexpected as a command the script does not hold.
-LONG CardManager::Unsupported() {
-    surprise = true;
-    return SCARD_E_UNSUPPORTED_FEATURE;
-}
-
-LONG CardManager::EstablishContext(DWORD, LPSCARDCONTEXT context) {
-    if (establishResult != SCARD_S_SUCCESS) {
-        return establishResult;
-    }
-    *context = kContext;
-    ++contextsOpen;
-    return SCARD_S_SUCCESS;
-}
-
-// A second release is counted too, so that it shows as a negative count of open contexts.
-LONG CardManager::ReleaseContext(SCARDCONTEXT context) {
-    const bool known = KnownContext(context);
-    --contextsOpen;
-    return known ? SCARD_S_SUCCESS : SCARD_E_INVALID_HANDLE;
-}
-
-LONG CardManager::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD) {
-    return Unsupported();
-}
-
-LONG CardManager::FreeMemory(SCARDCONTEXT, LPCVOID) {
-    return Unsupported();
 }
 
 LONG CardManager::Connect(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWORD preferred,
@@ -63,10 +22,9 @@ LONG CardManager::Connect(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWOR
     if (connectResult != SCARD_S_SUCCESS) {
         return connectResult;
     }
-    connectedReader = reader == nullptr ? "" : reader;
+    Connected(reader == nullptr ? "" : reader);
     shareMode = share;
     protocols = preferred;
-    ++cardsConnected;
     *card = kHandle;
     *activeProtocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
@@ -90,8 +48,7 @@ LONG CardManager::Disconnect(SCARDHANDLE card, DWORD disposition) {
     if (!KnownCard(card)) {
         return SCARD_E_INVALID_HANDLE;
     }
-    --cardsConnected;
-    disconnects.push_back(disposition);
+    Disconnected(disposition);
     return SCARD_S_SUCCESS;
 }
 
@@ -99,44 +56,23 @@ LONG CardManager::BeginTransaction(SCARDHANDLE card) {
     if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    ++transactionsOpen;
-    ++transactionsBegun;
+    Began();
     return SCARD_S_SUCCESS;
 }
 
 LONG CardManager::EndTransaction(SCARDHANDLE card, DWORD) {
-    if (!KnownCard(card) || transactionsOpen == 0) {
-        return SCARD_E_NOT_TRANSACTED;
-    }
-    --transactionsOpen;
-    return SCARD_S_SUCCESS;
+    return KnownCard(card) ? Ended() : SCARD_E_NOT_TRANSACTED;
 }
 
-// Reports the one reader (as a multi-string) and a fixed answer to reset; a buffer too
-// small for either is refused as pcsc-lite refuses it.
+// Reports the one reader and a fixed answer to reset.
 LONG CardManager::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
                          LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
     if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
         return rv;
     }
     static constexpr BYTE kAnswer[] = {0x3B, 0x80, 0x80, 0x01, 0x01};
-    const auto namesNeeded = static_cast<DWORD>(connectedReader.size() + 2);
-    if ((names != nullptr && *namesLength < namesNeeded) ||
-        (atr != nullptr && *atrLength < sizeof kAnswer)) {
-        return SCARD_E_INSUFFICIENT_BUFFER;
-    }
-    if (names != nullptr) {
-        std::memcpy(names, connectedReader.c_str(), connectedReader.size() + 1);
-        names[connectedReader.size() + 1] = '\0';
-    }
-    *namesLength = namesNeeded;
-    *state = SCARD_SPECIFIC;
-    *protocol = SCARD_PROTOCOL_T1;
-    if (atr != nullptr) {
-        std::memcpy(atr, kAnswer, sizeof kAnswer);
-    }
-    *atrLength = sizeof kAnswer;
-    return SCARD_S_SUCCESS;
+    return AnswerStatus(OneReader(connected.back()), kAnswer, SCARD_PROTOCOL_T1, names, namesLength,
+                        state, protocol, atr, atrLength);
 }
 
 LONG CardManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
@@ -144,8 +80,7 @@ LONG CardManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE co
     if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
         return rv;
     }
-    const std::string hex = Orvel::ToHex(std::span<const BYTE>(command, length));
-    sent.push_back(hex);
+    const std::string hex = Record(command, length);
     if (script.empty() || script.front().command != hex) {
         surprise = true;
         return SCARD_E_NOT_TRANSACTED;
@@ -167,14 +102,6 @@ LONG CardManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE co
     std::copy(answer.bytes.begin(), answer.bytes.end(), response);
     *responseLength = static_cast<DWORD>(answer.bytes.size());
     return SCARD_S_SUCCESS;
-}
-
-LONG CardManager::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-    return Unsupported();
-}
-
-LONG CardManager::GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) {
-    return Unsupported();
 }
 
 }  // namespace fake

@@ -10,8 +10,6 @@
 namespace fake {
 namespace {
 
-constexpr SCARDCONTEXT kContext = 0x77;
-
 // SELECT by name of `application`'s AID, as the card link sends it.
 std::string SelectOf(std::uint16_t application) {
     const auto& aid = AppletCommandSet::For(application).Aid();
@@ -30,21 +28,6 @@ Readers::Reader* Readers::Holder(SCARDHANDLE card) {
     return &readers[static_cast<std::size_t>(card) - 1];
 }
 
-LONG Readers::EstablishContext(DWORD s, LPSCARDCONTEXT context) {
-    scope = s;
-    if (establishResult != SCARD_S_SUCCESS) {
-        return establishResult;
-    }
-    *context = kContext;
-    ++contextsOpen;
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::ReleaseContext(SCARDCONTEXT) {
-    --contextsOpen;
-    return SCARD_S_SUCCESS;
-}
-
 LONG Readers::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR out, LPDWORD length) {
     if (readers.empty()) {
         return SCARD_E_NO_READERS_AVAILABLE;
@@ -55,16 +38,7 @@ LONG Readers::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR out, LPDWORD length) {
         list.push_back('\0');
     }
     list.push_back('\0');
-    char* buffer = new char[list.size()];
-    std::memcpy(buffer, list.data(), list.size());
-    *reinterpret_cast<char**>(out) = buffer;
-    *length = static_cast<DWORD>(list.size());
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
-    delete[] static_cast<const char*>(memory);
-    return SCARD_S_SUCCESS;
+    return HandOut(list, out, length);
 }
 
 LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
@@ -77,23 +51,17 @@ LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE c
     if (!it->card) {
         return SCARD_E_NO_SMARTCARD;
     }
-    connected.push_back(reader);
-    ++cardsConnected;
+    Connected(reader);
     *card = static_cast<SCARDHANDLE>(it - readers.begin() + 1);
     *activeProtocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
-}
-
-LONG Readers::Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) {
-    return SCARD_E_UNSUPPORTED_FEATURE;
 }
 
 LONG Readers::Disconnect(SCARDHANDLE card, DWORD disposition) {
     if (Holder(card) == nullptr) {
         return SCARD_E_INVALID_HANDLE;
     }
-    --cardsConnected;
-    disconnects.push_back(disposition);
+    Disconnected(disposition);
     return SCARD_S_SUCCESS;
 }
 
@@ -105,16 +73,15 @@ LONG Readers::BeginTransaction(SCARDHANDLE card) {
     if (!r->card) {
         return SCARD_W_REMOVED_CARD;
     }
-    ++transactionsOpen;
+    Began();
     return SCARD_S_SUCCESS;
 }
 
 LONG Readers::EndTransaction(SCARDHANDLE card, DWORD) {
     Reader* r = Holder(card);
-    if (r == nullptr || transactionsOpen == 0) {
+    if (r == nullptr || Ended() != SCARD_S_SUCCESS) {
         return SCARD_E_NOT_TRANSACTED;
     }
-    --transactionsOpen;
     return r->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
 }
 
@@ -127,20 +94,8 @@ LONG Readers::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD
     if (!r->card) {
         return SCARD_W_REMOVED_CARD;
     }
-    const auto needed = static_cast<DWORD>(r->name.size() + 2);
-    if (names != nullptr && *namesLength >= needed) {
-        std::memcpy(names, r->name.c_str(), r->name.size() + 1);
-        names[r->name.size() + 1] = '\0';
-    }
-    *namesLength = needed;
-    *state = SCARD_SPECIFIC;
-    *protocol = SCARD_PROTOCOL_T1;
-    const auto& answer = r->card->atr;
-    if (atr != nullptr && *atrLength >= answer.size()) {
-        std::memcpy(atr, answer.data(), answer.size());
-    }
-    *atrLength = static_cast<DWORD>(answer.size());
-    return SCARD_S_SUCCESS;
+    return AnswerStatus(OneReader(r->name), r->card->atr, SCARD_PROTOCOL_T1, names, namesLength,
+                        state, protocol, atr, atrLength);
 }
 
 LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
@@ -156,18 +111,13 @@ LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE comman
     if (!r->card) {
         return SCARD_W_REMOVED_CARD;
     }
-    const std::string hex = Orvel::ToHex(std::span<const BYTE>(command, length));
-    sent.push_back(hex);
+    const std::string hex = Record(command, length);
     const bool selected =
         (hex == SelectOf(1) && r->card->vl) || (hex == SelectOf(5) && r->card->zk);
     response[0] = selected ? 0x90 : 0x6A;
     response[1] = selected ? 0x00 : 0x82;
     *responseLength = 2;
     return SCARD_S_SUCCESS;
-}
-
-LONG Readers::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-    return SCARD_E_UNSUPPORTED_FEATURE;
 }
 
 bool Readers::Observe(SCARD_READERSTATE* states, DWORD count) const {
@@ -205,7 +155,7 @@ bool Readers::Observe(SCARD_READERSTATE* states, DWORD count) const {
 
 LONG Readers::GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
                               DWORD count) {
-    if (context != kContext || contextsOpen <= 0) {
+    if (!KnownContext(context)) {
         return SCARD_E_INVALID_HANDLE;
     }
     if (timeout != 0) {
