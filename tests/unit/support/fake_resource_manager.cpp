@@ -36,47 +36,6 @@ LONG ResourceManager::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
     return SCARD_S_SUCCESS;
 }
 
-LONG ResourceManager::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Connect(SCARDCONTEXT, LPCSTR, DWORD, DWORD, LPSCARDHANDLE, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Disconnect(SCARDHANDLE, DWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::BeginTransaction(SCARDHANDLE) {
-    return Unsupported();
-}
-
-LONG ResourceManager::EndTransaction(SCARDHANDLE, DWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Transmit(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD,
-                               SCARD_IO_REQUEST*, LPBYTE, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-    return Unsupported();
-}
-
-LONG ResourceManager::GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) {
-    return Unsupported();
-}
-
 LONG ResourceManager::HandOut(const std::string& list, LPSTR out, LPDWORD length) {
     if (length == nullptr) {
         return SCARD_E_INVALID_PARAMETER;

@@ -42,22 +42,28 @@ class ResourceManager : public Orvel::PCSC::PcscApi {
     /// Frees a list that HandOut gave.
     LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) override;
 
-    LONG ListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length) override;
-    LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD preferredProtocols,
-                 LPSCARDHANDLE card, LPDWORD activeProtocol) override;
-    LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols,
-                   DWORD initialization, LPDWORD activeProtocol) override;
-    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
-    LONG BeginTransaction(SCARDHANDLE card) override;
-    LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override;
-    LONG Status(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerNamesLength, LPDWORD state,
-                LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) override;
-    LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
-                  SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
-    LONG Control(SCARDHANDLE card, DWORD controlCode, LPCVOID input, DWORD inputLength,
-                 LPVOID output, DWORD outputLength, LPDWORD returned) override;
-    LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
-                         DWORD count) override;
+    // Not modelled unless a fake overrides them.
+    LONG ListReaders(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD) override { return Unsupported(); }
+    LONG Connect(SCARDCONTEXT, LPCSTR, DWORD, DWORD, LPSCARDHANDLE, LPDWORD) override {
+        return Unsupported();
+    }
+    LONG Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) override { return Unsupported(); }
+    LONG Disconnect(SCARDHANDLE, DWORD) override { return Unsupported(); }
+    LONG BeginTransaction(SCARDHANDLE) override { return Unsupported(); }
+    LONG EndTransaction(SCARDHANDLE, DWORD) override { return Unsupported(); }
+    LONG Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) override {
+        return Unsupported();
+    }
+    LONG Transmit(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*, LPBYTE,
+                  LPDWORD) override {
+        return Unsupported();
+    }
+    LONG Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) override {
+        return Unsupported();
+    }
+    LONG GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) override {
+        return Unsupported();
+    }
 
   protected:
     /// `context` is the handle EstablishContext gives out.
