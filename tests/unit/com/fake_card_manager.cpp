@@ -6,14 +6,6 @@
 
 namespace fake {
 
-// The handle reports another application's reset until it is reconnected.
-LONG CardManager::CardState(SCARDHANDLE card) const {
-    if (!KnownCard(card)) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    return resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
-}
-
 LONG CardManager::Connect(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWORD preferred,
                           LPSCARDHANDLE card, LPDWORD activeProtocol) {
     if (!KnownContext(context)) {
@@ -32,7 +24,7 @@ LONG CardManager::Connect(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWOR
 
 LONG CardManager::Reconnect(SCARDHANDLE card, DWORD, DWORD, DWORD initialization,
                             LPDWORD activeProtocol) {
-    if (!KnownCard(card)) {
+    if (!Holds(card)) {
         return SCARD_E_INVALID_HANDLE;
     }
     reconnects.push_back(initialization);
@@ -44,43 +36,13 @@ LONG CardManager::Reconnect(SCARDHANDLE card, DWORD, DWORD, DWORD initialization
     return SCARD_S_SUCCESS;
 }
 
-LONG CardManager::Disconnect(SCARDHANDLE card, DWORD disposition) {
-    if (!KnownCard(card)) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    Disconnected(disposition);
-    return SCARD_S_SUCCESS;
-}
-
-LONG CardManager::BeginTransaction(SCARDHANDLE card) {
-    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    Began();
-    return SCARD_S_SUCCESS;
-}
-
-LONG CardManager::EndTransaction(SCARDHANDLE card, DWORD) {
-    return KnownCard(card) ? Ended() : SCARD_E_NOT_TRANSACTED;
-}
-
-// Reports the one reader and a fixed answer to reset.
-LONG CardManager::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
-                         LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
+std::span<const BYTE> CardManager::AtrOf(SCARDHANDLE) const {
     static constexpr BYTE kAnswer[] = {0x3B, 0x80, 0x80, 0x01, 0x01};
-    return AnswerStatus(OneReader(connected.back()), kAnswer, SCARD_PROTOCOL_T1, names, namesLength,
-                        state, protocol, atr, atrLength);
+    return kAnswer;
 }
 
-LONG CardManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
-                           SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
-    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    const std::string hex = Record(command, length);
+LONG CardManager::Answer(SCARDHANDLE, const std::string& hex, LPBYTE response,
+                         LPDWORD responseLength) {
     if (script.empty() || script.front().command != hex) {
         surprise = true;
         return SCARD_E_NOT_TRANSACTED;

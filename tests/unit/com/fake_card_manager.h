@@ -47,13 +47,6 @@ class CardManager final : public ResourceManager {
                  LPSCARDHANDLE card, LPDWORD activeProtocol) override;
     LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols,
                    DWORD initialization, LPDWORD activeProtocol) override;
-    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
-    LONG BeginTransaction(SCARDHANDLE card) override;
-    LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override;
-    LONG Status(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerNamesLength, LPDWORD state,
-                LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) override;
-    LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
-                  SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
 
   private:
     // Reader listing and reader control are no part of one card connection: a call to them
@@ -62,8 +55,15 @@ class CardManager final : public ResourceManager {
         surprise = true;
         return SCARD_E_UNSUPPORTED_FEATURE;
     }
-    bool KnownCard(SCARDHANDLE card) const { return card == kHandle && cardsConnected > 0; }
-    LONG CardState(SCARDHANDLE card) const;
+    bool Holds(SCARDHANDLE card) const override { return card == kHandle && cardsConnected > 0; }
+    // The handle reports another application's reset until it is reconnected.
+    LONG CardState(SCARDHANDLE) const override {
+        return resetPending ? SCARD_W_RESET_CARD : SCARD_S_SUCCESS;
+    }
+    std::string ReaderOf(SCARDHANDLE) const override { return connected.back(); }
+    std::span<const BYTE> AtrOf(SCARDHANDLE) const override;
+    LONG Answer(SCARDHANDLE card, const std::string& command, LPBYTE response,
+                LPDWORD responseLength) override;
 };
 
 }  // namespace fake

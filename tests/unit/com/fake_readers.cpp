@@ -21,7 +21,7 @@ std::string SelectOf(std::uint16_t application) {
 
 }  // namespace
 
-Readers::Reader* Readers::Holder(SCARDHANDLE card) {
+const Readers::Reader* Readers::Holder(SCARDHANDLE card) const {
     if (card <= 0 || static_cast<std::size_t>(card) > readers.size() || cardsConnected == 0) {
         return nullptr;
     }
@@ -57,63 +57,24 @@ LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE c
     return SCARD_S_SUCCESS;
 }
 
-LONG Readers::Disconnect(SCARDHANDLE card, DWORD disposition) {
-    if (Holder(card) == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
+LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send,
+                       DWORD sendLength, SCARD_IO_REQUEST* receivePci, LPBYTE receive,
+                       LPDWORD receiveLength) {
+    if (Holds(card)) {
+        Reader& r = readers[static_cast<std::size_t>(card) - 1];
+        if (r.card && r.card->removedDuringCheck) {
+            r.card.reset();
+            ++r.events;
+        }
     }
-    Disconnected(disposition);
-    return SCARD_S_SUCCESS;
+    return ResourceManager::Transmit(card, sendPci, send, sendLength, receivePci, receive,
+                                     receiveLength);
 }
 
-LONG Readers::BeginTransaction(SCARDHANDLE card) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    Began();
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::EndTransaction(SCARDHANDLE card, DWORD) {
-    Reader* r = Holder(card);
-    if (r == nullptr || Ended() != SCARD_S_SUCCESS) {
-        return SCARD_E_NOT_TRANSACTED;
-    }
-    return r->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
-}
-
-LONG Readers::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
-                     LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    return AnswerStatus(OneReader(r->name), r->card->atr, SCARD_PROTOCOL_T1, names, namesLength,
-                        state, protocol, atr, atrLength);
-}
-
-LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
-                       SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (r->card && r->card->removedDuringCheck) {
-        r->card.reset();
-        ++r->events;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    const std::string hex = Record(command, length);
-    const bool selected =
-        (hex == SelectOf(1) && r->card->vl) || (hex == SelectOf(5) && r->card->zk);
+LONG Readers::Answer(SCARDHANDLE card, const std::string& hex, LPBYTE response,
+                     LPDWORD responseLength) {
+    const Card& c = *Holder(card)->card;
+    const bool selected = (hex == SelectOf(1) && c.vl) || (hex == SelectOf(5) && c.zk);
     response[0] = selected ? 0x90 : 0x6A;
     response[1] = selected ? 0x00 : 0x82;
     *responseLength = 2;

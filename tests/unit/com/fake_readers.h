@@ -50,11 +50,7 @@ class Readers final : public ResourceManager {
     LONG ListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length) override;
     LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD preferredProtocols,
                  LPSCARDHANDLE card, LPDWORD activeProtocol) override;
-    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
-    LONG BeginTransaction(SCARDHANDLE card) override;
-    LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override;
-    LONG Status(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerNamesLength, LPDWORD state,
-                LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) override;
+    /// A card marked removedDuringCheck is taken out here, at its first command.
     LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
                   SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
     LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
@@ -62,7 +58,16 @@ class Readers final : public ResourceManager {
 
   private:
     // The reader behind a handle (handles are reader index + 1), or null.
-    Reader* Holder(SCARDHANDLE card);
+    const Reader* Holder(SCARDHANDLE card) const;
+    bool Holds(SCARDHANDLE card) const override { return Holder(card) != nullptr; }
+    LONG CardState(SCARDHANDLE card) const override {
+        return Holder(card)->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
+    }
+    std::string ReaderOf(SCARDHANDLE card) const override { return Holder(card)->name; }
+    std::span<const BYTE> AtrOf(SCARDHANDLE card) const override { return Holder(card)->card->atr; }
+    /// 9000 to the SELECT of an applet the card carries, 6A82 to anything else.
+    LONG Answer(SCARDHANDLE card, const std::string& command, LPBYTE response,
+                LPDWORD responseLength) override;
     // Fills the event states; true when any differs from what the caller knew.
     bool Observe(SCARD_READERSTATE* states, DWORD count) const;
 };

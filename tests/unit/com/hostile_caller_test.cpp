@@ -60,7 +60,7 @@ class Tripwire final : public fake::ResourceManager {
     }
 
   private:
-    // No card is ever there to reconnect, lock, ask or release.
+    // No card is ever there: anything else on one fails as without a card.
     LONG Unsupported() override { return SCARD_E_NO_SMARTCARD; }
 };
 

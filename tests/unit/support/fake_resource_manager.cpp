@@ -36,6 +36,57 @@ LONG ResourceManager::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
     return SCARD_S_SUCCESS;
 }
 
+LONG ResourceManager::Disconnect(SCARDHANDLE card, DWORD disposition) {
+    if (!Holds(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    Disconnected(disposition);
+    return SCARD_S_SUCCESS;
+}
+
+LONG ResourceManager::BeginTransaction(SCARDHANDLE card) {
+    if (!Holds(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
+    }
+    Began();
+    return SCARD_S_SUCCESS;
+}
+
+LONG ResourceManager::EndTransaction(SCARDHANDLE card, DWORD) {
+    if (!Holds(card) || Ended() != SCARD_S_SUCCESS) {
+        return SCARD_E_NOT_TRANSACTED;
+    }
+    const LONG state = CardState(card);
+    return state == SCARD_W_REMOVED_CARD ? state : SCARD_S_SUCCESS;
+}
+
+LONG ResourceManager::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
+                             LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+    if (!Holds(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
+    }
+    return AnswerStatus(OneReader(ReaderOf(card)), AtrOf(card), SCARD_PROTOCOL_T1, names,
+                        namesLength, state, protocol, atr, atrLength);
+}
+
+LONG ResourceManager::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE send,
+                               DWORD sendLength, SCARD_IO_REQUEST*, LPBYTE receive,
+                               LPDWORD receiveLength) {
+    if (!Holds(card)) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    if (const LONG rv = CardState(card); rv != SCARD_S_SUCCESS) {
+        return rv;
+    }
+    return Answer(card, Record(send, sendLength), receive, receiveLength);
+}
+
 LONG ResourceManager::HandOut(const std::string& list, LPSTR out, LPDWORD length) {
     if (length == nullptr) {
         return SCARD_E_INVALID_PARAMETER;

@@ -42,22 +42,24 @@ class ResourceManager : public Orvel::PCSC::PcscApi {
     /// Frees a list that HandOut gave.
     LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) override;
 
+    // The calls on a connected card, in terms of the hooks below: an unknown handle is
+    // refused, a card that cannot be used answers with CardState's code, and a command is
+    // recorded in `sent` before the card answers it.
+    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
+    LONG BeginTransaction(SCARDHANDLE card) override;
+    /// Ends the transaction; a card taken out meanwhile is reported, a reset is not.
+    LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override;
+    LONG Status(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerNamesLength, LPDWORD state,
+                LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) override;
+    LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
+                  SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
+
     // Not modelled unless a fake overrides them.
     LONG ListReaders(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD) override { return Unsupported(); }
     LONG Connect(SCARDCONTEXT, LPCSTR, DWORD, DWORD, LPSCARDHANDLE, LPDWORD) override {
         return Unsupported();
     }
     LONG Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) override { return Unsupported(); }
-    LONG Disconnect(SCARDHANDLE, DWORD) override { return Unsupported(); }
-    LONG BeginTransaction(SCARDHANDLE) override { return Unsupported(); }
-    LONG EndTransaction(SCARDHANDLE, DWORD) override { return Unsupported(); }
-    LONG Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) override {
-        return Unsupported();
-    }
-    LONG Transmit(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*, LPBYTE,
-                  LPDWORD) override {
-        return Unsupported();
-    }
     LONG Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) override {
         return Unsupported();
     }
@@ -71,6 +73,19 @@ class ResourceManager : public Orvel::PCSC::PcscApi {
 
     /// The answer to a call the fake does not model.
     virtual LONG Unsupported() { return SCARD_E_UNSUPPORTED_FEATURE; }
+
+    // The card behind a handle, for the calls on a connected card.
+    /// Whether `card` is a handle this fake gave out and that is still connected.
+    virtual bool Holds(SCARDHANDLE) const { return false; }
+    /// SCARD_S_SUCCESS while the card behind a held handle can be used, else what a call on
+    /// it returns (the card removed or reset).
+    virtual LONG CardState(SCARDHANDLE) const { return SCARD_S_SUCCESS; }
+    /// The reader SCardStatus names for the card.
+    virtual std::string ReaderOf(SCARDHANDLE) const { return {}; }
+    /// The card's answer to reset.
+    virtual std::span<const BYTE> AtrOf(SCARDHANDLE) const { return {}; }
+    /// The card's answer to `command` (upper-case hex, already in `sent`).
+    virtual LONG Answer(SCARDHANDLE, const std::string&, LPBYTE, LPDWORD) { return Unsupported(); }
 
     bool KnownContext(SCARDCONTEXT context) const {
         return context == context_ && contextsOpen > 0;
