@@ -86,8 +86,22 @@ if(CARVIX_INSTALL_BENCH)
   install(TARGETS rf_substitute LIBRARY DESTINATION ${CARVIX_MODULE_DIR} COMPONENT bench)
   install(FILES ${CMAKE_SOURCE_DIR}/man/carvix-vcard.1 ${CMAKE_SOURCE_DIR}/man/carvix-bench.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT bench)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/tests/data/cards/
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/carvix-qx/cards COMPONENT bench)
+  # Readable sample cards, personalised (and signed with the test PKI) by carvix-perso.
+  set(perso ${CMAKE_SOURCE_DIR}/tests/data/perso)
+  set(cards ${CMAKE_BINARY_DIR}/bench-cards)
+  set(carvix_bench_cards ${cards}/vl-full-t0.json ${cards}/zk-full-t1.json
+                         ${cards}/vl-full-contactless.json)
+  add_custom_command(
+    OUTPUT ${carvix_bench_cards}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${cards}
+    COMMAND carvix-perso ${perso}/vl-full.json -o ${cards}/vl-full-t0.json --protocol T=0
+    COMMAND carvix-perso ${perso}/zk-full.json -o ${cards}/zk-full-t1.json --protocol T=1
+    COMMAND carvix-perso ${perso}/vl-full.json -o ${cards}/vl-full-contactless.json --contactless
+    DEPENDS carvix-perso ${perso}/vl-full.json ${perso}/zk-full.json
+    COMMENT "Personalising the bench's sample cards")
+  add_custom_target(carvix_bench_cards ALL DEPENDS ${carvix_bench_cards})
+  install(FILES ${carvix_bench_cards} DESTINATION ${CMAKE_INSTALL_DATADIR}/carvix-qx/cards
+          COMPONENT bench)
   install(FILES ${CMAKE_SOURCE_DIR}/tools/vcard/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
           RENAME virtual-card.md COMPONENT bench)
 endif()
