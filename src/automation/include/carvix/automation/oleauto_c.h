@@ -283,4 +283,9 @@ void CoFreeUnusedLibraries(void);
 void* CoTaskMemAlloc(size_t cb);
 void CoTaskMemFree(void* pv);
 
+/* Not a Windows name: an object's members as JSON (a new BSTR in *json), from the ITypeInfo
+ * its GetTypeInfo returned. E_INVALIDARG for a null argument or type information this
+ * runtime did not hand out. */
+HRESULT CarvixDescribeTypeInfoJson(ITypeInfo* info, BSTR* json);
+
 #endif
