@@ -31,17 +31,23 @@ function(carvix_fuzz_target name)
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
 endfunction()
 
-# carvix_integration_test(NAME SOURCES... LIBS...) adds a GoogleTest binary labelled
-# "integration" that runs against the test bench (pcscd with private vpcd readers and the
-# virtual card; see tests/integration/bench/bench_card.h). It needs the ctest fixture that
+# carvix_integration_test(NAME [SANITIZE] SOURCES... LIBS...) adds a GoogleTest binary
+# labelled "integration" that runs against the test bench (pcscd with private vpcd readers and
+# the virtual card; see tests/integration/bench/bench_card.h). It needs the ctest fixture that
 # starts the bench; where the bench cannot run, the test exits 77 and is reported skipped.
+# SANITIZE adds the label "sanitize": the test is one of the read and write paths that
+# scripts/test runs again in the asan build (keep those short).
 set(CARVIX_BENCH_DIR ${CMAKE_BINARY_DIR}/ctest-bench)
 function(carvix_integration_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SANITIZE" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} carvix_bench)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS integration SKIP_RETURN_CODE 77
+  set(labels integration)
+  if(T_SANITIZE)
+    list(APPEND labels sanitize)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" SKIP_RETURN_CODE 77
                        FIXTURES_REQUIRED carvix_bench TIMEOUT 600
                        ENVIRONMENT "CARVIX_BENCH_DIR=${CARVIX_BENCH_DIR}")
 endfunction()

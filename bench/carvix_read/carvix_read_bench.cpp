@@ -18,8 +18,9 @@
 #include "blocks.h"
 #include "carvix/support/unicode.h"
 #include "dispatch_client.h"
+#include "figures.h"
 #include "output.h"
-#include "own_bench.h"
+#include "use_bench.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -40,17 +41,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using carvix::bench::Clock;
+using carvix::bench::Median;
+using carvix::bench::Seconds;
 
 // Runs the program with its output sent to /dev/null; the exit status, or -1.
 int Run(const std::vector<std::string>& args) {
@@ -107,21 +100,10 @@ struct Card {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
-    std::unique_ptr<carvix::bench::OwnBench> own;
-    fs::path benchJson;
-    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        benchJson = fs::path(d) / "bench.json";
-    } else {
-        own = std::make_unique<carvix::bench::OwnBench>(2);
-        benchJson = own->Description();
+    const carvix::bench::UseBench bench("bench_carvix_read", 2);
+    if (!bench.Ready()) {
+        return carvix::bench::kNoBench;
     }
-    auto env = carvix::bench::LoadBenchEnv(benchJson);
-    if (!env.ready) {
-        std::fprintf(stderr, "bench_carvix_read: no bench here: %s\n", env.reason.c_str());
-        return 77;
-    }
-    ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-    carvix::bench::SetCurrentBench(std::move(env));
 
     // A private profile for the registration, removed at the end.
     char tmpl[] = "/tmp/carvix-read-bench.XXXXXX";
@@ -139,10 +121,11 @@ int main(int argc, char** argv) {
     const std::string cards = CARVIX_SAMPLE_CARDS;
     const Card list[] = {{"vl-full T=0", "/vl-full-t0.json", 1},
                          {"zk-full T=1", "/zk-full-t1.json", 5}};
+    const carvix::bench::Table table(
+        12, {{"process", 10}, {"in-process", 10}, {"first in-p.", 12}, {"ratio", 8}});
     if (rc == 0) {
         std::printf("%d rounds; median wall time of one `carvix read all`, in ms\n", rounds);
-        std::printf("%-12s %10s %10s %12s %8s\n", "card", "process", "in-process", "first in-p.",
-                    "ratio");
+        table.PrintHeader("card");
     }
     double processTotal = 0;
     double inProcessTotal = 0;
@@ -187,16 +170,13 @@ int main(int argc, char** argv) {
         const double q = Median(inProcess);
         processTotal += p;
         inProcessTotal += q;
-        if (first > 0) {
-            std::printf("%-12s %10.3f %10.3f %12.3f %8.3f\n", card.name, p * 1e3, q * 1e3,
-                        first * 1e3, p / q);
-        } else {
-            std::printf("%-12s %10.3f %10.3f %12s %8.3f\n", card.name, p * 1e3, q * 1e3, "", p / q);
-        }
+        const carvix::bench::Cell firstCell =
+            first > 0 ? carvix::bench::Cell(first * 1e3) : carvix::bench::Cell("");
+        table.PrintRow(card.name, {p * 1e3, q * 1e3, firstCell, p / q});
     }
     if (rc == 0) {
-        std::printf("%-12s %10.3f %10.3f %12s %8.3f\n", "both cards", processTotal * 1e3,
-                    inProcessTotal * 1e3, "", processTotal / inProcessTotal);
+        table.PrintRow("both cards", {processTotal * 1e3, inProcessTotal * 1e3, "",
+                                      processTotal / inProcessTotal});
     }
     std::error_code ec;
     fs::remove_all(root, ec);

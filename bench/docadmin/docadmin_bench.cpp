@@ -23,8 +23,9 @@
 #include "carvix/automation/oleauto.h"
 #include "carvix/card/signed_message.h"
 #include "docadmin/docadmin_service.h"
-#include "own_bench.h"
+#include "figures.h"
 #include "pcsc_client.h"
+#include "use_bench.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,8 +44,9 @@
 namespace {
 
 using carvix::bench::BenchCard;
+using carvix::bench::Median;
+using carvix::bench::Time;
 using carvix::com::IDocAdminService;
-using Clock = std::chrono::steady_clock;
 
 struct AnyOut {
     IDispatch* p = nullptr;
@@ -73,29 +75,12 @@ const Block kZk[] = {{"zk-document", CARVIX_READ(ReadZKDocumentData)},
                      {"zk-variable-admin", CARVIX_READ(ReadZKVariableAdminData)},
                      {"zk-variable", CARVIX_READ(ReadZKVariablePersoData)}};
 
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // CPU time of this thread, which a loaded machine does not stretch the way it stretches
 // wall time: the host work of a read without the waits for the card, pcscd and the scheduler.
 double ThreadCpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-template <class F>
-double Time(F&& f) {
-    const auto t0 = Clock::now();
-    f();
-    return Seconds(Clock::now() - t0);
 }
 
 // Medians of one block, in seconds per read.
@@ -108,11 +93,21 @@ struct Figures {
     double perReadCpu = 0;
 };
 
+const carvix::bench::Table kTable(18, {{"APDUs", 5},
+                                       {"DocAdmin", 9},
+                                       {"cold", 9},
+                                       {"per-read", 9},
+                                       {"held", 9},
+                                       {"/per-read", 9},
+                                       {"/held", 9},
+                                       {"cold/p-r", 9},
+                                       {"cpu", 8},
+                                       {"cpu p-r", 8}});
+
 void PrintRow(const char* name, const std::string& apdus, const Figures& f) {
-    std::printf("%-18s %5s %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %8.3f %8.3f\n", name,
-                apdus.c_str(), f.service * 1e3, f.cold * 1e3, f.perRead * 1e3, f.held * 1e3,
-                f.service / f.perRead, f.service / f.held, f.cold / f.perRead, f.serviceCpu * 1e3,
-                f.perReadCpu * 1e3);
+    kTable.PrintRow(name, {apdus, f.service * 1e3, f.cold * 1e3, f.perRead * 1e3, f.held * 1e3,
+                           f.service / f.perRead, f.service / f.held, f.cold / f.perRead,
+                           f.serviceCpu * 1e3, f.perReadCpu * 1e3});
 }
 
 nlohmann::json ToJson(const Figures& f) {
@@ -209,24 +204,12 @@ int main(int argc, char** argv) {
             iterations = std::max(1, std::atoi(argv[i]));
         }
     }
-    std::unique_ptr<carvix::bench::OwnBench> own;
-    std::filesystem::path benchJson;
-    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        benchJson = std::filesystem::path(d) / "bench.json";
-    } else {
-        own = std::make_unique<carvix::bench::OwnBench>(2);
-        benchJson = own->Description();
+    const carvix::bench::UseBench bench("bench_docadmin", 2);
+    if (!bench.Ready()) {
+        return carvix::bench::kNoBench;
     }
-    auto env = carvix::bench::LoadBenchEnv(benchJson);
-    if (!env.ready) {
-        std::fprintf(stderr, "bench_docadmin: no bench here: %s\n", env.reason.c_str());
-        return 77;
-    }
-    ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-    carvix::bench::SetCurrentBench(std::move(env));
     std::printf("%d rounds per block; median times per read, in ms\n", iterations);
-    std::printf("%-18s %5s %9s %9s %9s %9s %9s %9s %9s %8s %8s\n", "block", "APDUs", "DocAdmin",
-                "cold", "per-read", "held", "/per-read", "/held", "cold/p-r", "cpu", "cpu p-r");
+    kTable.PrintHeader("block");
     Figures totals;
     nlohmann::json report = {{"iterations", iterations}, {"unit", "ms per read (median)"}};
     const std::string cards = CARVIX_SAMPLE_CARDS;

@@ -16,18 +16,17 @@
 //   bench_docadmin_write [ITERATIONS]  (default 21; starts a private bench unless
 //                                       CARVIX_BENCH_DIR names a running one)
 #include "bench_card.h"
-#include "bench_env.h"
 #include "carvix/card/sod_registry.h"
 #include "carvix/card/user_signing.h"
 #include "carvix/support/private_key.h"
 #include "carvix/support/x509_certificate.h"
 #include "carvix/support/x509_store.h"
+#include "figures.h"
 #include "pcsc_client.h"
 
 #include <openssl/evp.h>
+#include "use_bench.h"
 #include "write_session.h"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,25 +39,9 @@ namespace {
 
 using namespace carvix::writetest;
 using carvix::bench::BenchCard;
-using Clock = std::chrono::steady_clock;
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using carvix::bench::Clock;
+using carvix::bench::Median;
+using carvix::bench::Seconds;
 
 struct Totals {
     double service = 0;
@@ -80,12 +63,20 @@ bool SignDigestOnce(EVP_PKEY* key, const std::vector<std::uint8_t>& content) {
                           content.size()) == 1;
 }
 
+const carvix::bench::Table kTable(18, {{"", 3},
+                                       {"APDUs", 5},
+                                       {"DocAdmin", 10},
+                                       {"replay", 10},
+                                       {"signing", 10},
+                                       {"RSA only", 10},
+                                       {"/replay", 8},
+                                       {"/(r+sign)", 8}});
+
 void PrintRow(const char* name, int protocol, const std::string& apdus, double service,
               double replay, double signing, double rsa) {
     const std::string t = protocol < 0 ? "" : "T=" + std::to_string(protocol);
-    std::printf("%-18s %3s %5s %10.3f %10.3f %10.3f %10.3f %8.3f %8.3f\n", name, t.c_str(),
-                apdus.c_str(), service * 1e3, replay * 1e3, signing * 1e3, rsa * 1e3,
-                service / replay, service / (replay + signing));
+    kTable.PrintRow(name, {t, apdus, service * 1e3, replay * 1e3, signing * 1e3, rsa * 1e3,
+                           service / replay, service / (replay + signing)});
 }
 
 bool RunBlock(const WritableBlock& block, int protocol, const InstalledSigner& signer,
@@ -178,49 +169,18 @@ bool RunBlock(const WritableBlock& block, int protocol, const InstalledSigner& s
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
-    std::string dir;
-    bool own = false;
-    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        dir = d;
-    } else {
-        char tmpl[] = "/tmp/carvix-bench-docadmin-write.XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        own = true;
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " start --dir " + Quote(dir) +
-                                " --readers 1 --watch-pid " + std::to_string(::getpid()) +
-                                " --probe " + Quote(CARVIX_PROBE_PATH) + " --vcard " +
-                                Quote(CARVIX_VCARD_PATH) + " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_docadmin_write: the bench did not start\n");
-        }
+    const carvix::bench::UseBench bench("bench_docadmin_write", 1);
+    if (!bench.Ready()) {
+        return carvix::bench::kNoBench;
     }
-    auto env = carvix::bench::LoadBenchEnv(std::filesystem::path(dir) / "bench.json");
-    int rc = 0;
-    if (!env.ready) {
-        std::fprintf(stderr, "bench_docadmin_write: no bench here: %s\n", env.reason.c_str());
-        rc = 77;
-    } else {
-        ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-        carvix::bench::SetCurrentBench(std::move(env));
-        // The signer and its key in a private "My" store for the length of the run.
-        const InstalledSigner signer;
-        std::printf("%d writes per block; median times per write, in ms\n", iterations);
-        std::printf("%-18s %3s %5s %10s %10s %10s %10s %8s %8s\n", "block", "", "APDUs", "DocAdmin",
-                    "replay", "signing", "RSA only", "/replay", "/(r+sign)");
-        Totals totals;
-        const bool ok = RunBlock(kVLVariablePerso, 0, signer, iterations, totals) &&
-                        RunBlock(kZKVariableAdmin, 1, signer, iterations, totals) &&
-                        RunBlock(kZKVariablePerso, 1, signer, iterations, totals);
-        PrintRow("all blocks", -1, "", totals.service, totals.replay, totals.signing, totals.rsa);
-        rc = ok ? 0 : 1;
-    }
-    if (own) {
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " stop --dir " + Quote(dir);
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_docadmin_write: stopping the bench failed\n");
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    return rc;
+    // The signer and its key in a private "My" store for the length of the run.
+    const InstalledSigner signer;
+    std::printf("%d writes per block; median times per write, in ms\n", iterations);
+    kTable.PrintHeader("block");
+    Totals totals;
+    const bool ok = RunBlock(kVLVariablePerso, 0, signer, iterations, totals) &&
+                    RunBlock(kZKVariableAdmin, 1, signer, iterations, totals) &&
+                    RunBlock(kZKVariablePerso, 1, signer, iterations, totals);
+    PrintRow("all blocks", -1, "", totals.service, totals.replay, totals.signing, totals.rsa);
+    return ok ? 0 : 1;  // an own bench stops here
 }

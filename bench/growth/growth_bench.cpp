@@ -7,10 +7,9 @@
 //   bench_growth [READS [WRITES]]  (default 10000 and 1000; starts a private bench unless
 //                                   CARVIX_BENCH_DIR names a running one)
 #include "bench_card.h"
-#include "bench_env.h"
+#include "figures.h"
+#include "use_bench.h"
 #include "write_session.h"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,14 +26,6 @@ using carvix::com::IZKFixedAdminBlock;
 using carvix::com::IZKFixedPersoBlock;
 using carvix::com::IZKVariableAdminBlock;
 using carvix::com::IZKVariablePersoBlock;
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
 
 // VmRSS of this process in KiB, from /proc/self/status.
 long RssKiB() {
@@ -108,8 +99,9 @@ bool Run(long reads, long writes) {
         }
     }
     const long start = RssKiB();
-    std::printf("%-24s %8s %8s %10s\n", "after", "reads", "writes", "RSS KiB");
-    std::printf("%-24s %8d %8d %10ld\n", "warm-up", 0, 0, start);
+    const carvix::bench::Table table(24, {{"reads", 8, 0}, {"writes", 8, 0}, {"RSS KiB", 10, 0}});
+    table.PrintHeader("after");
+    table.PrintRow("warm-up", {0.0, 0.0, static_cast<double>(start)});
     // Reads and writes interleaved: one write after every reads/writes reads.
     const long total = reads + writes;
     long doneReads = 0;
@@ -120,10 +112,9 @@ bool Run(long reads, long writes) {
             return false;
         }
         if (step % std::max(1L, total / 10) == 0) {
-            std::printf("%-24s %8ld %8ld %10ld\n",
-                        (std::to_string(step * 100 / total) + "%").c_str(), doneReads, doneWrites,
-                        RssKiB());
-            std::fflush(stdout);
+            table.PrintRow(std::to_string(step * 100 / total) + "%",
+                           {static_cast<double>(doneReads), static_cast<double>(doneWrites),
+                            static_cast<double>(RssKiB())});
         }
     }
     const long end = RssKiB();
@@ -138,39 +129,9 @@ bool Run(long reads, long writes) {
 int main(int argc, char** argv) {
     const long reads = argc > 1 ? std::max(1L, std::atol(argv[1])) : 10000;
     const long writes = argc > 2 ? std::max(0L, std::atol(argv[2])) : 1000;
-    std::string dir;
-    bool own = false;
-    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        dir = d;
-    } else {
-        char tmpl[] = "/tmp/carvix-bench-growth.XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        own = true;
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " start --dir " + Quote(dir) +
-                                " --readers 1 --watch-pid " + std::to_string(::getpid()) +
-                                " --probe " + Quote(CARVIX_PROBE_PATH) + " --vcard " +
-                                Quote(CARVIX_VCARD_PATH) + " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_growth: the bench did not start\n");
-        }
+    const carvix::bench::UseBench bench("bench_growth", 1);
+    if (!bench.Ready()) {
+        return carvix::bench::kNoBench;
     }
-    auto env = carvix::bench::LoadBenchEnv(std::filesystem::path(dir) / "bench.json");
-    int rc = 0;
-    if (!env.ready) {
-        std::fprintf(stderr, "bench_growth: no bench here: %s\n", env.reason.c_str());
-        rc = 77;
-    } else {
-        ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-        carvix::bench::SetCurrentBench(std::move(env));
-        rc = Run(reads, writes) ? 0 : 1;
-    }
-    if (own) {
-        const std::string cmd = Quote(CARVIX_BENCH_SCRIPT) + " stop --dir " + Quote(dir);
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "bench_growth: stopping the bench failed\n");
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    return rc;
+    return Run(reads, writes) ? 0 : 1;  // an own bench stops here
 }

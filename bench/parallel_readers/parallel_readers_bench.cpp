@@ -15,7 +15,8 @@
 #include "bench_env.h"
 #include "carvix/automation/oleauto.h"
 #include "docadmin/docadmin_service.h"
-#include "own_bench.h"
+#include "figures.h"
+#include "use_bench.h"
 
 #include <spawn.h>
 #include <sys/resource.h>
@@ -36,8 +37,9 @@ extern char** environ;
 
 namespace {
 
+using carvix::bench::Clock;
+using carvix::bench::Median;
 using carvix::com::IDocAdminService;
-using Clock = std::chrono::steady_clock;
 
 struct AnyOut {
     IDispatch* p = nullptr;
@@ -58,12 +60,6 @@ const std::vector<ReadFn> kZk = {CARVIX_READ(ReadZKDocumentData), CARVIX_READ(Re
                                  CARVIX_READ(ReadZKFixedPersoData),
                                  CARVIX_READ(ReadZKVariableAdminData),
                                  CARVIX_READ(ReadZKVariablePersoData)};
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // The worker: reads all blocks of the card in `reader` COUNT times after the start byte.
 int Worker(const std::string& readerName, int app, int count) {
@@ -169,7 +165,7 @@ Rate Throughput(const std::string& self, const std::vector<std::string>& readers
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
         ::close(c.fromChild);
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double seconds = carvix::bench::Seconds(Clock::now() - t0);
     // The warm-up read is part of the workers' CPU time; it counts as one more card read.
     const double blocks =
         static_cast<double>(used * static_cast<std::size_t>(count) * blocksPerCard);
@@ -187,21 +183,10 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::unique_ptr<carvix::bench::OwnBench> own;
-    std::filesystem::path benchJson;
-    if (const char* d = std::getenv("CARVIX_BENCH_DIR"); d != nullptr && *d != '\0') {
-        benchJson = std::filesystem::path(d) / "bench.json";
-    } else {
-        own = std::make_unique<carvix::bench::OwnBench>(4);
-        benchJson = own->Description();
+    const carvix::bench::UseBench bench("bench_parallel_readers", 4);
+    if (!bench.Ready()) {
+        return carvix::bench::kNoBench;
     }
-    auto env = carvix::bench::LoadBenchEnv(benchJson);
-    if (!env.ready) {
-        std::fprintf(stderr, "bench_parallel_readers: no bench here: %s\n", env.reason.c_str());
-        return 77;
-    }
-    ::setenv("PCSCLITE_CSOCK_NAME", env.socket.c_str(), 1);
-    carvix::bench::SetCurrentBench(std::move(env));
 
     struct Card {
         const char* name;
@@ -214,8 +199,13 @@ int main(int argc, char** argv) {
     const std::size_t counts[] = {1, 2, 4};
     std::printf("%d rounds of %d card reads per process; median blocks read per second\n", rounds,
                 count);
-    std::printf("%-12s %10s %10s %10s %8s %8s %10s\n", "card", "1 reader", "2 readers", "4 readers",
-                "2 vs 1", "4 vs 1", "cpu ms/blk");
+    const carvix::bench::Table table(12, {{"1 reader", 10, 1},
+                                          {"2 readers", 10, 1},
+                                          {"4 readers", 10, 1},
+                                          {"2 vs 1", 8, 2},
+                                          {"4 vs 1", 8, 2},
+                                          {"cpu ms/blk", 10}});
+    table.PrintHeader("card");
     int rc = 0;
     for (const Card& card : cards) {
         std::vector<std::unique_ptr<carvix::bench::BenchCard>> inserted;
@@ -245,8 +235,7 @@ int main(int argc, char** argv) {
             rc = 1;
             continue;
         }
-        std::printf("%-12s %10.1f %10.1f %10.1f %8.2f %8.2f %10.3f\n", card.name, one, two, four,
-                    two / one, four / one, Median(cpu) * 1e3);
+        table.PrintRow(card.name, {one, two, four, two / one, four / one, Median(cpu) * 1e3});
     }
     return rc;  // an own bench stops here
 }

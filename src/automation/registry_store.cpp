@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -14,7 +15,9 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace carvix::automation::registry {
 namespace {
@@ -41,6 +44,27 @@ std::filesystem::path XdgPath(const char* variable, const std::filesystem::path&
         text = text.substr(0, text.find(':'));
     }
     return text;
+}
+
+// The machine hives lookups read, in order: the one registrations write (HivePath), then
+// those of the later absolute folders of XDG_CONFIG_DIRS.
+std::vector<std::filesystem::path> MachineHivesToRead() {
+    std::vector<std::filesystem::path> hives{HivePath(Hive::Machine)};
+    const char* value = std::getenv("XDG_CONFIG_DIRS");
+    std::string_view list = value == nullptr ? std::string_view{} : std::string_view{value};
+    const std::size_t firstEnd = list.find(':');
+    list.remove_prefix(firstEnd == std::string_view::npos ? list.size() : firstEnd + 1);
+    while (!list.empty()) {
+        const std::string_view entry = list.substr(0, list.find(':'));
+        if (!entry.empty() && entry.front() == '/') {
+            auto hive = std::filesystem::path(entry) / "carvix-com" / "classes-root.hive";
+            if (std::find(hives.begin(), hives.end(), hive) == hives.end()) {
+                hives.push_back(std::move(hive));
+            }
+        }
+        list.remove_prefix(std::min(list.size(), entry.size() + 1));
+    }
+    return hives;
 }
 
 class FileLock {
@@ -204,8 +228,16 @@ std::optional<std::u16string> ClassesValue(std::u16string_view path, std::u16str
             }
         }
     }
-    if (auto machine = hives.Get(HivePath(Hive::Machine)); machine != nullptr) {
-        return machine->Value(path, name);
+    // Desktop sessions often put a folder of their own before /etc/xdg in XDG_CONFIG_DIRS;
+    // a machine registration in any listed folder counts, the earlier folder first.
+    for (const std::filesystem::path& hivePath : MachineHivesToRead()) {
+        auto machine = hives.Get(hivePath);
+        if (machine == nullptr) {
+            continue;
+        }
+        if (auto value = machine->Value(path, name)) {
+            return value;
+        }
     }
     return std::nullopt;
 }

@@ -191,3 +191,7 @@ HRESULT DispatchGetTypeInfo(const InterfaceDesc& desc, std::uint32_t index, ITyp
 }
 
 }  // namespace carvix::automation
+
+extern "C" HRESULT CarvixDescribeTypeInfoJson(ITypeInfo* info, BSTR* json) {
+    return carvix::automation::DescribeTypeInfoJson(info, json);
+}

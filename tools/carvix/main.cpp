@@ -15,11 +15,14 @@
 //   carvix error CODE
 //   carvix register [--module PATH] [--system]   (per-user registration by default)
 //   carvix unregister [--module PATH] [--system]
+//   carvix register|unregister --browser [--system | --profile DIR] [--extension-id ID]
+//                [--host PATH]   (the browser's native-messaging host, browser_host.h)
 //
 // Without --reader, the reader holding a suitable card is used; with several, the user picks
 // one on the terminal. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
+#include "browser_host.h"
 #include "certs_command.h"
 #include "contactless_command.h"
 #include "failure_text.h"
@@ -369,6 +372,17 @@ int main(int argc, char** argv) {
         sub->add_option("--module", reg.module, "Path of carvix-qx.so")->default_val(reg.module);
         sub->add_flag("--system", reg.system, "The machine's class store instead of the user's");
     }
+    // The browser's native-messaging host instead of the module.
+    bool browser = false;
+    BrowserHostOptions browserHost;
+    for (CLI::App* sub : {regCmd, unregCmd}) {
+        sub->add_flag("--browser", browser, "The browser bridge's host manifest");
+        sub->add_option("--profile", browserHost.profile,
+                        "With --browser: a browser profile folder");
+        sub->add_option("--extension-id", browserHost.extensionId,
+                        "With --browser: the extension allowed to start the host");
+        sub->add_option("--host", browserHost.host, "With --browser: the carvix-bridge program");
+    }
 
     try {
         app.parse(argc, argv);
@@ -404,6 +418,10 @@ int main(int argc, char** argv) {
             rc = Pki(pkiOptions);
         } else if (error->parsed()) {
             rc = ErrorText(code);
+        } else if ((regCmd->parsed() || unregCmd->parsed()) && browser) {
+            browserHost.install = regCmd->parsed();
+            browserHost.system = reg.system;
+            rc = RegisterBrowserHost(browserHost);
         } else if (regCmd->parsed() || unregCmd->parsed()) {
             reg.install = regCmd->parsed();
             rc = Register(reg);

@@ -2,12 +2,14 @@
 // an installer does it).
 #pragma once
 
+#include "module_location.h"
+
 #include <string>
 
 namespace carvix::cli {
 
 struct RegisterOptions {
-    std::string module = CARVIX_QX_DEFAULT_MODULE;
+    std::string module = DefaultModulePath();
     bool system = false;  // DllRegisterServer / DllUnregisterServer instead of DllInstall "user"
     bool install = true;
 };

@@ -10,8 +10,10 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/text.h"
 #include "hex.h"
+#include "jpeg_image.h"
 #include "perso_error.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -48,7 +50,7 @@ Orvel::ByteArray Bytes(const json& value, const std::filesystem::path& baseDir,
     if (!value.is_object() || value.size() != 1) {
         throw PersoError(where +
                          ": expected {\"hex\": ...}, {\"base64\": ...}, {\"file\": ...} "
-                         "or {\"pattern\": length}");
+                         "{\"pattern\": length} or {\"jpeg\": {\"width\": w, \"height\": h}}");
     }
     if (value.contains("hex")) {
         try {
@@ -83,6 +85,23 @@ Orvel::ByteArray Bytes(const json& value, const std::filesystem::path& baseDir,
             bytes[i] = static_cast<std::uint8_t>((i * 31 + i / 256) & 0xFF);
         }
         return bytes;
+    }
+    if (value.contains("jpeg")) {
+        const json& size = value.at("jpeg");
+        if (!size.is_object() || !size.contains("width") || !size.contains("height") ||
+            !size.at("width").is_number_unsigned() || !size.at("height").is_number_unsigned()) {
+            throw PersoError(where +
+                             ": a JPEG portrait is {\"jpeg\": {\"width\": w, \"height\": h}}");
+        }
+        try {
+            const auto side = [&size](const char* name) {
+                return static_cast<int>(
+                    std::min<std::uint64_t>(size.at(name).get<std::uint64_t>(), 4096));
+            };
+            return PortraitJpeg(side("width"), side("height"));
+        } catch (const std::invalid_argument& e) {
+            throw PersoError(where + ": " + e.what());
+        }
     }
     throw PersoError(where + ": unknown byte source");
 }

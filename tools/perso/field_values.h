@@ -10,9 +10,10 @@
 namespace carvix::perso {
 
 /// Texts are JSON strings (UTF-8); dates "YYYY-MM-DD"; codes numbers; bytes {"hex": ...},
-/// {"base64": ...}, {"file": path relative to `baseDir`} or {"pattern": length} (a fixed
-/// byte pattern of that length); the insurance list an array of {"Code", "PolicyCode",
-/// "ValidTo"}. Raises PersoError naming `where` for a value of the wrong kind.
+/// {"base64": ...}, {"file": path relative to `baseDir`}, {"pattern": length} (a fixed
+/// byte pattern of that length) or {"jpeg": {"width": w, "height": h}} (a drawn portrait);
+/// the insurance list an array of {"Code", "PolicyCode", "ValidTo"}. Raises PersoError naming
+/// `where` for a value of the wrong kind.
 void SetField(TlvElement& element, const nlohmann::json& value,
               const std::filesystem::path& baseDir, const std::string& where);
 

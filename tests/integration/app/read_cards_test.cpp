@@ -92,7 +92,13 @@ TEST_P(SampleCards, VlCardWithEveryOptionalField) {
     EXPECT_EQ(variable.Rank.GetValue(), 24);
     EXPECT_EQ(variable.HealthWorkerID.GetValue(), u"HW123456");
     EXPECT_EQ(variable.ServiceEndDate.GetValue().Year(), 2035);
-    EXPECT_EQ(photo.Photo.GetValue().size(), 5000u);
+    // The sample photo is a real JPEG (start and end of image markers).
+    const auto& jpeg = photo.Photo.GetValue();
+    ASSERT_GT(jpeg.size(), 500u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+    EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
 }
 
 TEST_P(SampleCards, VlCardWithNoOptionalField) {

@@ -3,6 +3,7 @@
 // photo's bytes, and failures must give a non-zero status, the code and one notice.
 #include "bench_card.h"
 #include "cli_run.h"
+#include "jpeg_image.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -72,6 +73,16 @@ std::string Pattern(std::size_t length) {
     return bytes;
 }
 
+// The photo bytes a personalisation value stands for: a pattern or a drawn JPEG portrait.
+std::string PhotoBytes(const json& value) {
+    if (value.contains("jpeg")) {
+        const auto jpeg = carvix::perso::PortraitJpeg(value["jpeg"]["width"].get<int>(),
+                                                      value["jpeg"]["height"].get<int>());
+        return std::string(jpeg.begin(), jpeg.end());
+    }
+    return Pattern(value["pattern"].get<std::size_t>());
+}
+
 // Every block the card was personalised with, printed by `read all --json` exactly as given
 // (fields absent from the input absent from the output); the photo checked through --out.
 void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
@@ -92,7 +103,8 @@ void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
         json expected = blocks[persoName];
         json got = printed[cliName];
         if (expected.contains("Photo")) {
-            const std::size_t length = expected["Photo"]["pattern"].get<std::size_t>();
+            const std::string bytes = PhotoBytes(expected["Photo"]);
+            const std::size_t length = bytes.size();
             EXPECT_EQ(got["Photo"].get<std::string>().size(), (length + 2) / 3 * 4);
             expected.erase("Photo");
             got.erase("Photo");
@@ -100,7 +112,7 @@ void ExpectMatchesPerso(const std::string& name, int protocol, int app) {
             const CliResult p = RunCli(CarvixCli::ReadArgs(card, "vl-photo", app) + " --out " +
                                        Quote(photo.string()));
             ASSERT_EQ(p.status, 0) << p.err;
-            EXPECT_EQ(ReadFile(photo), Pattern(length));
+            EXPECT_EQ(ReadFile(photo), bytes);
         }
         EXPECT_EQ(json(got), json(expected)) << name << " " << cliName;
     }

@@ -84,6 +84,25 @@ TEST_F(Activation, HivesLiveUnderTheXdgFolders) {
     EXPECT_EQ(first, "carvix-registry 1");
 }
 
+// A session that lists a folder of its own before /etc/xdg still finds the machine's
+// registration; registrations go to the first folder, which wins when both hold a class.
+TEST_F(Activation, MachineLookupsReadEveryFolderOfTheList) {
+    const std::string session = (hives.Root() / "session").string();
+    const std::string system = (hives.Root() / "system").string();
+    Register(reg::Hive::Machine, u"", u"T.Thing.1", a, u"/nonexistent.so");
+    ::setenv("XDG_CONFIG_DIRS", (session + ":relative::" + system).c_str(), 1);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), S_OK);
+    EXPECT_EQ(carvix::automation::GuidToString(clsid), a);
+    EXPECT_EQ(reg::HivePath(reg::Hive::Machine),
+              hives.Root() / "session" / "carvix-com" / "classes-root.hive");
+
+    Register(reg::Hive::Machine, u"", u"T.Thing.1", b, u"/nonexistent.so");
+    ASSERT_EQ(CLSIDFromProgID(u"T.Thing.1", &clsid), S_OK);
+    EXPECT_EQ(carvix::automation::GuidToString(clsid), b);
+    EXPECT_EQ(reg::ClassesValue(u"CLSID\\" + a + u"\\InprocServer32"), u"/nonexistent.so");
+}
+
 TEST_F(Activation, ProgIdsFollowCurVerAndUserClassesWin) {
     Register(reg::Hive::Machine, u"", u"T.Thing.1", a, u"/nonexistent.so");
     reg::Edit(reg::Hive::Machine, [](reg::Key& root) {

@@ -145,7 +145,7 @@ TEST_F(Auth, ArgumentsAreCheckedFirst) {
 
 TEST_F(Auth, InitConnectsOnceAndKeepsTheFirstConnection) {
     ASSERT_EQ(Init(u"Reader \u00C4 00 00", 5), S_OK);
-    EXPECT_EQ(card.connectedReader, "Reader \xC3\x84 00 00");
+    EXPECT_EQ(card.connected, std::vector<std::string>{"Reader \xC3\x84 00 00"});
     EXPECT_EQ(card.shareMode, static_cast<DWORD>(SCARD_SHARE_SHARED));
     EXPECT_EQ(card.protocols, static_cast<DWORD>(SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1));
     EXPECT_TRUE(card.sent.empty());  // Init sends no card command

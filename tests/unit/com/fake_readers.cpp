@@ -10,8 +10,6 @@
 namespace fake {
 namespace {
 
-constexpr SCARDCONTEXT kContext = 0x77;
-
 // SELECT by name of `application`'s AID, as the card link sends it.
 std::string SelectOf(std::uint16_t application) {
     const auto& aid = AppletCommandSet::For(application).Aid();
@@ -23,26 +21,11 @@ std::string SelectOf(std::uint16_t application) {
 
 }  // namespace
 
-Readers::Reader* Readers::Holder(SCARDHANDLE card) {
+const Readers::Reader* Readers::Holder(SCARDHANDLE card) const {
     if (card <= 0 || static_cast<std::size_t>(card) > readers.size() || cardsConnected == 0) {
         return nullptr;
     }
     return &readers[static_cast<std::size_t>(card) - 1];
-}
-
-LONG Readers::EstablishContext(DWORD s, LPSCARDCONTEXT context) {
-    scope = s;
-    if (establishResult != SCARD_S_SUCCESS) {
-        return establishResult;
-    }
-    *context = kContext;
-    ++contextsOpen;
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::ReleaseContext(SCARDCONTEXT) {
-    --contextsOpen;
-    return SCARD_S_SUCCESS;
 }
 
 LONG Readers::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR out, LPDWORD length) {
@@ -55,16 +38,7 @@ LONG Readers::ListReaders(SCARDCONTEXT, LPCSTR, LPSTR out, LPDWORD length) {
         list.push_back('\0');
     }
     list.push_back('\0');
-    char* buffer = new char[list.size()];
-    std::memcpy(buffer, list.data(), list.size());
-    *reinterpret_cast<char**>(out) = buffer;
-    *length = static_cast<DWORD>(list.size());
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
-    delete[] static_cast<const char*>(memory);
-    return SCARD_S_SUCCESS;
+    return HandOut(list, out, length);
 }
 
 LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
@@ -77,97 +51,34 @@ LONG Readers::Connect(SCARDCONTEXT, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE c
     if (!it->card) {
         return SCARD_E_NO_SMARTCARD;
     }
-    connected.push_back(reader);
-    ++cardsConnected;
+    Connected(reader);
     *card = static_cast<SCARDHANDLE>(it - readers.begin() + 1);
     *activeProtocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
 }
 
-LONG Readers::Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) {
-    return SCARD_E_UNSUPPORTED_FEATURE;
+LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send,
+                       DWORD sendLength, SCARD_IO_REQUEST* receivePci, LPBYTE receive,
+                       LPDWORD receiveLength) {
+    if (Holds(card)) {
+        Reader& r = readers[static_cast<std::size_t>(card) - 1];
+        if (r.card && r.card->removedDuringCheck) {
+            r.card.reset();
+            ++r.events;
+        }
+    }
+    return ResourceManager::Transmit(card, sendPci, send, sendLength, receivePci, receive,
+                                     receiveLength);
 }
 
-LONG Readers::Disconnect(SCARDHANDLE card, DWORD disposition) {
-    if (Holder(card) == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    --cardsConnected;
-    disconnects.push_back(disposition);
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::BeginTransaction(SCARDHANDLE card) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    ++transactionsOpen;
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::EndTransaction(SCARDHANDLE card, DWORD) {
-    Reader* r = Holder(card);
-    if (r == nullptr || transactionsOpen == 0) {
-        return SCARD_E_NOT_TRANSACTED;
-    }
-    --transactionsOpen;
-    return r->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
-}
-
-LONG Readers::Status(SCARDHANDLE card, LPSTR names, LPDWORD namesLength, LPDWORD state,
-                     LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    const auto needed = static_cast<DWORD>(r->name.size() + 2);
-    if (names != nullptr && *namesLength >= needed) {
-        std::memcpy(names, r->name.c_str(), r->name.size() + 1);
-        names[r->name.size() + 1] = '\0';
-    }
-    *namesLength = needed;
-    *state = SCARD_SPECIFIC;
-    *protocol = SCARD_PROTOCOL_T1;
-    const auto& answer = r->card->atr;
-    if (atr != nullptr && *atrLength >= answer.size()) {
-        std::memcpy(atr, answer.data(), answer.size());
-    }
-    *atrLength = static_cast<DWORD>(answer.size());
-    return SCARD_S_SUCCESS;
-}
-
-LONG Readers::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE command, DWORD length,
-                       SCARD_IO_REQUEST*, LPBYTE response, LPDWORD responseLength) {
-    Reader* r = Holder(card);
-    if (r == nullptr) {
-        return SCARD_E_INVALID_HANDLE;
-    }
-    if (r->card && r->card->removedDuringCheck) {
-        r->card.reset();
-        ++r->events;
-    }
-    if (!r->card) {
-        return SCARD_W_REMOVED_CARD;
-    }
-    const std::string hex = Orvel::ToHex(std::span<const BYTE>(command, length));
-    sent.push_back(hex);
-    const bool selected =
-        (hex == SelectOf(1) && r->card->vl) || (hex == SelectOf(5) && r->card->zk);
+LONG Readers::Answer(SCARDHANDLE card, const std::string& hex, LPBYTE response,
+                     LPDWORD responseLength) {
+    const Card& c = *Holder(card)->card;
+    const bool selected = (hex == SelectOf(1) && c.vl) || (hex == SelectOf(5) && c.zk);
     response[0] = selected ? 0x90 : 0x6A;
     response[1] = selected ? 0x00 : 0x82;
     *responseLength = 2;
     return SCARD_S_SUCCESS;
-}
-
-LONG Readers::Control(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-    return SCARD_E_UNSUPPORTED_FEATURE;
 }
 
 bool Readers::Observe(SCARD_READERSTATE* states, DWORD count) const {
@@ -205,7 +116,7 @@ bool Readers::Observe(SCARD_READERSTATE* states, DWORD count) const {
 
 LONG Readers::GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
                               DWORD count) {
-    if (context != kContext || contextsOpen <= 0) {
+    if (!KnownContext(context)) {
         return SCARD_E_INVALID_HANDLE;
     }
     if (timeout != 0) {

@@ -1,12 +1,10 @@
 // A resource manager with several readers, each empty or holding a T=1 card that answers
-// SELECT for the applets it carries (9000) and 6A82 for the others, installed as the PC/SC
-// client calls for the life of the object. Waits for a change apply the next queued change
-// (a card inserted, a reader plugged in) or time out, so a test plays a user at the readers.
+// SELECT for the applets it carries (9000) and 6A82 for the others. Waits for a change apply
+// the next queued change (a card inserted, a reader plugged in) or time out, so a test plays a
+// user at the readers.
 #pragma once
 
-#include "carvix/support/pcsc_api.h"
-
-#include <PCSC/winscard.h>
+#include "fake_resource_manager.h"
 
 #include <deque>
 #include <functional>
@@ -16,7 +14,7 @@
 
 namespace fake {
 
-class Readers final : public Orvel::PCSC::PcscApi {
+class Readers final : public ResourceManager {
   public:
     struct Card {
         bool vl = false;
@@ -30,7 +28,7 @@ class Readers final : public Orvel::PCSC::PcscApi {
         DWORD events = 0;  // cards inserted or removed so far
     };
 
-    Readers() : scope_(*this) {}
+    Readers() : ResourceManager(0x77) {}
 
     void Add(std::string name, std::optional<Card> card = std::nullopt) {
         readers.push_back({std::move(name), std::move(card), 0});
@@ -44,46 +42,34 @@ class Readers final : public Orvel::PCSC::PcscApi {
     // What the test sets.
     std::vector<Reader> readers;
     std::deque<std::function<void(Readers&)>> changes;  // one per wait that finds none
-    LONG establishResult = SCARD_S_SUCCESS;
     LONG waitResult = SCARD_S_SUCCESS;  // returned by waits instead of their outcome
 
     // What the code under test did.
-    std::vector<std::string> sent;       // commands, upper-case hex
-    std::vector<std::string> connected;  // readers connected, in order
-    std::vector<DWORD> disconnects;      // dispositions
-    DWORD scope = 99;
-    int contextsOpen = 0;
-    int cardsConnected = 0;
-    int transactionsOpen = 0;
     int waits = 0;
 
-    LONG EstablishContext(DWORD scope, LPSCARDCONTEXT context) override;
-    LONG ReleaseContext(SCARDCONTEXT context) override;
     LONG ListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length) override;
-    LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) override;
     LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD preferredProtocols,
                  LPSCARDHANDLE card, LPDWORD activeProtocol) override;
-    LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols,
-                   DWORD initialization, LPDWORD activeProtocol) override;
-    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
-    LONG BeginTransaction(SCARDHANDLE card) override;
-    LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override;
-    LONG Status(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerNamesLength, LPDWORD state,
-                LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) override;
+    /// A card marked removedDuringCheck is taken out here, at its first command.
     LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
                   SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) override;
-    LONG Control(SCARDHANDLE card, DWORD controlCode, LPCVOID input, DWORD inputLength,
-                 LPVOID output, DWORD outputLength, LPDWORD returned) override;
     LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
                          DWORD count) override;
 
   private:
     // The reader behind a handle (handles are reader index + 1), or null.
-    Reader* Holder(SCARDHANDLE card);
+    const Reader* Holder(SCARDHANDLE card) const;
+    bool Holds(SCARDHANDLE card) const override { return Holder(card) != nullptr; }
+    LONG CardState(SCARDHANDLE card) const override {
+        return Holder(card)->card ? SCARD_S_SUCCESS : SCARD_W_REMOVED_CARD;
+    }
+    std::string ReaderOf(SCARDHANDLE card) const override { return Holder(card)->name; }
+    std::span<const BYTE> AtrOf(SCARDHANDLE card) const override { return Holder(card)->card->atr; }
+    /// 9000 to the SELECT of an applet the card carries, 6A82 to anything else.
+    LONG Answer(SCARDHANDLE card, const std::string& command, LPBYTE response,
+                LPDWORD responseLength) override;
     // Fills the event states; true when any differs from what the caller knew.
     bool Observe(SCARD_READERSTATE* states, DWORD count) const;
-
-    Orvel::PCSC::ScopedPcscApi scope_;
 };
 
 }  // namespace fake

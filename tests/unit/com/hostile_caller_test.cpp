@@ -6,7 +6,7 @@
 // nothing reads or writes the user's stores.
 #include "carvix/automation/oleauto.h"
 #include "carvix/com/module.h"
-#include "carvix/support/pcsc_api.h"
+#include "fake_resource_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -25,54 +25,23 @@ namespace ca = carvix::automation;
 namespace fs = std::filesystem;
 
 // One reader and never a card in it: connecting fails, any transmit is a test failure.
-class Tripwire final : public Orvel::PCSC::PcscApi {
+class Tripwire final : public fake::ResourceManager {
   public:
+    Tripwire() : ResourceManager(0x5151) {}
+
     int calls = 0;
     int transmits = 0;
 
-    LONG EstablishContext(DWORD, LPSCARDCONTEXT context) override {
+    LONG EstablishContext(DWORD scope, LPSCARDCONTEXT context) override {
         ++calls;
-        *context = 0x5151;
-        return SCARD_S_SUCCESS;
+        return ResourceManager::EstablishContext(scope, context);
     }
-    LONG ReleaseContext(SCARDCONTEXT) override { return SCARD_S_SUCCESS; }
     LONG ListReaders(SCARDCONTEXT, LPCSTR, LPSTR readers, LPDWORD length) override {
         ++calls;
-        // One reader; the list is handed out as the client library's own allocation
-        // would be (FreeMemory below leaves it alone).
-        static char kList[] = "Tripwire Reader 0\0";
-        if (length == nullptr) {
-            return SCARD_E_INVALID_PARAMETER;
-        }
-        if (*length == SCARD_AUTOALLOCATE && readers != nullptr) {
-            *reinterpret_cast<char**>(readers) = kList;
-            *length = sizeof kList;
-            return SCARD_S_SUCCESS;
-        }
-        if (readers == nullptr) {
-            *length = sizeof kList;
-            return SCARD_S_SUCCESS;
-        }
-        if (*length < sizeof kList) {
-            *length = sizeof kList;
-            return SCARD_E_INSUFFICIENT_BUFFER;
-        }
-        std::memcpy(readers, kList, sizeof kList);
-        *length = sizeof kList;
-        return SCARD_S_SUCCESS;
+        return HandOut(fake::OneReader("Tripwire Reader 0"), readers, length);
     }
-    LONG FreeMemory(SCARDCONTEXT, LPCVOID) override { return SCARD_S_SUCCESS; }
     LONG Connect(SCARDCONTEXT, LPCSTR, DWORD, DWORD, LPSCARDHANDLE, LPDWORD) override {
         ++calls;
-        return SCARD_E_NO_SMARTCARD;
-    }
-    LONG Reconnect(SCARDHANDLE, DWORD, DWORD, DWORD, LPDWORD) override {
-        return SCARD_E_NO_SMARTCARD;
-    }
-    LONG Disconnect(SCARDHANDLE, DWORD) override { return SCARD_S_SUCCESS; }
-    LONG BeginTransaction(SCARDHANDLE) override { return SCARD_E_NO_SMARTCARD; }
-    LONG EndTransaction(SCARDHANDLE, DWORD) override { return SCARD_S_SUCCESS; }
-    LONG Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) override {
         return SCARD_E_NO_SMARTCARD;
     }
     LONG Transmit(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*, LPBYTE,
@@ -89,6 +58,10 @@ class Tripwire final : public Orvel::PCSC::PcscApi {
         ++calls;
         return SCARD_E_TIMEOUT;  // nothing ever changes: no card arrives
     }
+
+  private:
+    // No card is ever there: anything else on one fails as without a card.
+    LONG Unsupported() override { return SCARD_E_NO_SMARTCARD; }
 };
 
 // A private HOME, XDG folders and token configuration for the whole binary.
@@ -404,7 +377,6 @@ const carvix::com::ClassEntry* Class(std::u16string_view name) {
 
 TEST(HostileCaller, EveryMemberOfEveryClassWithEveryHostileArgument) {
     Tripwire pcsc;
-    Orvel::PCSC::ScopedPcscApi scope(pcsc);
     int invocations = 0;
     for (const auto& entry : carvix::com::ObjectMap()) {
         for (const ca::MemberDesc& m : entry.primary.members) {
@@ -447,7 +419,6 @@ TEST(HostileCaller, EveryMemberOfEveryClassWithEveryHostileArgument) {
 
 TEST(HostileCaller, MalformedDispatchCallsAreRefused) {
     Tripwire pcsc;
-    Orvel::PCSC::ScopedPcscApi scope(pcsc);
     for (const auto& entry : carvix::com::ObjectMap()) {
         IDispatch* disp = CreateDispatch(entry);
         ASSERT_NE(disp, nullptr);
@@ -491,7 +462,6 @@ TEST(HostileCaller, MalformedDispatchCallsAreRefused) {
 // writes with no session at all. Each fails with a code and sends nothing.
 TEST(HostileCaller, CallsInTheWrongOrderFailCleanly) {
     Tripwire pcsc;
-    Orvel::PCSC::ScopedPcscApi scope(pcsc);
 
     const auto* auth = Class(u"AuthenticationService");
     ASSERT_NE(auth, nullptr);

@@ -1,7 +1,6 @@
 #include "fake_pcsc.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace fake {
@@ -17,39 +16,27 @@ LONG Pcsc::Result(const char* function) {
     return rv;
 }
 
-LONG Pcsc::EstablishContext(DWORD, LPSCARDCONTEXT context) {
-    *context = 0x1234;
+LONG Pcsc::EstablishContext(DWORD scope, LPSCARDCONTEXT context) {
     const LONG rv = Result("SCardEstablishContext");
-    if (rv == SCARD_S_SUCCESS) {
-        ++contextsOpen;
-    }
-    return rv;
+    return rv != SCARD_S_SUCCESS ? rv : ResourceManager::EstablishContext(scope, context);
 }
 
-LONG Pcsc::ReleaseContext(SCARDCONTEXT) {
-    --contextsOpen;
+LONG Pcsc::ReleaseContext(SCARDCONTEXT context) {
+    ResourceManager::ReleaseContext(context);
     return Result("SCardReleaseContext");
 }
 
+// The wrappers always let the library allocate the list; anything else is refused.
 LONG Pcsc::ListReaders(SCARDCONTEXT, LPCSTR groups, LPSTR readers, LPDWORD length) {
     if (groups != nullptr || *length != SCARD_AUTOALLOCATE) {
         return SCARD_E_INVALID_PARAMETER;
     }
     const LONG rv = Result("SCardListReaders");
-    if (rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    char* buffer = static_cast<char*>(std::malloc(readerList.size() + 1));
-    std::memcpy(buffer, readerList.data(), readerList.size());
-    *reinterpret_cast<char**>(readers) = buffer;
-    *length = static_cast<DWORD>(readerList.size());
-    ++buffersOut;
-    return SCARD_S_SUCCESS;
+    return rv != SCARD_S_SUCCESS ? rv : HandOut(readerList, readers, length);
 }
 
-LONG Pcsc::FreeMemory(SCARDCONTEXT, LPCVOID memory) {
-    std::free(const_cast<void*>(memory));
-    --buffersOut;
+LONG Pcsc::FreeMemory(SCARDCONTEXT context, LPCVOID memory) {
+    ResourceManager::FreeMemory(context, memory);
     return Result("SCardFreeMemory");
 }
 
@@ -86,23 +73,14 @@ LONG Pcsc::Status(SCARDHANDLE, LPSTR names, LPDWORD namesLength, LPDWORD state,
                   LPDWORD activeProtocol, LPBYTE atrOut, LPDWORD atrLength) {
     lastAtrRoom = *atrLength;
     const LONG rv = Result("SCardStatus");
-    if (rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    if (atr.size() > *atrLength || statusNames.size() > *namesLength) {
-        return SCARD_E_INSUFFICIENT_BUFFER;
-    }
-    std::memcpy(names, statusNames.data(), statusNames.size());
-    *namesLength = static_cast<DWORD>(statusNames.size());
-    *state = SCARD_SPECIFIC;
-    *activeProtocol = protocol;
-    std::memcpy(atrOut, atr.data(), atr.size());
-    *atrLength = static_cast<DWORD>(atr.size());
-    return SCARD_S_SUCCESS;
+    return rv != SCARD_S_SUCCESS ? rv
+                                 : AnswerStatus(statusNames, atr, protocol, names, namesLength,
+                                                state, activeProtocol, atrOut, atrLength);
 }
 
-LONG Pcsc::Transmit(SCARDHANDLE, const SCARD_IO_REQUEST* sendPci, LPCBYTE, DWORD,
+LONG Pcsc::Transmit(SCARDHANDLE, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
                     SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength) {
+    Record(send, sendLength);
     lastPci = sendPci;
     receivePciWasNull = receivePci == nullptr;
     lastReceiveRoom = *receiveLength;

@@ -1,11 +1,9 @@
-// A resource manager and card in memory, installed as the PC/SC client calls for the life
-// of the object, so a test drives the wrappers through every outcome without a daemon.
-// Results are queued per call name ("SCardBeginTransaction"); an empty queue means success.
+// A resource manager and card in memory whose every call's result the test queues, so a test
+// drives the wrappers through every outcome without a daemon. Results are queued per call
+// name ("SCardBeginTransaction"); an empty queue means success. Every call is logged by name.
 #pragma once
 
-#include "carvix/support/pcsc_api.h"
-
-#include <PCSC/winscard.h>
+#include "fake_resource_manager.h"
 
 #include <deque>
 #include <map>
@@ -15,9 +13,9 @@
 
 namespace fake {
 
-class Pcsc final : public Orvel::PCSC::PcscApi {
+class Pcsc final : public ResourceManager {
   public:
-    Pcsc() : scope_(*this) {}
+    Pcsc() : ResourceManager(0x1234) {}
 
     /// Queues `rv` as the next result of `function`.
     void Next(const std::string& function, LONG rv) { results[function].push_back(rv); }
@@ -38,10 +36,8 @@ class Pcsc final : public Orvel::PCSC::PcscApi {
     const SCARD_IO_REQUEST* lastPci = nullptr;
     bool receivePciWasNull = false;
     DWORD lastAtrRoom = 0;
-    std::vector<DWORD> dispositions;
+    std::vector<DWORD> dispositions;  // of SCardDisconnect and SCardEndTransaction, in order
     std::vector<DWORD> reconnectArgs;
-    int contextsOpen = 0;
-    int buffersOut = 0;
 
     LONG EstablishContext(DWORD scope, LPSCARDCONTEXT context) override;
     LONG ReleaseContext(SCARDCONTEXT context) override;
@@ -64,9 +60,8 @@ class Pcsc final : public Orvel::PCSC::PcscApi {
                          DWORD count) override;
 
   private:
+    /// Logs the call and takes its queued result.
     LONG Result(const char* function);
-
-    Orvel::PCSC::ScopedPcscApi scope_;
 };
 
 }  // namespace fake

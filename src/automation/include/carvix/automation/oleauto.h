@@ -78,4 +78,10 @@ CARVIX_COM_API void CoFreeUnusedLibraries(void);
 CARVIX_COM_API void* CoTaskMemAlloc(std::size_t cb);
 CARVIX_COM_API void CoTaskMemFree(void* pv);
 
+// Not a Windows name: the members of an object as JSON (a new BSTR in *json), from the
+// ITypeInfo its GetTypeInfo returned. Clients behind a C or foreign-function interface
+// (Python's ctypes, the browser bridge) learn methods and properties from it. E_INVALIDARG
+// for a null argument or type information this runtime did not hand out.
+CARVIX_COM_API HRESULT CarvixDescribeTypeInfoJson(ITypeInfo* info, BSTR* json);
+
 }  // extern "C"

@@ -6,8 +6,11 @@
 //   - the user hive stands for HKEY_CURRENT_USER (classes live under Software\Classes):
 //       <$XDG_CONFIG_HOME, default $HOME/.config>/carvix-com/current-user.hive
 // Lookups for activation read the user's Software\Classes first and the machine hive
-// second, as the merged class view does on Windows. Tests point HOME / XDG_CONFIG_HOME /
-// XDG_CONFIG_DIRS at a temporary folder; the runtime reads no other setting.
+// second, as the merged class view does on Windows; after the machine hive above they read
+// those of the later absolute folders of $XDG_CONFIG_DIRS (a desktop session may list a
+// folder of its own before /etc/xdg). Registrations always write the first folder's hive. Tests
+// point HOME / XDG_CONFIG_HOME / XDG_CONFIG_DIRS at a temporary folder; the runtime reads no other
+// setting.
 //
 // File format (UTF-8, line-oriented, written sorted so that diffs stay small):
 //   carvix-registry 1

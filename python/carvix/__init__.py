@@ -1,0 +1,26 @@
+"""carvix: the carvix-qx scripting classes from Python.
+
+    import carvix
+    with carvix.Dispatch("CARVIX.DocAdmin") as admin:
+        doc = admin.ReadVLDocumentData("Virtual PCD 00 00", 1)
+        print(doc.CardID, doc.DateOfExpiry)        # str, datetime.date
+    print(carvix.Dispatch("CARVIX.SmartCard").ListReaders())
+
+Objects are created by ProgID from the registered module (register it once with
+`carvix register`). Members are called by name; results come back as Python values and
+failures as ComError (with `hresult` and `message`). The runtime libcarvix-com is found
+through CARVIX_COM_LIBRARY, the installed libcarvix-com.so.1, or a source tree's build folder.
+Plain standard library over ctypes; nothing to build.
+"""
+from ._dispatch import Dispatch, methods, properties
+from ._errors import ComError, UnknownMember, error_message
+from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser, set_notifier,
+                     set_pin_prompt, set_reader_chooser)
+from ._runtime import RuntimeNotFound, library_path
+
+__all__ = [
+    "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
+    "UnknownMember", "error_message", "library_path", "methods", "properties",
+    "set_certificate_chooser", "set_notifier", "set_pin_prompt", "set_reader_chooser",
+]
+__version__ = "1.0"

@@ -1,0 +1,131 @@
+// Which origins a list file can allow, and which files are trusted at all.
+#include "allow_list.h"
+#include "origin_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace carvix::bridge {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(AllowList, OnlyHttpsAndLocalHttpOriginsCanBeAllowed) {
+    std::ostringstream warnings;
+    const AllowList list = AllowList::Parse(
+        "# the administrator's list\n"
+        "https://id.example.org\n"
+        "  HTTPS://Shop.Example.com:8443/   # trailing slash and case as people write them\n"
+        "http://localhost:5173\n"
+        "http://127.0.0.1\n"
+        "http://intranet.example\n"
+        "https://*.example.org\n"
+        "https://user@example.org\n"
+        "https://example.org/path\n"
+        "https://example.org:99999\n"
+        "file:///home\n"
+        "\r\n",
+        warnings);
+    EXPECT_EQ(list.Origins(),
+              (std::vector<std::string>{"https://id.example.org", "https://shop.example.com:8443",
+                                        "http://localhost:5173", "http://127.0.0.1"}));
+    EXPECT_NE(warnings.str().find("line 6 "), std::string::npos);  // plain http elsewhere
+    EXPECT_NE(warnings.str().find("line 11 "), std::string::npos);
+    EXPECT_EQ(warnings.str().find("line 1 "), std::string::npos);
+
+    EXPECT_TRUE(list.Allows("https://id.example.org"));
+    EXPECT_TRUE(list.Allows("https://shop.example.com:8443"));
+    EXPECT_FALSE(list.Allows("https://shop.example.com"));  // another port, another origin
+    EXPECT_FALSE(list.Allows("http://id.example.org"));
+    EXPECT_FALSE(list.Allows("https://id.example.org.evil.example"));
+    EXPECT_FALSE(list.Allows("http://localhost:8080"));
+    EXPECT_FALSE(list.Allows(""));
+}
+
+TEST(AllowList, NoListOrAnEmptyOneAllowsNothing) {
+    std::ostringstream warnings;
+    EXPECT_TRUE(AllowList::Parse("", warnings).Origins().empty());
+    EXPECT_TRUE(AllowList::Parse("# nothing yet\n\n", warnings).Origins().empty());
+    EXPECT_FALSE(AllowList().Allows("https://id.example.org"));
+}
+
+TEST(AllowList, OnlyARootOwnedFileNobodyElseCanWriteIsTrusted) {
+    struct stat status {};
+    status.st_mode = S_IFREG | 0644;
+    status.st_uid = 0;
+    EXPECT_FALSE(UnsafeListFile(status));
+    status.st_mode = S_IFREG | 0664;
+    EXPECT_TRUE(UnsafeListFile(status));
+    status.st_mode = S_IFREG | 0646;
+    EXPECT_TRUE(UnsafeListFile(status));
+    status.st_mode = S_IFREG | 0644;
+    status.st_uid = 1000;
+    EXPECT_TRUE(UnsafeListFile(status));
+    status.st_uid = 0;
+    status.st_mode = S_IFDIR | 0755;
+    EXPECT_TRUE(UnsafeListFile(status));
+}
+
+class ListFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/carvix-origins-test.XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        path_ = dir_ / "allowed-origins";
+        std::ofstream(path_) << "https://id.example.org\n";
+        ::chmod(path_.c_str(), 0644);
+        ::setenv(kOriginsVariable, path_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv(kOriginsVariable);
+        fs::remove_all(dir_);
+    }
+    fs::path dir_;
+    fs::path path_;
+};
+
+TEST_F(ListFile, TheVariableNamesATrustedFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to own the list";
+    }
+    std::ostringstream warnings;
+    EXPECT_TRUE(AllowList::Load(warnings).Allows("https://id.example.org"));
+    EXPECT_EQ(warnings.str(), "");
+}
+
+TEST_F(ListFile, AFileOthersCouldHaveWrittenAllowsNothing) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to change the owner";
+    }
+    std::ostringstream warnings;
+    ::chmod(path_.c_str(), 0666);
+    EXPECT_TRUE(AllowList::Load(warnings).Origins().empty());
+    EXPECT_NE(warnings.str().find("writable by group or others"), std::string::npos);
+    ::chmod(path_.c_str(), 0644);
+    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(AllowList::Load(warnings).Origins().empty());
+    EXPECT_NE(warnings.str().find("not owned by root"), std::string::npos);
+    ::setenv(kOriginsVariable, (dir_ / "missing").c_str(), 1);
+    EXPECT_TRUE(AllowList::Load(warnings).Origins().empty());
+    EXPECT_NE(warnings.str().find("cannot read"), std::string::npos);
+}
+
+TEST(OriginGate, TheFirstAllowedOriginBindsTheConnection) {
+    OriginGate gate(AllowList({"https://a.example", "https://b.example"}));
+    EXPECT_EQ(gate.Refusal("https://c.example"),
+              "The page https://c.example is not allowed to use carvix-qx.");
+    EXPECT_FALSE(gate.Refusal("https://a.example"));
+    EXPECT_FALSE(gate.Refusal("HTTPS://A.example"));
+    // Another page on the list must not reach the first page's objects.
+    EXPECT_TRUE(gate.Refusal("https://b.example"));
+}
+
+}  // namespace
+}  // namespace carvix::bridge

@@ -1,0 +1,78 @@
+// The dispatcher's answers to requests that go wrong before any module is involved: nothing a
+// page sends may crash the host or go unanswered.
+#include "dispatcher.h"
+
+#include <gtest/gtest.h>
+
+namespace carvix::bridge {
+namespace {
+
+class Dispatching : public ::testing::Test {
+  protected:
+    OriginGate gate{AllowList({"https://id.example.org"})};
+    // No module: every creation fails as for an unregistered class.
+    Dispatcher dispatcher{gate, [](const std::u16string&, IDispatch** out) {
+                              *out = nullptr;
+                              return REGDB_E_CLASSNOTREG;
+                          }};
+
+    Json Send(const std::string& text) { return Json::parse(dispatcher.HandleText(text)); }
+    Json Request(Json fields) {
+        fields["origin"] = "https://id.example.org";
+        return Json::parse(dispatcher.Handle(fields));
+    }
+};
+
+void ExpectError(const Json& response, HRESULT hr, const Json& id = nullptr) {
+    EXPECT_EQ(response["ok"], false) << response.dump();
+    EXPECT_EQ(response["id"], id) << response.dump();
+    EXPECT_EQ(response["error"]["hresult"], static_cast<std::uint32_t>(hr)) << response.dump();
+    EXPECT_EQ(response["error"]["hex"], HexCode(hr));
+    EXPECT_FALSE(response["error"]["message"].get<std::string>().empty());
+}
+
+TEST_F(Dispatching, HelloNamesHostAndVersion) {
+    const Json r = Request({{"id", 1}, {"op", "hello"}});
+    EXPECT_EQ(r["ok"], true);
+    EXPECT_EQ(r["id"], 1);
+    EXPECT_EQ(r["result"]["version"], 1);
+    EXPECT_EQ(r["result"]["host"], "carvix-bridge");
+}
+
+TEST_F(Dispatching, MalformedMessagesGetInvalidArgWithTheIdWhenReadable) {
+    for (const char* text : {"", "not json", "[1,2]", "42", "{\"id\":1", "\"\xff\""}) {
+        ExpectError(Send(text), E_INVALIDARG);
+    }
+    ExpectError(Send(R"({"id":"7","op":"hello","origin":"https://id.example.org"})"), E_INVALIDARG);
+    ExpectError(Send(R"({"id":3,"origin":"https://id.example.org"})"), E_INVALIDARG, 3);
+    ExpectError(Send(R"({"id":4,"op":17,"origin":"https://id.example.org"})"), E_INVALIDARG, 4);
+    ExpectError(Request({{"id", 5}, {"op", "teleport"}}), E_INVALIDARG, 5);
+    ExpectError(Request({{"id", 6}, {"op", "create"}}), E_INVALIDARG, 6);
+    ExpectError(Request({{"id", 7}, {"op", "create"}, {"progId", 12}}), E_INVALIDARG, 7);
+    ExpectError(Request({{"id", 8}, {"op", "call"}, {"handle", 1}, {"name", "X"}}), E_HANDLE, 8);
+    ExpectError(Request({{"id", 9}, {"op", "get"}, {"handle", "1"}, {"name", "X"}}), E_HANDLE, 9);
+    ExpectError(Request({{"id", 10}, {"op", "release"}, {"handle", 1}}), E_HANDLE, 10);
+    ExpectError(Request({{"id", 11}, {"op", "put"}, {"handle", 1}, {"name", "X"}}), E_HANDLE, 11);
+}
+
+TEST_F(Dispatching, EveryRequestIsCheckedAgainstTheAllowList) {
+    const Json refused = Send(R"({"id":1,"op":"hello","origin":"https://evil.example"})");
+    ExpectError(refused, E_ACCESSDENIED, 1);
+    EXPECT_EQ(refused["error"]["message"],
+              "The page https://evil.example is not allowed to use carvix-qx.");
+    ExpectError(Send(R"({"id":2,"op":"hello"})"), E_ACCESSDENIED, 2);
+    ExpectError(Send(R"({"id":3,"op":"hello","origin":null})"), E_ACCESSDENIED, 3);
+}
+
+TEST_F(Dispatching, PolicyNeedsNoOriginAndAnswersGetNoResponse) {
+    EXPECT_EQ(Send(R"({"op":"policy"})"), (Json{{"origins", {"https://id.example.org"}}}));
+    EXPECT_EQ(dispatcher.HandleText(R"({"op":"answer","prompt":1,"index":0})"), "");
+}
+
+TEST_F(Dispatching, AFailedCreationCarriesItsHresultAndAMessage) {
+    ExpectError(Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.Nothing"}}),
+                REGDB_E_CLASSNOTREG, 1);
+}
+
+}  // namespace
+}  // namespace carvix::bridge

@@ -1,0 +1,217 @@
+#include "dispatcher.h"
+
+#include "framing.h"
+
+#include <new>
+
+#ifndef CARVIX_QX_VERSION
+#define CARVIX_QX_VERSION "unknown"
+#endif
+
+namespace carvix::bridge {
+namespace {
+
+constexpr const char* kTooLarge = "The answer is larger than the browser accepts (1 MiB).";
+
+std::string Dump(const Json& value) {
+    // Texts from the module are valid UTF-8; anything else is replaced rather than thrown on.
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+const std::string& TextField(const Json& request, const char* field) {
+    const auto found = request.find(field);
+    if (found == request.end() || !found->is_string() ||
+        found->get_ref<const std::string&>().empty()) {
+        throw BridgeError{E_INVALIDARG, std::string("The request needs a text \"") + field + "\"."};
+    }
+    return found->get_ref<const std::string&>();
+}
+
+void FillArguments(const Json& request, const ObjectBroker& objects, ArgumentList& args) {
+    const auto found = request.find("args");
+    if (found == request.end() || found->is_null()) {
+        return;
+    }
+    if (!found->is_array()) {
+        throw BridgeError{E_INVALIDARG, "\"args\" must be an array."};
+    }
+    for (const Json& value : *found) {
+        JsonToVariant(value, objects, args.Add());
+    }
+}
+
+}  // namespace
+
+HRESULT CreateByProgId(const std::u16string& progId, IDispatch** out) {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    void* p = nullptr;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &p);
+    *out = static_cast<IDispatch*>(p);
+    return hr;
+}
+
+Dispatcher::Dispatcher(OriginGate& gate, ObjectCreator create)
+    : gate_(gate), create_(std::move(create)) {}
+
+std::string Dispatcher::HandleText(std::string_view message) {
+    return Handle(Json::parse(message, nullptr, false));
+}
+
+std::string Dispatcher::Handle(const Json& request) {
+    Json id = nullptr;
+    try {
+        if (!request.is_object()) {
+            throw BridgeError{E_INVALIDARG, "The message is not a request object."};
+        }
+        const auto idField = request.find("id");
+        if (idField != request.end() && idField->is_number_integer()) {
+            id = *idField;
+        }
+        const auto op = request.find("op");
+        if (op == request.end() || !op->is_string()) {
+            throw BridgeError{E_INVALIDARG, "The request names no operation (\"op\")."};
+        }
+        const std::string& name = op->get_ref<const std::string&>();
+        if (name == "policy") {
+            // Asked by the extension before any page connects: no origin to check.
+            Json answer{{"origins", gate_.List().Origins()}};
+            if (!id.is_null()) {
+                answer["id"] = id;
+            }
+            return Dump(answer);
+        }
+        if (name == "answer") {
+            return {};  // answers go to the prompt relay as they arrive, never through here
+        }
+        if (idField == request.end() || !idField->is_number_integer()) {
+            throw BridgeError{E_INVALIDARG, "The request has no integer \"id\"."};
+        }
+        const auto origin = request.find("origin");
+        if (origin == request.end() || !origin->is_string()) {
+            throw BridgeError{E_ACCESSDENIED, "The request does not say which page sent it."};
+        }
+        if (auto refusal = gate_.Refusal(origin->get_ref<const std::string&>()); refusal) {
+            throw BridgeError{E_ACCESSDENIED, *refusal};
+        }
+        return Respond(id, Run(name, request));
+    } catch (const BridgeError& e) {
+        return Fail(id, e);
+    } catch (const std::bad_alloc&) {
+        return Fail(id, {E_OUTOFMEMORY, ""});
+    } catch (const std::exception&) {
+        return Fail(id, {E_UNEXPECTED, ""});
+    }
+}
+
+Json Dispatcher::Run(const std::string& op, const Json& request) {
+    if (op == "hello") {
+        return Json{{"version", 1},
+                    {"host", "carvix-bridge"},
+                    {"module", std::string("carvix-qx ") + CARVIX_QX_VERSION}};
+    }
+    if (op == "create") {
+        return Create(request);
+    }
+    if (op == "call") {
+        return Invoke(request, DISPATCH_METHOD);
+    }
+    if (op == "get") {
+        return Invoke(request, DISPATCH_PROPERTYGET);
+    }
+    if (op == "put") {
+        return Put(request);
+    }
+    if (op == "release") {
+        return Release(request);
+    }
+    throw BridgeError{E_INVALIDARG, "The host knows no operation \"" + op + "\"."};
+}
+
+Json Dispatcher::Create(const Json& request) {
+    const std::string& progId = TextField(request, "progId");
+    IDispatch* raw = nullptr;
+    const HRESULT hr = create_(cli::ToUtf16(progId), &raw);
+    cli::Dispatch object(SUCCEEDED(hr) ? raw : nullptr);
+    if (FAILED(hr) || !object) {
+        throw BridgeError{FAILED(hr) ? hr : E_NOINTERFACE, ""};
+    }
+    return objects_.Export(object.get());
+}
+
+IDispatch* Dispatcher::Target(const Json& request) const {
+    const auto handle = request.find("handle");
+    IDispatch* object = handle != request.end() && handle->is_number_integer()
+                            ? objects_.Find(handle->get<std::int64_t>())
+                            : nullptr;
+    if (object == nullptr) {
+        throw BridgeError{E_HANDLE, "The request names no object of this page (\"handle\")."};
+    }
+    return object;
+}
+
+Json Dispatcher::Invoke(const Json& request, std::uint16_t flags) {
+    IDispatch* object = Target(request);
+    const std::string& member = TextField(request, "name");
+    ArgumentList args;
+    FillArguments(request, objects_, args);
+    cli::Variant result;
+    // The object may be released by nothing else while this runs: requests run one at a time.
+    InvokeByName(object, member, flags, args, result.get());
+    return VariantToJson(*result, objects_);
+}
+
+Json Dispatcher::Put(const Json& request) {
+    IDispatch* object = Target(request);
+    const std::string& member = TextField(request, "name");
+    const auto value = request.find("value");
+    if (value == request.end()) {
+        throw BridgeError{E_INVALIDARG, "A put needs a \"value\"."};
+    }
+    ArgumentList args;
+    JsonToVariant(*value, objects_, args.Add());
+    InvokeByName(object, member, DISPATCH_PROPERTYPUT, args, nullptr);
+    return nullptr;
+}
+
+Json Dispatcher::Release(const Json& request) {
+    const auto handle = request.find("handle");
+    if (handle == request.end() || !handle->is_number_integer() ||
+        !objects_.Release(handle->get<std::int64_t>())) {
+        throw BridgeError{E_HANDLE, "The request names no object of this page (\"handle\")."};
+    }
+    return nullptr;
+}
+
+std::string Dispatcher::Respond(const Json& id, Json result) {
+    std::string text = Dump(Json{{"id", id}, {"ok", true}, {"result", result}});
+    if (text.size() <= kMaxToBrowser) {
+        return text;
+    }
+    // A block too large with its snapshot still reaches the page as a handle.
+    if (result.is_object() && result.contains("$object") && result.contains("snapshot")) {
+        result.erase("snapshot");
+        text = Dump(Json{{"id", id}, {"ok", true}, {"result", std::move(result)}});
+        if (text.size() <= kMaxToBrowser) {
+            return text;
+        }
+    }
+    return Fail(id, {E_INVALIDARG, kTooLarge});
+}
+
+std::string Dispatcher::Fail(const Json& id, const BridgeError& error) {
+    const auto code = static_cast<std::uint32_t>(error.hr);
+    std::string message = error.message.empty() ? messages_.TextOf(error.hr) : error.message;
+    if (message.size() > 4096) {
+        message.resize(4096);  // a description cannot push the error over the limit
+    }
+    return Dump(
+        Json{{"id", id},
+             {"ok", false},
+             {"error", {{"hresult", code}, {"hex", HexCode(error.hr)}, {"message", message}}}});
+}
+
+}  // namespace carvix::bridge

@@ -1,0 +1,31 @@
+// The errors the extension itself answers with, in the host's response form.
+const E_ACCESSDENIED = 0x80070005;
+const E_INVALIDARG = 0x80070057;
+const ERROR_CANCELLED = 0x800704c7;
+// The host could not be started or ended unexpectedly (ERROR_PIPE_NOT_CONNECTED and
+// ERROR_FILE_NOT_FOUND as HRESULTs).
+const HOST_ENDED = 0x800700e9;
+const HOST_MISSING = 0x80070002;
+
+function error(hresult, message) {
+  return { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+}
+
+export const Errors = {
+  notAllowed: (origin) =>
+    error(E_ACCESSDENIED, `The page ${origin} is not allowed to use carvix-qx.`),
+  noConsent: (origin) =>
+    error(ERROR_CANCELLED, `The user did not allow ${origin} to use the card.`),
+  badRequest: () => error(E_INVALIDARG, "The page sent a request the extension does not pass on."),
+  hostMissing: (why) =>
+    error(HOST_MISSING,
+          "The carvix-qx host (carvix-bridge) is not installed for this browser; run " +
+          "`carvix register --browser`." + (why ? ` (${why})` : "")),
+  hostEnded: (why) =>
+    error(HOST_ENDED, "The carvix-qx host ended unexpectedly; the page's objects are gone." +
+                      (why ? ` (${why})` : "")),
+};
+
+export function errorResponse(id, err) {
+  return { id, ok: false, error: err };
+}

@@ -1,0 +1,328 @@
+// The sample web application in a real Chromium with the extension and the native host, on
+// the bench: reading, writing, enrolment, and the ways a page can be refused or lose the
+// host, each with the error the page shows.
+import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
+import path from "node:path";
+import { after, before, describe, test } from "node:test";
+
+import * as h from "./harness.js";
+
+let world;
+before(async () => {
+  world = await h.makeWorld();
+});
+after(async () => {
+  await world?.close();
+});
+
+// Opens the sample application and waits until it has asked the extension whether it can
+// work (data-available on the body).
+async function openSample(context, url) {
+  const page = await context.newPage();
+  await page.goto(url);
+  await page.waitForSelector("body[data-available]", { timeout: 30000 });
+  return page;
+}
+
+// Clicks `button` and waits for the action to finish; returns the page's error text.
+async function act(page, selector) {
+  const done = Number((await page.getAttribute("body", "data-done")) || 0);
+  await page.click(selector);
+  await page.waitForFunction((n) => Number(document.body.dataset.done || 0) > n, done,
+                             { timeout: 60000 });
+  return page.textContent("#error");
+}
+
+function cli(args, extraEnv = {}) {
+  return spawnSync(h.tools.carvix, args, {
+    encoding: "utf8",
+    env: { ...world.profile.env, PCSCLITE_CSOCK_NAME: world.bench.socket, ...extraEnv },
+    timeout: 30000,
+  });
+}
+
+describe("an allowed page with the user's consent", () => {
+  let browser;
+  let page;
+
+  before(async () => {
+    world.profile = h.makeProfile(path.join(world.dir, "allowed"));
+    browser = await h.launchBrowser(world, world.profile);
+    const consent = h.answerPrompt(browser.context, "consent", "ok");
+    page = await browser.context.newPage();
+    await page.goto(world.server.url);
+    assert.match(await consent, /wants to read and use your identity card/);
+    await page.waitForSelector("body[data-available]", { timeout: 30000 });
+    assert.equal(await page.getAttribute("body", "data-available"), "yes",
+                 await page.textContent("#status"));
+  });
+  after(async () => {
+    await browser?.close();
+  });
+
+  test("lists the bench's readers", async () => {
+    assert.equal(await act(page, "#list-readers"), "");
+    const readers = await page.$$eval("#readers li", (lis) => lis.map((li) => li.textContent));
+    for (const reader of world.bench.readers) {
+      assert.ok(readers.includes(reader), `${reader} in ${readers}`);
+    }
+  });
+
+  test("reads every block of both cards and shows the photo", async () => {
+    assert.equal(await act(page, "#read-all"), "");
+    const vl = page.locator('.card[data-app="1"]');
+    const zk = page.locator('.card[data-app="5"]');
+    assert.equal(await vl.locator(".block").count(), 4);
+    assert.equal(await zk.locator(".block").count(), 5);
+    const cardId = vl.locator('[data-block="VLDocument"] tr[data-field="CardID"] td').nth(1);
+    assert.equal(await cardId.textContent(), "VL0012345");
+    const lastName = vl.locator('[data-block="VLFixedPerso"] tr[data-field="LastName"] td').nth(1);
+    assert.equal(await lastName.textContent(), "Petrović");
+    // The photo decoded as an image in the page.
+    await page.waitForFunction(() => {
+      const img = document.getElementById("photo");
+      return img && img.complete;
+    });
+    const size = await page.$eval("#photo", (img) => [img.naturalWidth, img.naturalHeight]);
+    assert.deepEqual(size, [240, 320]);
+    const street = zk.locator('[data-block="ZKVariablePerso"] tr[data-field="Street"] td').nth(1);
+    assert.notEqual(await street.textContent(), "");
+  });
+
+  test("block objects read like in-process ones: snapshot values, bytes and dates", async () => {
+    const result = await page.evaluate(async (reader) => {
+      const carvix = await import("/carvix.js");
+      const admin = await carvix.createObject("CARVIX.DocAdmin");
+      const block = await admin.ReadVLDocumentData(reader, 1);
+      const photo = await admin.ReadVLPhotoData(reader, 1);
+      const out = {
+        cardId: block.CardID,
+        issued: block.DateOfIssue instanceof Date ? block.DateOfIssue.getFullYear() : null,
+        photo: typeof photo.Photo === "string" ? photo.Photo.slice(0, 4) : null,
+        keys: Object.keys(block),
+      };
+      try {
+        await admin.ReadVLDocumentData("No Such Reader", 1);
+      } catch (e) {
+        out.error = { isError: e instanceof Error, hresult: e.hresult, message: e.message };
+      }
+      await photo.release();
+      await block.release();
+      return out;
+    }, world.bench.readers[0]);
+    assert.equal(result.cardId, "VL0012345");
+    assert.ok(result.issued > 2000);
+    assert.equal(result.photo, "/9j/", "the photo's Base64 text starts with a JPEG marker");
+    assert.ok(result.keys.includes("CardID"));
+    assert.equal(result.error.isError, true);
+    assert.ok(result.error.hresult > 0x80000000, String(result.error.hresult));
+    assert.notEqual(result.error.message, "");
+  });
+
+  test("authenticates with the back-end's response and writes the address", async () => {
+    await page.selectOption("#address-reader", world.bench.readers[1]);
+    await page.fill("#street", "Bulevar Oslobođenja");
+    await page.fill("#number", "17");
+    await page.fill("#apartment", "2");
+    assert.equal(await act(page, "#write-address"), "");
+    assert.equal(await page.textContent("#address-result"),
+                 "Written and read back: Bulevar Oslobođenja 17, apartment 2");
+    // Another client sees it on the card.
+    const r = cli(["read", "zk-variable", "--reader", world.bench.readers[1], "--app", "5",
+                   "--json"]);
+    assert.equal(r.status, 0, r.stderr);
+    assert.equal(JSON.parse(r.stdout).Street, "Bulevar Oslobođenja");
+  });
+
+  test("enrols a certificate on the token, the PIN asked in the extension", async () => {
+    const done = Number((await page.getAttribute("body", "data-done")) || 0);
+    await page.click("#run-enrolment");
+    // Every PIN prompt gets the PIN until the enrolment ends.
+    let finished = false;
+    const finishing = page.waitForFunction((n) => Number(document.body.dataset.done || 0) > n,
+                                           done, { timeout: 120000 })
+      .then(() => { finished = true; });
+    while (!finished) {
+      await Promise.race([
+        finishing,
+        h.answerPrompt(browser.context, "pin", "ok", (p) => p.fill("#pin", h.PIN)).catch(() => {}),
+      ]);
+    }
+    assert.equal(await page.textContent("#error"), "");
+    assert.equal(await page.getAttribute("body", "data-enrolled"), "yes");
+    const steps = await page.$$eval("#enrolment li", (lis) => lis.map((li) => li.textContent));
+    assert.equal(steps.length, 5);
+    assert.match(steps[2], /TEST Web Signer/);
+  });
+
+  test("the reader chooser asks in the extension's window and the choice comes back", async () => {
+    const choosing = page.evaluate(async () => {
+      const carvix = await import("/carvix.js");
+      const smartCard = await carvix.createObject("CARVIX.SmartCard");
+      try {
+        return await smartCard.SelectReader();
+      } finally {
+        await smartCard.release();
+      }
+    });
+    let listed = [];
+    await h.answerPrompt(browser.context, "reader", "ok", async (p) => {
+      listed = await p.$$eval("#choices label", (ls) => ls.map((l) => l.textContent));
+      await p.check("#choice-1");
+    });
+    assert.deepEqual(listed, world.bench.readers);
+    assert.equal(await choosing, world.bench.readers[1]);
+  });
+
+  test("a PIN prompt cancelled in the extension fails the call, not the page", async () => {
+    const other = await openSample(browser.context, world.server.url);
+    const calling = other.evaluate(async (token) => {
+      const carvix = await import("/carvix.js");
+      const pki = await carvix.createObject("CARVIX.PKI");
+      try {
+        await pki.GenerateKeyPair(`\\\\.\\${token}\\cancelled`, 2, 2048 * 65536);
+        return null;
+      } catch (e) {
+        return { hresult: e.hresult, message: e.message };
+      } finally {
+        await pki.release();
+      }
+    }, h.TOKEN);
+    await h.answerPrompt(browser.context, "pin", "cancel");
+    const error = await calling;
+    assert.deepEqual(error, { hresult: 0x8010006e,  // SCARD_W_CANCELLED_BY_USER
+                              message: "The action was cancelled by the user." });
+    // The page goes on working.
+    assert.equal(await act(other, "#list-readers"), "");
+    await other.close();
+  });
+
+  test("the host crashing gives the page a clear error", async () => {
+    const before = new Set(h.bridgeProcesses(browser.marker));
+    const crash = await openSample(browser.context, world.server.url);
+    await crash.evaluate(async () => {
+      const carvix = await import("/carvix.js");
+      window.smartCard = await carvix.createObject("CARVIX.SmartCard");
+    });
+    const mine = h.bridgeProcesses(browser.marker).filter((pid) => !before.has(pid));
+    assert.equal(mine.length, 1, "one host for the new page");
+    process.kill(mine[0], "SIGKILL");
+    const error = await crash.evaluate(async () => {
+      try {
+        await window.smartCard.ListReaders();
+        return null;
+      } catch (e) {
+        return { hresult: e.hresult, message: e.message };
+      }
+    });
+    assert.ok(error, "the call after the crash failed");
+    assert.match(error.message, /host ended unexpectedly/);
+    assert.equal(error.hresult, 0x800700e9);
+    await crash.close();
+  });
+
+  test("a page closed mid-operation leaves no card connection open", async () => {
+    const before = new Set(h.bridgeProcesses(browser.marker));
+    const closing = await openSample(browser.context, world.server.url);
+    await closing.evaluate(async (reader) => {
+      const carvix = await import("/carvix.js");
+      const auth = await carvix.createObject("CARVIX.Auth");
+      await auth.Init(reader, 1);  // holds a connection to the card
+      const admin = await carvix.createObject("CARVIX.DocAdmin");
+      for (let i = 0; i < 20; i++) {
+        admin.ReadVLPhotoData(reader, 1).catch(() => {});  // still running at close
+      }
+    }, world.bench.readers[0]);
+    const mine = h.bridgeProcesses(browser.marker).filter((pid) => !before.has(pid));
+    assert.equal(mine.length, 1);
+    await closing.close();
+    await h.waitFor(() => !h.bridgeProcesses(browser.marker).includes(mine[0]), 10000,
+                    "the page's host to end");
+    // The card is free: an exclusive user (the client's write path authenticates and holds
+    // a transaction) and a fresh page both work.
+    const r = cli(["read", "vl-document", "--reader", world.bench.readers[0], "--app", "1"]);
+    assert.equal(r.status, 0, r.stderr);
+    const fresh = await openSample(browser.context, world.server.url);
+    assert.equal(await act(fresh, "#read-all"), "");
+    assert.equal(await fresh.locator(".card").count(), 2);
+    await fresh.close();
+  });
+
+  test("a page on an origin outside the list is refused and starts no host", async () => {
+    const other = world.server.url.replace("localhost", "127.0.0.1");
+    const before = new Set(h.bridgeProcesses(browser.marker));
+    const refused = await openSample(browser.context, other);
+    assert.equal(await refused.getAttribute("body", "data-available"), "no");
+    const origin = new URL(other).origin;
+    assert.equal(await refused.textContent("#status"),
+                 `The page ${origin} is not allowed to use carvix-qx.`);
+    assert.equal(await act(refused, "#list-readers"),
+                 `The page ${origin} is not allowed to use carvix-qx. (0x80070005)`);
+    assert.deepEqual(h.bridgeProcesses(browser.marker).filter((pid) => !before.has(pid)), [],
+                     "no host started for the refused page");
+    await refused.close();
+  });
+});
+
+describe("a page the user did not allow", () => {
+  test("gets the refusal, and the answer is remembered", async () => {
+    const profile = h.makeProfile(path.join(world.dir, "refusing"));
+    const browser = await h.launchBrowser(world, profile);
+    try {
+      const consent = h.answerPrompt(browser.context, "consent", "cancel");
+      const page = await browser.context.newPage();
+      await page.goto(world.server.url);
+      await consent;
+      await page.waitForSelector("body[data-available]");
+      const message = `The user did not allow ${world.server.origin} to use the card.`;
+      assert.equal(await page.textContent("#status"), message);
+      assert.equal(await act(page, "#list-readers"), `${message} (0x800704C7)`);
+      // Asked once: a reload gets the same answer without a prompt, and no host ran.
+      await page.reload();
+      await page.waitForSelector("body[data-available]");
+      assert.equal(await page.textContent("#status"), message);
+      assert.equal(browser.context.pages().filter((p) => p.url().includes("prompt.html")).length,
+                   0);
+      assert.deepEqual(h.bridgeProcesses(browser.marker), []);
+    } finally {
+      await browser.close();
+    }
+  });
+});
+
+describe("a browser without the host", () => {
+  test("tells the page the host is missing", async () => {
+    const profile = h.makeProfile(path.join(world.dir, "no-host"), { registerHost: false });
+    const browser = await h.launchBrowser(world, profile);
+    try {
+      const page = await browser.context.newPage();
+      await page.goto(world.server.url);
+      await page.waitForSelector("body[data-available]");
+      const status = await page.textContent("#status");
+      assert.match(status, /carvix-bridge\) is not installed for this browser/);
+      const available = await page.evaluate(async () => (await import("/carvix.js")).available());
+      assert.equal(available.extension, true);
+      assert.equal(available.host, false);
+    } finally {
+      await browser.close();
+    }
+  });
+});
+
+describe("a browser without the extension", () => {
+  test("tells the page the extension is missing", async () => {
+    const { chromium } = await import("playwright-core");
+    const browser = await chromium.launch({ executablePath: h.chromiumPath, headless: false,
+                                            args: h.chromiumFlags });
+    try {
+      const page = await browser.newPage();
+      await page.goto(world.server.url);
+      await page.waitForSelector("body[data-available]");
+      assert.equal(await page.textContent("#status"),
+                   "The carvix-qx browser extension is not installed or not enabled in this browser.");
+    } finally {
+      await browser.close();
+    }
+  });
+});
