@@ -31,12 +31,13 @@ Json UInt64Json(std::uint64_t v) {
     return Json{{"$int64", std::to_string(v)}};
 }
 
-Json ObjectJson(IUnknown* unknown, bool isDispatch, ObjectBroker& objects) {
+Json DispatchJson(IDispatch* dispatch, ObjectBroker& objects) {
+    return dispatch == nullptr ? Json(nullptr) : objects.Export(dispatch);
+}
+
+Json UnknownJson(IUnknown* unknown, ObjectBroker& objects) {
     if (unknown == nullptr) {
         return nullptr;
-    }
-    if (isDispatch) {
-        return objects.Export(static_cast<IDispatch*>(unknown));
     }
     void* p = nullptr;
     if (FAILED(unknown->QueryInterface(IID_IDispatch, &p)) || p == nullptr) {
@@ -302,9 +303,9 @@ Json VariantToJson(const VARIANT& value, ObjectBroker& objects, int depth) {
         case VT_ERROR:
             return Json{{"$error", static_cast<std::uint32_t>(value.scode)}};
         case VT_DISPATCH:
-            return ObjectJson(reinterpret_cast<IUnknown*>(value.pdispVal), true, objects);
+            return DispatchJson(value.pdispVal, objects);
         case VT_UNKNOWN:
-            return ObjectJson(value.punkVal, false, objects);
+            return UnknownJson(value.punkVal, objects);
         default:
             throw BridgeError{DISP_E_BADVARTYPE, "The module returned a value of type " +
                                                      std::to_string(value.vt) +
