@@ -6,7 +6,6 @@ that is impossible the process tests are skipped and the run exits 77."""
 import argparse
 import glob
 import importlib.machinery
-import importlib.util
 import json
 import os
 import pwd
@@ -17,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 
 SKIPPED = 77
@@ -32,8 +32,8 @@ def parse_options():
 
 def load_tool(path):
     loader = importlib.machinery.SourceFileLoader("carvix_bench", path)
-    spec = importlib.util.spec_from_loader("carvix_bench", loader)
-    module = importlib.util.module_from_spec(spec)
+    module = types.ModuleType("carvix_bench")
+    module.__file__ = path
     loader.exec_module(module)
     return module
 

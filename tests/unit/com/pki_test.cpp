@@ -48,11 +48,11 @@ class PkiServiceTest : public ::testing::Test {
     }
 
     // Key pair, request, certificate issued by the test CA: the PEM text of the certificate.
-    std::u16string Enrol(const std::u16string& container, std::uint32_t spec, long serial) {
+    std::u16string Enrol(const std::u16string& container, std::uint32_t usage, long serial) {
         const Text name(u"\\\\.\\Bench Token\\" + container);
-        EXPECT_EQ(pki_->GenerateKeyPair(name, spec, 1024u << 16), S_OK);
+        EXPECT_EQ(pki_->GenerateKeyPair(name, usage, 1024u << 16), S_OK);
         BSTR request = nullptr;
-        EXPECT_EQ(pki_->CreateCertificateRequest(name, spec, Text(u"Holder"), 0, &request), S_OK);
+        EXPECT_EQ(pki_->CreateCertificateRequest(name, usage, Text(u"Holder"), 0, &request), S_OK);
         const auto der = Orvel::FromBase64(Take(request));
         const auto certificate = carvix::testpki::IssueForRequest(der, ca_, serial);
         std::u16string base64 = Orvel::ToBase64(certificate);

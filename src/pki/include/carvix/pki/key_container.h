@@ -11,7 +11,7 @@
 //   public key carries its label; containers are enumerated from the public keys, in byte
 //   order of their labels, so nothing needs a login. Generating a key pair is what makes a
 //   container exist (a token has no empty container object).
-// - Key usage (key spec value): AT_KEYEXCHANGE is the container's key pair that may encrypt
+// - Key usage: AT_KEYEXCHANGE is the container's key pair that may encrypt
 //   (CKA_ENCRYPT on the public key, CKA_DECRYPT and CKA_UNWRAP on the private key),
 //   AT_SIGNATURE the pair that may only sign and verify. Public key, private key and
 //   certificate of one pair share a CKA_ID: the SHA-1 of the modulus, as OpenSC sets it.
