@@ -24,3 +24,5 @@ __all__ = [
     "set_certificate_chooser", "set_notifier", "set_pin_prompt", "set_reader_chooser",
 ]
 __version__ = "1.0"
+__license__ = "MIT"
+__copyright__ = "2026 The carvix-qx authors"
