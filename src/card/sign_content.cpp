@@ -4,6 +4,7 @@
 #include "carvix/support/openssl_ptr.h"
 #include "carvix/support/private_key.h"
 #include "carvix/support/trace.h"
+#include "carvix/support/unicode.h"
 #include "user_store.h"
 
 #include <openssl/bio.h>
@@ -48,6 +49,14 @@ Signer ResolveSigner(const x509::X509Certificate& certificate) {
                                                : FindSigningCertificate(certificate);
     if (signer.certificate.IsEmpty()) {
         throw CardException(u"Signing certificate is missing");
+    }
+    if (Orvel::TraceEnabled()) {
+        const std::string link = signer.certificate.KeyProviderLink();
+        Orvel::Trace(Orvel::TraceLevel::Info,
+                     u"Signer: " + signer.certificate.Subject() + u" (" +
+                         Orvel::Utf8ToUtf16(signer.certificate.Thumbprint()) + u"), key " +
+                         (link.rfind("pkcs11:", 0) == 0 ? u"on a token" : u"in a file") +
+                         (certificate.IsEmpty() ? u", chosen" : u", named by the caller"));
     }
     try {
         signer.key = x509::LoadPrivateKey(signer.certificate);

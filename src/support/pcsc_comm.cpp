@@ -1,6 +1,7 @@
 #include "carvix/support/pcsc_comm.h"
 
 #include "carvix/support/card_wait.h"
+#include "carvix/support/status_words.h"
 
 #include "carvix/support/multi_string.h"
 #include "carvix/support/pcsc_api.h"
@@ -9,6 +10,7 @@
 #include "carvix/support/trace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -47,16 +49,25 @@ const SCARD_IO_REQUEST* PciFor(std::uint32_t protocol) {
     }
 }
 
-void TraceExchange(std::span<const std::uint8_t> command, const ByteArray& response) {
+void TraceExchange(std::span<const std::uint8_t> command, const ByteArray& response,
+                   std::chrono::steady_clock::duration took) {
     unsigned header[4] = {};
     for (std::size_t i = 0; i < 4 && i < command.size(); ++i) {
         header[i] = command[i];
     }
     const std::size_t n = response.size();
     const unsigned sw = n >= 2 ? (unsigned{response[n - 2]} << 8 | response[n - 1]) : 0;
+    const double ms = std::chrono::duration<double, std::milli>(took).count();
+    // Header, lengths and status word only: command data may carry authentication responses
+    // and keys, response data personal values.
+    std::string meaning = sw == 0x9000 ? std::string("ok") : StatusWordMeaning(sw);
+    if (meaning.size() > 6 && meaning[4] == ':') {
+        meaning = meaning.substr(6);
+    }
     Trace(TraceLevel::Trace,
-          Format("APDU %02X %02X %02X %02X, %zu bytes -> %04X, %zu bytes", header[0], header[1],
-                 header[2], header[3], command.size(), sw, n));
+          Format("APDU %02X %02X %02X %02X, %zu bytes -> %04X %s, %zu bytes, %.2f ms", header[0],
+                 header[1], header[2], header[3], command.size(), sw,
+                 meaning.empty() ? "(card-specific)" : meaning.c_str(), n, ms));
 }
 
 }  // namespace
@@ -98,6 +109,11 @@ void PCSCComm::Connect(PCSCContext& context, std::u16string_view readerName,
     activeProtocol_ = protocol;
     connected_ = true;
     justConnected_ = true;
+    readerName_ = name;
+    if (TraceEnabled()) {
+        Trace(TraceLevel::Trace,
+              Utf8ToUtf16("Connected to \"" + name + "\" with T=" + (protocol == 2 ? "1" : "0")));
+    }
 }
 
 void PCSCComm::Reconnect(std::uint32_t shareMode, std::uint32_t preferredProtocols,
@@ -142,6 +158,7 @@ std::uint32_t PCSCComm::ProtocolOf(SCARDHANDLE handle) {
 ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extended) {
     AssertConnected();
     const SCARD_IO_REQUEST* pci = PciFor(activeProtocol_);
+    const auto started = std::chrono::steady_clock::now();
     ByteArray response(extended ? kExtendedReceiveBuffer : kShortReceiveBuffer, 0);
     DWORD received = static_cast<DWORD>(response.size());
     detail::Check("SCardTransmit",
@@ -156,7 +173,7 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
     }
     if (TraceEnabled()) {
         // Header and lengths only: command data may carry authentication responses.
-        TraceExchange(command, response);
+        TraceExchange(command, response, std::chrono::steady_clock::now() - started);
     }
     return response;
 }
@@ -207,6 +224,9 @@ void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferred
         }
     }
     if (code == kSuccess) {
+        if (TraceEnabled()) {
+            Trace(TraceLevel::Trace, Utf8ToUtf16("Transaction begins on \"" + readerName_ + "\""));
+        }
         return;
     }
     if (code != kResetCardWarning) {
@@ -221,6 +241,9 @@ void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferred
 
 void PCSCComm::EndTransaction() {
     AssertConnected();
+    if (TraceEnabled()) {
+        Trace(TraceLevel::Trace, Utf8ToUtf16("Transaction ends on \"" + readerName_ + "\""));
+    }
     detail::Check("SCardEndTransaction", Api().EndTransaction(handle_, kLeaveCard));
 }
 

@@ -3,18 +3,18 @@
 // module, no PC/SC service, no reader).
 #pragma once
 
+#include "carvix/support/status_words.h"
+
 #include "carvix/automation/types.h"
 
 #include <string>
 
 namespace carvix::cli {
 
+using Orvel::StatusWordMeaning;
+
 /// The application a failed call addressed, for hints that name the card it needs.
 enum class Addressed { Unknown, Vl, Zk };
-
-/// The ISO 7816 meaning of a status word ("6A82: file or application not found"), or empty
-/// for one outside the interindustry ranges.
-std::string StatusWordMeaning(unsigned statusWord);
 
 /// One or more lines (each ending in "\n") explaining `hr` with a hint of what to do, or
 /// empty when the client knows nothing beyond the component's message. A status word inside

@@ -25,6 +25,7 @@
 #include "block_reader.h"
 #include "browser_host.h"
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/log.h"
 #include "certs_command.h"
 #include "contactless_command.h"
 #include "failure_text.h"
@@ -32,6 +33,7 @@
 #include "pki_command.h"
 #include "reader_choice.h"
 #include "registration.h"
+#include "support_command.h"
 #include "watch_command.h"
 #include "write_command.h"
 
@@ -240,6 +242,11 @@ int main(int argc, char** argv) {
     using namespace carvix::cli;
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
+    int verbose = 0;
+    app.add_flag("-v,--verbose", verbose,
+                 "Log calls (twice: card commands too) to standard error or --log FILE");
+    std::string logFile;
+    app.add_option("--log", logFile, "Append the log to FILE (level calls unless -vv)");
     double cardWait = -1;
     app.add_option("--card-wait", cardWait,
                    "Seconds to wait for a card another program holds (default 5)")
@@ -354,6 +361,11 @@ int main(int argc, char** argv) {
     certsRemove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint as `certs list` prints")
         ->required();
 
+    std::string supportOut;
+    CLI::App* supportCmd = app.add_subcommand(
+        "support", "Write a file for support: readers, modules, the end of the log (no secrets)");
+    supportCmd->add_option("--out", supportOut, "The file to write (default: one named by time)");
+
     PkiOptions pkiOptions;
     CLI::App* pkiCmd = app.add_subcommand("pki", "Enrol on a token through CARVIX.PKI");
     pkiCmd->require_subcommand(1);
@@ -416,6 +428,12 @@ int main(int argc, char** argv) {
     }
 
     CoInitialize(nullptr);
+    if (verbose > 0 || !logFile.empty()) {
+        // Set before the module is loaded, which reads the same setting as every other host.
+        ::setenv("CARVIX_LOG", verbose >= 2 ? "commands" : "calls", 1);
+        ::setenv("CARVIX_LOG_FILE", logFile.empty() ? "/dev/stderr" : logFile.c_str(), 1);
+    }
+    Orvel::InstallLog(Orvel::ReadLogSettings(), "carvix");
     if (cardWait >= 0) {
         CarvixSetCardWaitLimit(static_cast<std::uint32_t>(cardWait * 1000 + 0.5));
     }
@@ -442,6 +460,8 @@ int main(int argc, char** argv) {
                                    : AddTokenCertificates(tokenName, moduleName);
         } else if (certsRemove->parsed()) {
             rc = RemoveCertificate(thumbprint);
+        } else if (supportCmd->parsed()) {
+            rc = SupportBundle(supportOut);
         } else if (pkiCmd->parsed()) {
             rc = Pki(pkiOptions);
         } else if (error->parsed()) {

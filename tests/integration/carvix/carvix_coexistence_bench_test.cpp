@@ -17,7 +17,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -123,6 +125,67 @@ class Coexistence : public ::testing::Test {
                                    " --key " + Quote(kPki / "TEST-KEY-document-signer.key.pem"));
         ASSERT_EQ(r.status, 0) << r.err;
     }
+    struct TokenSigner {
+        std::string env;       // SOFTHSM2_CONF=...
+        fs::path certificate;  // the issued certificate, PEM
+        fs::path pinFile;
+    };
+    // A private SoftHSM2 token with a signing pair enrolled through `carvix pki` and a
+    // certificate from the test issuer, imported (which also puts it into "My").
+    static TokenSigner EnrolTokenSigner(const std::string& pin, const std::string& extraEnv = {}) {
+        const fs::path work = ProfileRoot() / "token";
+        fs::remove_all(work);
+        fs::create_directories(work / "tokens");
+        const fs::path conf = work / "softhsm2.conf";
+        std::ofstream(conf) << "directories.tokendir = " << (work / "tokens").string()
+                            << "\nobjectstore.backend = file\nlog.level = ERROR\n";
+        TokenSigner signer{"SOFTHSM2_CONF=" + Quote(conf.string()), work / "cert.pem",
+                           work / "pin"};
+        const std::string init = signer.env +
+                                 " softhsm2-util --init-token --free --label 'Coexistence Token' "
+                                 "--pin " +
+                                 Quote(pin) + " --so-pin 87654321 >/dev/null";
+        EXPECT_EQ(std::system(init.c_str()), 0);
+        std::ofstream(signer.pinFile) << pin << "\n";
+        const std::string env = signer.env + " " + extraEnv;
+        const std::string token =
+            " --reader 'Coexistence Token' --pin-file " + Quote(signer.pinFile);
+        EXPECT_EQ(RunCli("pki keygen" + token + " --container signer --usage sign --bits 2048", env)
+                      .status,
+                  0);
+        const CliResult request = RunCli("pki request" + token +
+                                             " --container signer --usage sign --cn 'TEST Token' "
+                                             "--pem --out " +
+                                             Quote(work / "req.pem"),
+                                         env);
+        EXPECT_EQ(request.status, 0) << request.err;
+        const std::string issue =
+            "openssl x509 -req -in " + Quote(work / "req.pem") + " -CA " +
+            Quote(kPki / "issuer.cert.pem") + " -CAkey " + Quote(kPki / "TEST-KEY-issuer.key.pem") +
+            " -set_serial 0x72 -days 30 -sha256 -out " + Quote(signer.certificate) + " 2>/dev/null";
+        EXPECT_EQ(std::system(issue.c_str()), 0);
+        const CliResult import =
+            RunCli("pki import" + token + " --container signer --usage sign --cert " +
+                       Quote(signer.certificate),
+                   env);
+        EXPECT_EQ(import.status, 0) << import.err;
+        return signer;
+    }
+    // Every text of the blocks of a personalisation file, except short numbers that could
+    // turn up in a time stamp by chance.
+    static void PersonalValues(const nlohmann::json& value, std::vector<std::string>& out) {
+        if (value.is_object() || value.is_array()) {
+            for (const auto& item : value) {
+                PersonalValues(item, out);
+            }
+        } else if (value.is_string()) {
+            const std::string text = value.get<std::string>();
+            const bool digits = text.find_first_not_of("0123456789") == std::string::npos;
+            if (text.size() >= 4 && (!digits || text.size() >= 8)) {
+                out.push_back(text);
+            }
+        }
+    }
     static fs::path EditedVariableBlock(const BenchCard& card, const std::string& site) {
         const CliResult r = RunCli("read vl-variable" + On(card) + " --json");
         EXPECT_EQ(r.status, 0) << r.err;
@@ -156,41 +219,9 @@ TEST_F(Coexistence, ListingReadingAndWritingWithAFileKeyLoadNoModule) {
 // A key on a token is reached through its link, which names the module: a write signed by
 // it loads SoftHSM2's module and no other.
 TEST_F(Coexistence, ATokenKeyLoadsOnlyTheModuleItsLinkNames) {
-    const fs::path work = ProfileRoot() / "token";
-    fs::create_directories(work / "tokens");
-    const fs::path conf = work / "softhsm2.conf";
-    std::ofstream(conf) << "directories.tokendir = " << (work / "tokens").string()
-                        << "\nobjectstore.backend = file\nlog.level = ERROR\n";
-    const std::string env = "SOFTHSM2_CONF=" + Quote(conf.string());
-    const std::string init = env +
-                             " softhsm2-util --init-token --free --label 'Coexistence Token' "
-                             "--pin 1234 --so-pin 87654321 >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0);
-    std::ofstream(work / "pin") << "1234\n";
-    const std::string token = " --reader 'Coexistence Token' --pin-file " + Quote(work / "pin");
-    ASSERT_EQ(
-        RunCli("pki keygen" + token + " --container signer --usage sign --bits 2048", env).status,
-        0);
-    const CliResult request = RunCli("pki request" + token +
-                                         " --container signer --usage sign --cn 'TEST Token' --pem "
-                                         "--out " +
-                                         Quote(work / "req.pem"),
-                                     env);
-    ASSERT_EQ(request.status, 0) << request.err;
-    const std::string issue =
-        "openssl x509 -req -in " + Quote(work / "req.pem") + " -CA " +
-        Quote(kPki / "issuer.cert.pem") + " -CAkey " + Quote(kPki / "TEST-KEY-issuer.key.pem") +
-        " -set_serial 0x72 -days 30 -sha256 -out " + Quote(work / "cert.pem") + " 2>/dev/null";
-    ASSERT_EQ(std::system(issue.c_str()), 0);
-    const CliResult import = RunCli("pki import" + token +
-                                        " --container signer --usage sign "
-                                        "--cert " +
-                                        Quote(work / "cert.pem"),
-                                    env);
-    ASSERT_EQ(import.status, 0) << import.err;
-
+    const TokenSigner token = EnrolTokenSigner("1234");
     // The import put the certificate into "My" with a link that names the module.
-    const CliResult list = RunCli("certs list", env + " LD_DEBUG=files");
+    const CliResult list = RunCli("certs list", token.env + " LD_DEBUG=files");
     ASSERT_EQ(list.status, 0) << list.err;
     EXPECT_NE(list.out.find("key     CN=TEST Token"), std::string::npos) << list.out;
     EXPECT_FALSE(Loaded(list, "libsofthsm2")) << "listing touched the token";
@@ -199,13 +230,71 @@ TEST_F(Coexistence, ATokenKeyLoadsOnlyTheModuleItsLinkNames) {
     const CliResult write =
         RunCli("write vl-variable" + On(card) + " --role 1 --from " +
                    Quote(EditedVariableBlock(card, "Token Barracks")) + " --signer " +
-                   Quote(work / "cert.pem") + " --pin-file " + Quote(work / "pin") + RespondWith(),
-               env + " LD_DEBUG=files");
+                   Quote(token.certificate) + " --pin-file " + Quote(token.pinFile) + RespondWith(),
+               token.env + " LD_DEBUG=files");
     ASSERT_EQ(write.status, 0) << write.err.substr(write.err.size() > 4000 ? write.err.size() - 4000
                                                                            : 0);
     EXPECT_TRUE(Loaded(write, "libsofthsm2"));
     EXPECT_FALSE(Loaded(write, "opensc-pkcs11")) << "OpenSC's module was loaded";
     EXPECT_FALSE(Loaded(write, "p11-kit-trust")) << "p11-kit's trust module was loaded";
+}
+
+// Everything a user does, with the log at its highest level: the log shows the calls, the
+// commands with their status words and the signer, and none of the PIN, the role key, the
+// challenge responses or any personal value of the cards.
+TEST_F(Coexistence, TheLogAtItsHighestLevelHoldsNoSecretOrPersonalValue) {
+    const fs::path log = ProfileRoot() / "carvix.log";
+    const fs::path responses = ProfileRoot() / "responses.txt";
+    const std::string logEnv = "CARVIX_LOG=commands CARVIX_LOG_FILE=" + Quote(log.string());
+    const std::string pin = "Qx7-secret-pin";
+    const TokenSigner token = EnrolTokenSigner(pin, logEnv);
+    AddFileSigner();
+    // The responder keeps every response it gives, to look for them in the log.
+    const std::string keeping =
+        " --respond-with " + Quote("f() { r=$(" + Quote(CARVIX_VCARD) + " respond --key " +
+                                   kRoleKey + " --base64 --challenge \"$1\"); echo \"$r\" >>" +
+                                   Quote(responses.string()) + "; echo \"$r\"; }; f");
+    BenchCard vl(Image("vl-full", 0));
+    BenchCard zk(Image("zk-full", 1));
+    const std::string env = token.env + " " + logEnv;
+    for (const std::string& command :
+         {"read all" + On(vl), "read all --reader " + Quote(zk.ReaderName()) + " --app 5",
+          "write vl-variable" + On(vl) + " --role 1 --from " +
+              Quote(EditedVariableBlock(vl, "Logged Barracks")) + " --signer " +
+              Quote(kPki / "document-signer.cert.der") + keeping,
+          "write vl-variable" + On(vl) + " --role 1 --from " +
+              Quote(EditedVariableBlock(vl, "Token Logged Barracks")) + " --signer " +
+              Quote(token.certificate) + " --pin-file " + Quote(token.pinFile) + keeping}) {
+        const CliResult r = RunCli(command, env);
+        ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
+    }
+    const std::string text = carvix::bench::ReadFile(log);
+    ASSERT_FALSE(text.empty());
+    for (const char* expected :
+         {"call IDocAdminService.ReadVLFixedPersoData", "APDU 00 B0", "9000 ok",
+          "Transaction begins", "Signer: CN=TEST Token", "Loaded the PKCS#11 module"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << "the log lacks " << expected;
+    }
+
+    std::vector<std::string> secrets = {pin, kRoleKey, "00 01 02 03 04 05 06 07 08 09"};
+    std::istringstream given(carvix::bench::ReadFile(responses));
+    for (std::string response; std::getline(given, response);) {
+        if (!response.empty()) {
+            secrets.push_back(response);
+        }
+    }
+    EXPECT_GE(secrets.size(), 5u) << "the responder was asked";
+    for (const char* card : {"vl-full.json", "zk-full.json"}) {
+        const auto perso =
+            nlohmann::json::parse(carvix::bench::ReadFile(fs::path(CARVIX_PERSO_DIR) / card));
+        for (const auto& application : perso["applications"]) {
+            PersonalValues(application["blocks"], secrets);
+        }
+    }
+    secrets.push_back("Logged Barracks");
+    for (const std::string& secret : secrets) {
+        EXPECT_EQ(text.find(secret), std::string::npos) << "the log holds \"" << secret << "\"";
+    }
 }
 
 // Another program in a long transaction: the store is listed at once, a read and a write give

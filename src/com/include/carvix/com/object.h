@@ -11,7 +11,9 @@
 #pragma once
 
 #include "carvix/automation/typeinfo.h"
+#include "carvix/com/call_log.h"
 #include "carvix/com/module.h"
+#include "carvix/support/trace.h"
 
 #include <atomic>
 #include <new>
@@ -60,8 +62,13 @@ class CoClass : public Primary, public Extra... {
     }
     HRESULT Invoke(DISPID id, REFIID riid, LCID, std::uint16_t flags, DISPPARAMS* params,
                    VARIANT* result, EXCEPINFO* excep, std::uint32_t* argErr) override {
-        return automation::DispatchInvoke(Desc, static_cast<Primary*>(this), id, riid, flags,
-                                          params, result, excep, argErr);
+        if (!Orvel::TraceEnabled()) {
+            return automation::DispatchInvoke(Desc, static_cast<Primary*>(this), id, riid, flags,
+                                              params, result, excep, argErr);
+        }
+        const CallLog log(Desc, id, flags);
+        return log.Ended(automation::DispatchInvoke(Desc, static_cast<Primary*>(this), id, riid,
+                                                    flags, params, result, excep, argErr));
     }
 
     /// Creation for the class factory: standalone, or aggregated when `outer` is given (then

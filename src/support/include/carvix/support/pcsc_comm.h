@@ -75,6 +75,7 @@ class PCSCComm {
     // Connected by this object and no transaction begun since: no other program can have
     // taken the card in between, so the first start needs no wait for it.
     bool justConnected_ = false;
+    std::string readerName_;  // for the log; empty for a handle attached from elsewhere
 };
 
 }  // namespace Orvel::PCSC
