@@ -109,7 +109,7 @@ void ReaderDialog::UpdateState() {
 CertificateDialog::CertificateDialog(const QString& heading, const QString& text,
                                      const QVector<CertificateItem>& certificates) {
     Prepare(this, texts::CertificateTitle());
-    setMinimumWidth(640);
+    setMinimumWidth(760);
     auto* layout = new QVBoxLayout(this);
     const QString shown = heading.isEmpty() ? texts::CertificateDefaultHeading() : heading;
     QLabel* label = AddLabel(layout, shown, shown);

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 namespace carvix::dialog {
 namespace {
@@ -39,8 +40,10 @@ void TestDriver::OnShown(QDialog* dialog, const QString& kind) {
     const int number = ++shown_;
     if (!shots_.isEmpty()) {
         QDir().mkpath(shots_);
-        dialog->grab().save(
-            QDir(shots_).filePath(QStringLiteral("%1-%2.png").arg(number).arg(kind)));
+        dialog->grab().save(QDir(shots_).filePath(QStringLiteral("%1-%2-%3.png")
+                                                      .arg(QCoreApplication::applicationPid())
+                                                      .arg(number)
+                                                      .arg(kind)));
     }
     if (scripts_.isEmpty() || scripts_.join(QString()).trimmed().isEmpty()) {
         return;
@@ -90,7 +93,8 @@ bool TestDriver::Play(QDialog* dialog, const QString& word) {
     } else if (word == QStringLiteral("close")) {
         dialog->close();
     } else if (word.startsWith(QStringLiteral("type:"))) {
-        for (const QChar c : word.mid(5)) {
+        const QString text = QUrl::fromPercentEncoding(word.mid(5).toUtf8());
+        for (const QChar c : text) {
             Key(target, 0, QString(c));
         }
     } else {

@@ -4,9 +4,10 @@
 // CARVIX_DIALOG_TEST_KEYS holds one script per dialog shown, separated by ';', used in
 // order (the last one for every later dialog). A script is words separated by spaces:
 // "down", "up", "home", "end", "tab", "enter", "escape", "close" (the window's close
-// button), "type:TEXT" (each character typed), "wait:MS" (pauses before the next word).
-// CARVIX_DIALOG_TEST_SHOTS names a folder: each dialog is saved there when shown, as
-// "<number>-<kind>.png".
+// button), "type:TEXT" (each character of TEXT
+// typed, after %XX escapes are decoded: "%20" for a space), "wait:MS" (pauses before the next
+// word). CARVIX_DIALOG_TEST_SHOTS names a folder: each dialog is saved there when shown, as
+// "<process id>-<number>-<kind>.png".
 #pragma once
 
 #include <QDialog>

@@ -20,7 +20,7 @@ QString ReaderTitle() {
     return T("Choose a reader");
 }
 QString ReaderDefaultHeading() {
-    return T("Several readers hold a suitable card. Choose one.");
+    return T("Choose the reader that holds the card.");
 }
 QString ReaderList() {
     return T("Readers");
