@@ -23,6 +23,7 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "carvix/automation/host_hooks.h"
 #include "certs_command.h"
 #include "contactless_command.h"
 #include "failure_text.h"
@@ -236,6 +237,9 @@ int ErrorText(const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace carvix::cli;
+    // A command-line client asks on the terminal and reports on standard error, never in
+    // desktop dialogs.
+    CarvixSetDesktopDialogs(0);
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
 

@@ -86,16 +86,18 @@ typedef int32_t (*CarvixReaderChooserFn)(void* context, const char16_t* title,
 
 /* Installs the reader chooser for the whole process; a null `fn` removes it. Without a
  * chooser a single acceptable reader is still taken, but several are never picked from
- * silently and nobody waits for a card: both end as a cancel. */
+ * silently and nobody waits for a card: both go to the desktop dialog (below) or end as a
+ * cancel. */
 CARVIX_HOOK_API void CarvixSetReaderChooser(CarvixReaderChooserFn fn, void* context);
 
 /* Installs the certificate chooser for the whole process; a null `fn` removes it. Without a
- * chooser every question ends as a cancel: the component never picks one of several
- * certificates silently. */
+ * chooser every question goes to the desktop dialog (below) or ends as a cancel: the
+ * component never picks one of several certificates silently. */
 CARVIX_HOOK_API void CarvixSetCertificateChooser(CarvixCertificateChooserFn fn, void* context);
 
 /* Installs the notifier for the whole process; a null `fn` removes it. Without a notifier a
- * notice is written to standard error as one line "caption: text". */
+ * notice is a message box of the desktop dialog (below), else written to standard error as
+ * one line "caption: text". */
 CARVIX_HOOK_API void CarvixSetNotifier(CarvixNotifierFn fn, void* context);
 
 /* For modules: asks the installed chooser. Returns non-zero with `*chosen` below `count` when
@@ -126,7 +128,7 @@ typedef int32_t (*CarvixPinPromptFn)(void* context, const char16_t* tokenLabel, 
                                      uint32_t capacity, uint32_t* length);
 
 /* Installs the PIN prompt for the whole process; a null `fn` removes it. Without a prompt
- * every login that needs a PIN ends as a cancel. */
+ * every login that needs a PIN asks in the desktop dialog (below) or ends as a cancel. */
 CARVIX_HOOK_API void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context);
 
 /* For modules: asks the installed PIN prompt. Returns non-zero with `*length` at most
