@@ -100,3 +100,41 @@ def test_select_reader_without_a_hook_asks_in_the_dialog(desktop, card):
     with pytest.raises(carvix.ComError) as caught:
         smartcard.SelectReader()
     assert caught.value.hresult == 0x800704C7
+
+
+def test_the_dialog_waits_for_a_card_and_takes_the_one_inserted(desktop, card):
+    import threading
+    import time
+    from conftest import sample
+    _lib, env = desktop
+    # Only on a bench where no reader holds a usable card yet (a chooser that is told so).
+    told = []
+    carvix.set_reader_chooser(lambda title, offers: told.append(len(offers)))
+    try:
+        with pytest.raises(carvix.ComError):
+            carvix.Dispatch("CARVIX.SmartCard").SelectReader()
+    finally:
+        carvix.set_reader_chooser(None)
+    if told != [0]:
+        pytest.skip("other cards on this bench qualify already")
+    shots = os.environ["CARVIX_DIALOG_TEST_SHOTS"]
+    before = set(os.listdir(shots)) if os.path.isdir(shots) else set()
+    env.setenv("CARVIX_DIALOG_TEST_KEYS", "wait:30000 escape")  # never waits for ever
+    result = {}
+
+    def select():
+        try:
+            result["reader"] = carvix.Dispatch("CARVIX.SmartCard").SelectReader()
+        except carvix.ComError as error:
+            result["error"] = error
+    waiting = threading.Thread(target=select)
+    waiting.start()
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline and not (set(os.listdir(shots)) - before
+                                               if os.path.isdir(shots) else False):
+        time.sleep(0.1)
+    assert waiting.is_alive(), result
+    inserted = card(sample("vl-full", 0))
+    waiting.join(30)
+    assert not waiting.is_alive()
+    assert result == {"reader": inserted.reader}, "the only card inserted is taken"
