@@ -28,6 +28,37 @@ bool Number(const std::string& text, int& value) {
     return true;
 }
 
+// Whether each reader's card words are ones this program knows (unknown words fail closed).
+bool KnownCards(const std::vector<std::string>& fields, std::size_t first) {
+    for (std::size_t i = first + 1; i < fields.size(); i += 2) {
+        const QStringList words = Q(fields[i]).split(u',');
+        for (const QString& word : words) {
+            if (word != QStringLiteral("vl") && word != QStringLiteral("zk") &&
+                word != QStringLiteral("contactless") && word != QStringLiteral("card")) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Whether every certificate's key kind and selection mark are known words.
+bool KnownCertificateWords(const std::vector<std::string>& fields) {
+    for (std::size_t i = 3; i + 7 < fields.size(); i += 8) {
+        const std::string& kind = fields[i + 4];
+        const std::string& mark = fields[i + 7];
+        if ((kind != "file" && kind != "token" && kind != "unknown") ||
+            (mark != "selected" && mark != "-")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool KnownPinState(const std::string& state) {
+    return state == "normal" || state == "count-low" || state == "final-try" || state == "locked";
+}
+
 QVector<ReaderItem> Readers(const std::vector<std::string>& fields, std::size_t first) {
     QVector<ReaderItem> readers;
     for (std::size_t i = first; i + 1 < fields.size(); i += 2) {
@@ -90,7 +121,7 @@ void ProtocolServer::OnLine(const std::string& line) {
         queue_.push_back({});  // answered in turn as a protocol error
     } else if ((*fields)[0] == "UPDATE-READERS") {
         auto* readers = qobject_cast<ReaderDialog*>(pending_.data());
-        if (readers != nullptr && fields->size() % 2 == 1) {
+        if (readers != nullptr && fields->size() % 2 == 1 && KnownCards(*fields, 1)) {
             readers->SetReaders(Readers(*fields, 1));
         }
         return;  // never replied to; ignored without an open reader chooser
@@ -121,16 +152,18 @@ void ProtocolServer::Run(std::vector<std::string>& c) {
     if (name == "SET-TIMEOUT" && c.size() == 2 && Number(c[1], number)) {
         timeoutSeconds_ = number;
         Reply({"OK"});
-    } else if (name == "CHOOSE-READER" && c.size() >= 2 && c.size() % 2 == 0) {
+    } else if (name == "CHOOSE-READER" && c.size() >= 2 && c.size() % 2 == 0 && KnownCards(c, 2)) {
         Show(new ReaderDialog(Q(c[1]), Readers(c, 2)), QStringLiteral("reader"));
-    } else if (name == "CHOOSE-CERTIFICATE" && c.size() >= 11 && (c.size() - 3) % 8 == 0) {
+    } else if (name == "CHOOSE-CERTIFICATE" && c.size() >= 11 && (c.size() - 3) % 8 == 0 &&
+               KnownCertificateWords(c)) {
         QVector<CertificateItem> certificates;
         for (std::size_t i = 3; i + 7 < c.size(); i += 8) {
             certificates.push_back({Q(c[i]), Q(c[i + 1]), Q(c[i + 2]), Q(c[i + 3]), Q(c[i + 4]),
                                     Q(c[i + 5]), Q(c[i + 6]), c[i + 7] == "selected"});
         }
         Show(new CertificateDialog(Q(c[1]), Q(c[2]), certificates), QStringLiteral("certificate"));
-    } else if (name == "GET-PIN" && c.size() == 4 && (c[2] == "-" || Number(c[2], number))) {
+    } else if (name == "GET-PIN" && c.size() == 4 && (c[2] == "-" || Number(c[2], number)) &&
+               KnownPinState(c[3])) {
         PinState state;
         state.triesLeft = c[2] == "-" ? -1 : number;
         state.countLow = c[3] == "count-low";
@@ -155,7 +188,7 @@ void ProtocolServer::Run(std::vector<std::string>& c) {
         Reply({"OK"});
         End();
     } else {
-        Fail("unknown command or wrong number of fields: " + name);
+        Fail("unknown command, wrong number of fields or unknown word: " + name);
     }
 }
 

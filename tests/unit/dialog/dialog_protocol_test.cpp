@@ -295,6 +295,13 @@ TEST_F(DialogProtocol, CommandsSentWhileADialogIsOpenAreAnsweredInTurn) {
     EXPECT_EQ(Reply().value_or(Fields{}).at(0), "ERR");
     Send({"CHOOSE-CERTIFICATE", "t", "x", "only", "three"});
     EXPECT_EQ(Reply().value_or(Fields{}).at(0), "ERR");
+    // Unknown words are refused, never guessed at.
+    Send({"GET-PIN", "Token", "3", "almost-locked"});
+    EXPECT_EQ(Reply().value_or(Fields{}).at(0), "ERR");
+    Send({"CHOOSE-READER", "", "A", "vl,passport"});
+    EXPECT_EQ(Reply().value_or(Fields{}).at(0), "ERR");
+    Send({"CHOOSE-CERTIFICATE", "", "", "CN=A", "CN=CA", "", "", "cloud", "", "AA", "-"});
+    EXPECT_EQ(Reply().value_or(Fields{}).at(0), "ERR");
     EXPECT_EQ(server_->Pending(), nullptr);
 }
 
