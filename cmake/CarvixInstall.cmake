@@ -57,6 +57,13 @@ install(FILES ${CMAKE_SOURCE_DIR}/src/automation/README.md DESTINATION ${CMAKE_I
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         COMPONENT development)
 
+# The desktop dialogs, when Qt 6 was found (package carvix-qx-dialog).
+if(TARGET carvix-dialog)
+  install(TARGETS carvix-dialog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dialog)
+  install(FILES ${CMAKE_SOURCE_DIR}/man/carvix-dialog.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dialog)
+endif()
+
 # The browser bridge host and its browser side, once they are in the tree.
 if(TARGET carvix-bridge)
   install(TARGETS carvix-bridge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT module)

@@ -4,7 +4,8 @@ function(carvix_unit_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS unit)
+  # No test pops up a desktop dialog unless it asks for one.
+  set_tests_properties(${name} PROPERTIES LABELS unit ENVIRONMENT "CARVIX_DIALOG=off")
 endfunction()
 
 # carvix_fuzz_target(NAME SOURCES... LIBS...) adds a libFuzzer binary when CARVIX_FUZZ is on,
@@ -49,5 +50,5 @@ function(carvix_integration_test name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" SKIP_RETURN_CODE 77
                        FIXTURES_REQUIRED carvix_bench TIMEOUT 600
-                       ENVIRONMENT "CARVIX_BENCH_DIR=${CARVIX_BENCH_DIR}")
+                       ENVIRONMENT "CARVIX_BENCH_DIR=${CARVIX_BENCH_DIR};CARVIX_DIALOG=off")
 endfunction()

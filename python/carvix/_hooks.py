@@ -164,3 +164,12 @@ def set_notifier(notifier):
     def hook(_context, caption, text, style):
         notifier(utf16z(caption), utf16z(text), style)
     _install("CarvixSetNotifier", "notifier", _NotifierFn, hook, notifier)
+
+
+def set_desktop_dialogs(enabled):
+    """Turns the desktop dialogs (carvix-dialog, shown for a question no hook answers when a
+    graphical session is present) on or off for the whole process; they are on at first."""
+    setter = _runtime.library().CarvixSetDesktopDialogs
+    setter.restype = None
+    setter.argtypes = [I32]
+    setter(1 if enabled else 0)

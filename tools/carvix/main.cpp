@@ -26,6 +26,7 @@
 #include "browser_host.h"
 #include "carvix/automation/host_hooks.h"
 #include "carvix/support/log.h"
+
 #include "certs_command.h"
 #include "contactless_command.h"
 #include "failure_text.h"
@@ -240,6 +241,9 @@ int ErrorText(const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace carvix::cli;
+    // A command-line client asks on the terminal and reports on standard error, never in
+    // desktop dialogs.
+    CarvixSetDesktopDialogs(0);
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
     int verbose = 0;

@@ -2,6 +2,8 @@
 
 #include "carvix/automation/host_hooks.h"
 #include "carvix/support/card_wait.h"
+
+#include "carvix/support/pkcs11_uri.h"
 #include "carvix/support/text.h"
 
 #include <openssl/asn1.h>
@@ -34,9 +36,10 @@ std::u16string Issuer(const x509::X509Certificate& certificate) {
     return text;
 }
 
-std::u16string NotAfter(const x509::X509Certificate& certificate) {
+// A validity bound as "YYYY-MM-DD HH:MM:SS" in UTC; empty when it cannot be read.
+std::u16string TimeText(const ASN1_TIME* time) {
     std::tm t{};
-    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate.Handle()), &t) != 1) {
+    if (ASN1_TIME_to_tm(time, &t) != 1) {
         return {};
     }
     char text[80];
@@ -45,14 +48,32 @@ std::u16string NotAfter(const x509::X509Certificate& certificate) {
     return Orvel::Utf8ToUtf16(text);
 }
 
-// The texts and bytes behind one offer; the offer points into them.
+// The texts and bytes behind one offer and its details; both point into them.
 struct Described {
     std::u16string subject;
     std::u16string issuer;
     std::u16string notAfter;
     std::u16string thumbprint;
     Orvel::ByteArray der;
+    std::u16string notBefore;
+    std::uint32_t keyKind = CARVIX_KEY_UNKNOWN;
+    std::u16string keyStore;
 };
+
+// Where the certificate's key is: a token (its label) for a `pkcs11:` link, else a file.
+void DescribeKey(const x509::X509Certificate& certificate, Described& d) {
+    const std::string link = certificate.KeyProviderLink();
+    if (link.empty()) {
+        return;
+    }
+    if (const auto token = Orvel::Pkcs11::ParseKeyLink(link)) {
+        d.keyKind = CARVIX_KEY_TOKEN;
+        d.keyStore = Orvel::Utf8ToUtf16(token->token);
+    } else if (link.rfind("pkcs11:", 0) != 0) {
+        d.keyKind = CARVIX_KEY_FILE;
+        d.keyStore = Orvel::Utf8ToUtf16(link);
+    }
+}
 
 }  // namespace
 
@@ -61,12 +82,21 @@ std::optional<std::size_t> AskHostChooser(const x509::CertificateChoice& choice)
         std::vector<Described> described;
         described.reserve(choice.offered.size());
         for (const auto& certificate : choice.offered) {
-            described.push_back({certificate.Subject(), Issuer(certificate), NotAfter(certificate),
-                                 Orvel::Utf8ToUtf16(certificate.Thumbprint()),
-                                 certificate.RawData()});
+            Described d{certificate.Subject(),
+                        Issuer(certificate),
+                        TimeText(X509_get0_notAfter(certificate.Handle())),
+                        Orvel::Utf8ToUtf16(certificate.Thumbprint()),
+                        certificate.RawData(),
+                        TimeText(X509_get0_notBefore(certificate.Handle())),
+                        CARVIX_KEY_UNKNOWN,
+                        {}};
+            DescribeKey(certificate, d);
+            described.push_back(std::move(d));
         }
         std::vector<CarvixCertificateOffer> offers;
+        std::vector<CarvixCertificateDetails> details;
         offers.reserve(described.size());
+        details.reserve(described.size());
         for (std::size_t i = 0; i < described.size(); ++i) {
             const Described& d = described[i];
             const bool selected =
@@ -74,10 +104,12 @@ std::optional<std::size_t> AskHostChooser(const x509::CertificateChoice& choice)
             offers.push_back({d.subject.c_str(), d.issuer.c_str(), d.notAfter.c_str(),
                               d.thumbprint.c_str(), d.der.data(),
                               static_cast<std::uint32_t>(d.der.size()), selected ? 1 : 0});
+            details.push_back({d.notBefore.c_str(), d.keyKind, d.keyStore.c_str()});
         }
         std::uint32_t chosen = 0;
-        if (CarvixChooseCertificate(choice.title.c_str(), choice.displayText.c_str(), offers.data(),
-                                    static_cast<std::uint32_t>(offers.size()), &chosen) == 0) {
+        if (CarvixChooseCertificateWithDetails(
+                choice.title.c_str(), choice.displayText.c_str(), offers.data(), details.data(),
+                static_cast<std::uint32_t>(offers.size()), &chosen) == 0) {
             return std::nullopt;
         }
         return chosen;

@@ -1,5 +1,7 @@
 #include "card_checks.h"
 
+#include "carvix/automation/host_hooks.h"
+
 #include "carvix/card/applet_command_set.h"
 #include "carvix/contactless/contactless_card_check.h"
 #include "carvix/smartcardio/card_connection.h"
@@ -35,13 +37,13 @@ CardApplications ProbeApplications(SCARDHANDLE card) {
     return found;
 }
 
-bool ContactCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
+std::uint32_t ContactCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
     const CardApplications found = ProbeApplications(card);
-    return found.vl || found.zk;
+    return (found.vl ? CARVIX_CARD_VL : 0u) | (found.zk ? CARVIX_CARD_ZK : 0u);
 }
 
-bool ContactlessCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
-    return contactless::CheckContactlessCard(card);
+std::uint32_t ContactlessCardCheck(SCARDCONTEXT, SCARDHANDLE card) {
+    return contactless::CheckContactlessCard(card) ? CARVIX_CARD_CONTACTLESS : 0u;
 }
 
 }  // namespace carvix::com

@@ -4,6 +4,8 @@
 
 #include <PCSC/winscard.h>
 
+#include <cstdint>
+
 namespace carvix::com {
 
 /// Which of the card's two applications answer their SELECT.
@@ -17,10 +19,11 @@ struct CardApplications {
 /// absent; any other failure (the card removed, for example) throws.
 CardApplications ProbeApplications(SCARDHANDLE card);
 
-/// The contact check: a card that carries the VL or the ZK applet.
-bool ContactCardCheck(SCARDCONTEXT context, SCARDHANDLE card);
+/// The contact check: a card that carries the VL or the ZK applet. Its CARVIX_CARD_VL and
+/// CARVIX_CARD_ZK bits (host_hooks.h); zero when it carries neither.
+std::uint32_t ContactCardCheck(SCARDCONTEXT context, SCARDHANDLE card);
 
-/// The contactless check.
-bool ContactlessCardCheck(SCARDCONTEXT context, SCARDHANDLE card);
+/// The contactless check: CARVIX_CARD_CONTACTLESS, or zero.
+std::uint32_t ContactlessCardCheck(SCARDCONTEXT context, SCARDHANDLE card);
 
 }  // namespace carvix::com

@@ -1,7 +1,6 @@
 #include "reader_select_dialog.h"
 
-#include "host/reader_chooser_bridge.h"
-
+#include "carvix/automation/host_hooks.h"
 #include "carvix/support/card_wait.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_api.h"
@@ -10,8 +9,8 @@
 #include "carvix/support/trace.h"
 #include "carvix/support/unicode.h"
 
+#include <memory>
 #include <optional>
-
 #include <vector>
 
 namespace carvix::com {
@@ -77,22 +76,23 @@ class CheckedCard {
 
 }  // namespace
 
-bool AcceptEveryCard(SCARDCONTEXT, SCARDHANDLE) {
-    return true;
+std::uint32_t AcceptEveryCard(SCARDCONTEXT, SCARDHANDLE) {
+    return CARVIX_CARD_OTHER;
 }
 
 ReaderSelectDialog::ReaderSelectDialog(const pcsc::PCSCContext& context, CardCheck check,
                                        std::u16string title)
     : context_(context), check_(std::move(check)), title_(std::move(title)) {}
 
-bool ReaderSelectDialog::Examine(const std::u16string& reader, std::uint32_t& protocol) const {
+std::uint32_t ReaderSelectDialog::Examine(const std::u16string& reader,
+                                          std::uint32_t& protocol) const {
     CheckedCard card(context_.Handle(), Orvel::Utf16ToUtf8(reader), shareMode, preferredProtocols);
     if (!card.Connected()) {
-        return false;  // removed, mute or taken by another application meanwhile
+        return 0;  // removed, mute or taken by another application meanwhile
     }
-    bool acceptable = false;
+    std::uint32_t acceptable = 0;
     try {
-        acceptable = check_ ? check_(card.Context(), card.Handle()) : true;
+        acceptable = check_ ? check_(card.Context(), card.Handle()) : CARVIX_CARD_OTHER;
     } catch (const Orvel::Exception& e) {
         Orvel::TraceSwallowed(u"A card check failed; the card is not offered: ", e);
     } catch (...) {
@@ -100,38 +100,53 @@ bool ReaderSelectDialog::Examine(const std::u16string& reader, std::uint32_t& pr
     }
     protocol = card.Protocol();
     // A card that cannot be let go cleanly has gone away during its check.
-    return card.Disconnect() && acceptable;
+    return card.Disconnect() ? acceptable : 0;
 }
 
 ReaderSelection ReaderSelectDialog::Run() {
     pcsc::ReaderMonitor monitor(context_);
+    const std::unique_ptr<CarvixReaderSelection, void (*)(CarvixReaderSelection*)> selection(
+        CarvixBeginReaderSelection(title_.c_str()), &CarvixEndReaderSelection);
+    if (!selection) {
+        throw std::bad_alloc();
+    }
     for (;;) {
         std::vector<pcsc::ReaderState> acceptable;
         std::vector<std::uint32_t> protocols;
+        std::vector<std::uint32_t> cards;
         for (pcsc::ReaderState& reader : monitor.Refresh()) {
             std::uint32_t protocol = 0;
-            if (reader.CardReachable() && Examine(reader.name, protocol)) {
+            const std::uint32_t card = reader.CardReachable() ? Examine(reader.name, protocol) : 0;
+            if (card != 0) {
                 acceptable.push_back(std::move(reader));
                 protocols.push_back(protocol);
+                cards.push_back(card);
             }
         }
         if (acceptable.size() == 1 && (flags & kMinimalUi) != 0) {
             return {acceptable[0].name, acceptable[0].atr, protocols[0]};
         }
-        if (!acceptable.empty()) {
-            const auto chosen = AskHostForReader(title_, acceptable);
-            if (!chosen) {
-                return {};
-            }
-            return {acceptable[*chosen].name, acceptable[*chosen].atr, protocols[*chosen]};
+        std::vector<CarvixReaderOffer> offers;
+        offers.reserve(acceptable.size());
+        for (const pcsc::ReaderState& r : acceptable) {
+            offers.push_back(
+                {r.name.c_str(), r.atr.data(), static_cast<std::uint32_t>(r.atr.size())});
         }
-        // Nothing acceptable yet: wait for a change, asking the host between waits whether
-        // the user still wants to.
+        // Ask (or keep the dialog current) until the user answers or the readers change.
+        std::uint32_t slice = kWaitSliceMs;
         do {
-            if (!AskHostToWaitForCard(title_)) {
+            std::uint32_t chosen = 0;
+            const std::int32_t answer = CarvixOfferReaders(
+                selection.get(), offers.data(), cards.data(),
+                static_cast<std::uint32_t>(offers.size()), kDialogSliceMs, &chosen);
+            if (answer == CARVIX_OFFER_PICKED && chosen < acceptable.size()) {
+                return {acceptable[chosen].name, acceptable[chosen].atr, protocols[chosen]};
+            }
+            if (answer != CARVIX_OFFER_WAITING && answer != CARVIX_OFFER_PENDING) {
                 return {};
             }
-        } while (!monitor.Wait(kWaitSliceMs));
+            slice = answer == CARVIX_OFFER_PENDING ? kDialogSliceMs : kWaitSliceMs;
+        } while (!monitor.Wait(slice));
     }
 }
 

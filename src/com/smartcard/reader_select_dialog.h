@@ -15,12 +15,13 @@
 
 namespace carvix::com {
 
-/// Whether the card behind a connected handle is acceptable. The handle belongs to the
-/// caller, who disconnects it afterwards. An exception means no.
-using CardCheck = std::function<bool(SCARDCONTEXT context, SCARDHANDLE card)>;
+/// Whether the card behind a connected handle is acceptable: non-zero CARVIX_CARD_* bits
+/// (host_hooks.h) saying what it is (a plain `true` is a card of another kind), zero for
+/// no. The handle belongs to the caller, who disconnects it afterwards. An exception means no.
+using CardCheck = std::function<std::uint32_t(SCARDCONTEXT context, SCARDHANDLE card)>;
 
-/// The base check: every card is acceptable.
-bool AcceptEveryCard(SCARDCONTEXT context, SCARDHANDLE card);
+/// The base check: every card is acceptable, as a card of another kind.
+std::uint32_t AcceptEveryCard(SCARDCONTEXT context, SCARDHANDLE card);
 
 /// What one selection found; an empty reader name means nothing was selected.
 struct ReaderSelection {
@@ -29,13 +30,18 @@ struct ReaderSelection {
     std::uint32_t activeProtocol = 0;
 };
 
-/// One selection on a context that the caller owns and releases.
+/// One selection on a context that the caller owns and releases. The host's reader chooser
+/// or, without one, the desktop dialog is asked (CarvixOfferReaders in host_hooks.h); a
+/// dialog stays open and follows the cards as they come and go.
 class ReaderSelectDialog {
   public:
     /// Flags: with kMinimalUi a single acceptable reader is taken without asking.
     static constexpr std::uint32_t kMinimalUi = 1;
     /// How long one wait for a change lasts before the host is asked again.
     static constexpr std::uint32_t kWaitSliceMs = 1000;
+    /// While a desktop dialog is open: how long each wait for its answer and each wait for
+    /// a change lasts, so that a pick is taken and the list kept current within a moment.
+    static constexpr std::uint32_t kDialogSliceMs = 200;
 
     ReaderSelectDialog(const Orvel::PCSC::PCSCContext& context, CardCheck check,
                        std::u16string title);
@@ -51,8 +57,9 @@ class ReaderSelectDialog {
     std::uint32_t preferredProtocols = Orvel::PCSC::kProtocolT0OrT1;
 
   private:
-    // Connects the reader's card, checks it and disconnects it; true when acceptable.
-    bool Examine(const std::u16string& reader, std::uint32_t& protocol) const;
+    // Connects the reader's card, checks it and disconnects it; the check's card bits,
+    // zero when not acceptable.
+    std::uint32_t Examine(const std::u16string& reader, std::uint32_t& protocol) const;
 
     const Orvel::PCSC::PCSCContext& context_;
     CardCheck check_;

@@ -86,16 +86,18 @@ typedef int32_t (*CarvixReaderChooserFn)(void* context, const char16_t* title,
 
 /* Installs the reader chooser for the whole process; a null `fn` removes it. Without a
  * chooser a single acceptable reader is still taken, but several are never picked from
- * silently and nobody waits for a card: both end as a cancel. */
+ * silently and nobody waits for a card: both go to the desktop dialog (below) or end as a
+ * cancel. */
 CARVIX_HOOK_API void CarvixSetReaderChooser(CarvixReaderChooserFn fn, void* context);
 
 /* Installs the certificate chooser for the whole process; a null `fn` removes it. Without a
- * chooser every question ends as a cancel: the component never picks one of several
- * certificates silently. */
+ * chooser every question goes to the desktop dialog (below) or ends as a cancel: the
+ * component never picks one of several certificates silently. */
 CARVIX_HOOK_API void CarvixSetCertificateChooser(CarvixCertificateChooserFn fn, void* context);
 
 /* Installs the notifier for the whole process; a null `fn` removes it. Without a notifier a
- * notice is written to standard error as one line "caption: text". */
+ * notice is a message box of the desktop dialog (below), else written to standard error as
+ * one line "caption: text". */
 CARVIX_HOOK_API void CarvixSetNotifier(CarvixNotifierFn fn, void* context);
 
 /* For modules: asks the installed chooser. Returns non-zero with `*chosen` below `count` when
@@ -126,7 +128,7 @@ typedef int32_t (*CarvixPinPromptFn)(void* context, const char16_t* tokenLabel, 
                                      uint32_t capacity, uint32_t* length);
 
 /* Installs the PIN prompt for the whole process; a null `fn` removes it. Without a prompt
- * every login that needs a PIN ends as a cancel. */
+ * every login that needs a PIN asks in the desktop dialog (below) or ends as a cancel. */
 CARVIX_HOOK_API void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context);
 
 /* For modules: asks the installed PIN prompt. Returns non-zero with `*length` at most
@@ -143,6 +145,95 @@ CARVIX_HOOK_API void CarvixSetCardWaitLimit(uint32_t milliseconds);
 
 /* For modules: the card wait limit in milliseconds. */
 CARVIX_HOOK_API uint32_t CarvixCardWaitLimit(void);
+
+/* ---- The desktop dialogs and the fuller questions behind them ----
+ *
+ * Without a hook, a question goes to the desktop dialog program carvix-dialog when a
+ * graphical session is present (WAYLAND_DISPLAY or DISPLAY set) and the program is installed
+ * (or named by CARVIX_DIALOG_PROGRAM); otherwise it ends as described above. A host turns
+ * the dialogs off with CarvixSetDesktopDialogs(0) or the environment variable
+ * CARVIX_DIALOG=off. An installed hook always wins.
+ *
+ * The functions below let a module say more than the hooks receive: what card a reader
+ * holds, a certificate's start of validity and key location, a token's PIN state, a PIN-pad
+ * entry. A host hook receives what its own type describes; the desktop dialogs show all. */
+
+/* Turns the desktop dialogs on (non-zero, the default) or off for the whole process. */
+CARVIX_HOOK_API void CarvixSetDesktopDialogs(int32_t enabled);
+
+/* What card a reader holds, as bits: a card of another kind, the VL application, the ZK
+ * application, a contactless card. */
+#define CARVIX_CARD_OTHER 0x1u
+#define CARVIX_CARD_VL 0x2u
+#define CARVIX_CARD_ZK 0x4u
+#define CARVIX_CARD_CONTACTLESS 0x8u
+
+/* Answers of CarvixOfferReaders. */
+#define CARVIX_OFFER_CANCELLED 0
+#define CARVIX_OFFER_PICKED 1
+#define CARVIX_OFFER_WAITING 2 /* no answer: offer again after about a second */
+#define CARVIX_OFFER_PENDING 3 /* a dialog is open: offer again soon, so that it stays current */
+
+/* A reader selection that stays open while cards come and go. */
+typedef struct CarvixReaderSelection CarvixReaderSelection;
+
+/* For modules: starts a selection titled `title`; null when out of memory. */
+CARVIX_HOOK_API CarvixReaderSelection* CarvixBeginReaderSelection(const char16_t* title);
+
+/* For modules: offers the readers that qualify now (count may be 0; `cards`, when not null,
+ * holds each reader's CARVIX_CARD_* bits) and waits at most `waitMs` for an answer.
+ * With a host reader chooser installed it is asked as by CarvixChooseReader: with readers
+ * it answers PICKED or CANCELLED, with none WAITING or CANCELLED. Through the desktop
+ * dialog the same list is shown and kept current, and the answer is PICKED, CANCELLED or
+ * PENDING. Without either, several readers or none end as CANCELLED. */
+CARVIX_HOOK_API int32_t CarvixOfferReaders(CarvixReaderSelection* selection,
+                                           const CarvixReaderOffer* offers, const uint32_t* cards,
+                                           uint32_t count, uint32_t waitMs, uint32_t* chosen);
+
+/* For modules: ends the selection and closes its dialog. Null is ignored. */
+CARVIX_HOOK_API void CarvixEndReaderSelection(CarvixReaderSelection* selection);
+
+/* Where a certificate's private key is. */
+#define CARVIX_KEY_UNKNOWN 0u
+#define CARVIX_KEY_FILE 1u
+#define CARVIX_KEY_TOKEN 2u
+
+/* Facts about one offered certificate that the certificate chooser hook does not receive. */
+typedef struct CarvixCertificateDetails {
+    const char16_t* notBefore; /* start of validity, like notAfter; may be empty */
+    uint32_t keyKind;          /* CARVIX_KEY_* */
+    const char16_t* keyStore;  /* the token's label, or the key file's path; may be empty */
+} CarvixCertificateDetails;
+
+/* For modules: CarvixChooseCertificate with `details[i]` describing `offers[i]` (null
+ * details: none known). */
+CARVIX_HOOK_API int32_t CarvixChooseCertificateWithDetails(const char16_t* title,
+                                                           const char16_t* displayText,
+                                                           const CarvixCertificateOffer* offers,
+                                                           const CarvixCertificateDetails* details,
+                                                           uint32_t count, uint32_t* chosen);
+
+/* A token's PIN state, as bits: few tries left, the final try, locked. */
+#define CARVIX_PIN_COUNT_LOW 0x1u
+#define CARVIX_PIN_FINAL_TRY 0x2u
+#define CARVIX_PIN_LOCKED 0x4u
+
+/* For modules: CarvixAskPin with what is known of the PIN: `triesLeft` (negative: unknown)
+ * and CARVIX_PIN_* bits. A locked PIN is shown as such and never asked for (zero). */
+CARVIX_HOOK_API int32_t CarvixAskPinWithState(const char16_t* tokenLabel, int32_t triesLeft,
+                                              uint32_t state, char* pin, uint32_t capacity,
+                                              uint32_t* length);
+
+/* A notice shown while the user enters the PIN on the reader's PIN pad. */
+typedef struct CarvixPinPadNotice CarvixPinPadNotice;
+
+/* For modules: shows "enter the PIN on the reader" for the token until
+ * CarvixEndPinPadNotice. Null when nothing is shown (a host PIN prompt is installed, there
+ * is no desktop dialog). */
+CARVIX_HOOK_API CarvixPinPadNotice* CarvixBeginPinPadNotice(const char16_t* tokenLabel);
+
+/* For modules: closes the notice. Null is ignored. */
+CARVIX_HOOK_API void CarvixEndPinPadNotice(CarvixPinPadNotice* notice);
 
 #ifdef __cplusplus
 }
