@@ -5,6 +5,7 @@
 #include "carvix/support/pcsc_comm.h"
 #include "carvix/support/pcsc_context.h"
 #include "carvix/support/trace.h"
+#include "carvix/support/unicode.h"
 #include "fake_pcsc.h"
 
 #include <gtest/gtest.h>
@@ -195,8 +196,15 @@ TEST_F(Pcsc, TraceShowsHeadersAndLengthsButNeverCommandData) {
                                                  0xDE, 0xAD, 0xBE, 0xEF};
     comm.Transmit(authenticate, false);
     Orvel::SetTraceSink({});
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], u"APDU 00 82 00 01, 9 bytes -> 9000, 2 bytes");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind(u"Connected to \"R\" with T=", 0), 0u);
+    // Header, lengths, the status word with its meaning and the time; never the data.
+    const std::u16string prefix = u"APDU 00 82 00 01, 9 bytes -> 9000 ok, 2 bytes, ";
+    EXPECT_EQ(lines[1].substr(0, prefix.size()), prefix) << Orvel::Utf16ToUtf8(lines[1]);
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 3), u" ms");
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find(u"DE"), std::u16string::npos);
+    }
 }
 
 class ResetRule : public Pcsc {
