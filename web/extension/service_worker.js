@@ -8,6 +8,8 @@ const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
 // window, "policy" only from the worker itself.
 const PAGE_OPS = new Set(["hello", "create", "call", "get", "put", "release"]);
+// Firefox's match patterns cannot name a port.
+const PORTS_IN_PATTERNS = !chrome.runtime.getURL("").startsWith("moz-extension:");
 
 // --- the allow-list -------------------------------------------------------------------
 
@@ -76,7 +78,7 @@ async function registerScripts(origins) {
   if (existing.length > 0) {
     await chrome.scripting.unregisterContentScripts({ ids: existing.map((s) => s.id) });
   }
-  const allowed = origins.map(matchPattern);
+  const allowed = [...new Set(origins.map((o) => matchPattern(o, PORTS_IN_PATTERNS)))];
   const scripts = [{
     id: "refused",
     js: ["refused.js"],

@@ -256,13 +256,18 @@ describe("an allowed page with the user's consent", () => {
   test("a page that wakes a stopped worker loses no request",
        { skip: h.firefox && "Firefox offers no way to stop the background from outside" },
        async () => {
+    // ServiceWorker.stopWorker over the DevTools protocol, as chrome://serviceworker-internals
+    // does; the worker's version reports "stopped" once it is down.
     const tool = await browser.context.newPage();
     const cdp = await browser.context.newCDPSession(tool);
-    const stopped = new Promise((resolve) => browser.worker.once("close", resolve));
+    let version = null;
+    cdp.on("ServiceWorker.workerVersionUpdated", ({ versions }) => {
+      version = versions.find((v) => v.scriptURL.endsWith("/service_worker.js")) || version;
+    });
     await cdp.send("ServiceWorker.enable");
-    await cdp.send("ServiceWorker.stopAllWorkers");
-    await Promise.race([stopped, new Promise((_, reject) => setTimeout(
-      () => reject(new Error("the worker did not stop")), 10000))]);
+    await h.waitFor(() => version?.runningStatus === "running", 10000, "the worker's version");
+    await cdp.send("ServiceWorker.stopWorker", { versionId: version.versionId });
+    await h.waitFor(() => version.runningStatus === "stopped", 10000, "the worker to stop");
     await cdp.detach();
     await tool.close();
     const page = await browser.context.newPage();

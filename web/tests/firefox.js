@@ -44,7 +44,9 @@ class Page {
     raw.once("close", () => { this.closed = true; });
   }
 
-  url() { return this.raw.url(); }
+  // A window the extension opens is reported as about:blank over BiDi; the document knows
+  // where it is.
+  url() { return this.href || this.raw.url(); }
   isClosed() { return this.closed || this.raw.isClosed(); }
   async goto(url) { await this.raw.goto(url, { waitUntil: "load" }); }
   async reload() { await this.raw.reload({ waitUntil: "load" }); }
@@ -89,6 +91,14 @@ class Context {
   constructor(browser) {
     this.browser = browser;
     this.wrapped = new Map();
+    // A window the extension closes itself sends no "close" to its page.
+    browser.on("targetdestroyed", (target) => {
+      for (const [raw, page] of this.wrapped) {
+        if (raw.target() === target) {
+          page.closed = true;
+        }
+      }
+    });
   }
 
   wrap(raw) {
@@ -100,25 +110,42 @@ class Context {
     return page;
   }
 
-  async newPage() { return this.wrap(await this.browser.newPage()); }
+  async newPage() {
+    const page = this.wrap(await this.browser.newPage());
+    page.claimed = true;
+    return page;
+  }
 
   pages() {
     return [...this.wrapped.values()].filter((p) => !p.isClosed());
   }
 
-  // Only "page": the next new page (a tab or a window of the extension's own).
+  // Only "page": a page not handed out before that `predicate` accepts (a tab, or a window
+  // of the extension's own).
   async waitForEvent(event, { predicate = () => true, timeout = 30000 } = {}) {
     if (event !== "page") {
       throw new Error(`waitForEvent(${event}) is not offered for Firefox`);
     }
-    const target = await this.browser.waitForTarget(async (t) => {
-      if (t.type() !== "page") {
-        return false;
+    const end = Date.now() + timeout;
+    while (Date.now() < end) {
+      for (const raw of await this.browser.pages()) {
+        const page = this.wrap(raw);
+        if (page.claimed || page.isClosed()) {
+          continue;
+        }
+        try {
+          page.href = await raw.evaluate(() => location.href);
+        } catch {
+          continue;  // still loading or gone
+        }
+        if (predicate(page)) {
+          page.claimed = true;
+          return page;
+        }
       }
-      const raw = await t.page();
-      return raw !== null && !this.wrapped.has(raw) && predicate(this.wrap(raw));
-    }, { timeout });
-    return this.wrap(await target.page());
+      await new Promise((r) => setTimeout(r, 100));
+    }
+    throw new Error(`timed out waiting for a page (${timeout} ms)`);
   }
 
   async close() { await this.browser.close(); }
@@ -132,6 +159,7 @@ export async function launchFirefox({ profileDir, env, extensionDir = null }) {
     executablePath: firefoxPath,
     headless: true,
     userDataDir: profileDir,
+    dumpio: process.env.CARVIX_TEST_DUMPIO === "1",  // the browser's and the hosts' stderr
     env,
     timeout: 60000,
     // Nothing that reaches out to the network on its own.

@@ -121,5 +121,8 @@ describe("the allow-list", () => {
     assert.deepEqual(effectiveOrigins(["https://a.example", "https://a.example", 5]),
                      ["https://a.example"]);
     assert.equal(matchPattern("http://localhost:8411"), "http://localhost:8411/*");
+    // Firefox: patterns without a port, one per host.
+    assert.equal(matchPattern("http://localhost:8411", false), "http://localhost/*");
+    assert.equal(matchPattern("https://app.example.org", false), "https://app.example.org/*");
   });
 });
