@@ -319,8 +319,8 @@ describe("a page the user did not allow", () => {
       await page.reload();
       await page.waitForSelector("body[data-available]");
       assert.equal(await page.textContent("#status"), message);
-      assert.equal(browser.context.pages().filter((p) => p.url().includes("prompt.html")).length,
-                   0);
+      assert.equal((await browser.context.pages()).filter((p) => p.url().includes("prompt.html"))
+                     .length, 0);
       assert.deepEqual(h.bridgeProcesses(browser.marker), []);
     } finally {
       await browser.close();

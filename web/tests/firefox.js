@@ -94,8 +94,12 @@ class Context {
     // A window the extension closes itself sends no "close" to its page.
     browser.on("targetdestroyed", (target) => {
       for (const [raw, page] of this.wrapped) {
-        if (raw.target() === target) {
-          page.closed = true;
+        try {
+          if (raw.target() === target) {
+            page.closed = true;
+          }
+        } catch {
+          page.closed = true;  // its target is gone already
         }
       }
     });
@@ -116,8 +120,19 @@ class Context {
     return page;
   }
 
-  pages() {
-    return [...this.wrapped.values()].filter((p) => !p.isClosed());
+  // The open pages, as a promise (await works on Playwright's array as well).
+  async pages() {
+    const open = [];
+    for (const raw of await this.browser.pages()) {
+      const page = this.wrap(raw);
+      try {
+        page.href = await raw.evaluate(() => location.href);
+        open.push(page);
+      } catch {
+        // closed meanwhile
+      }
+    }
+    return open;
   }
 
   // Only "page": a page not handed out before that `predicate` accepts (a tab, or a window
