@@ -61,7 +61,10 @@ void KeyLink(std::string_view text) {
         return;
     }
     const auto again = Orvel::Pkcs11::ParseKeyLink(Orvel::Pkcs11::FormatKeyLink(*link));
-    if (!again || again->token != link->token || again->id != link->id) {
+    // Formatting keeps the module path when a link has both a path and a name.
+    if (!again || again->token != link->token || again->id != link->id ||
+        again->serial != link->serial || again->modulePath != link->modulePath ||
+        (link->modulePath.empty() && again->moduleName != link->moduleName)) {
         std::fprintf(stderr, "a key link did not survive formatting\n");
         std::abort();
     }

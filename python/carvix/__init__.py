@@ -17,10 +17,12 @@ from ._errors import ComError, UnknownMember, error_message
 from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser, set_notifier,
                      set_pin_prompt, set_reader_chooser)
 from ._runtime import RuntimeNotFound, library_path
+from ._settings import card_wait_limit, set_card_wait_limit
 
 __all__ = [
     "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
-    "UnknownMember", "error_message", "library_path", "methods", "properties",
+    "UnknownMember", "card_wait_limit", "error_message", "library_path", "methods", "properties",
+    "set_card_wait_limit",
     "set_certificate_chooser", "set_notifier", "set_pin_prompt", "set_reader_chooser",
 ]
 __version__ = "1.0"

@@ -218,3 +218,30 @@ def test_many_reads_leave_nothing_alive(card):
         grown = rss_kib() - before
     assert live_objects() == 0
     assert grown < 8 * 1024, f"{grown} KiB more after 150 reads"
+
+
+def test_a_card_held_by_another_program_fails_within_the_wait_limit(card, bench):
+    """Another program inside a long transaction: the read gives up after the limit the
+    script set, with the in-use code, instead of waiting for ever."""
+    import subprocess
+    import time
+    c = card(sample("vl-full", 0))
+    env = dict(os.environ, PCSCLITE_CSOCK_NAME=bench.socket)
+    holder = subprocess.Popen([B.PROBE, "hold", c.reader, "transaction", "--seconds", "30"],
+                              env=env, stdout=subprocess.PIPE, text=True)
+    try:
+        assert holder.stdout.readline().startswith("holding")
+        assert carvix.card_wait_limit() == 5
+        carvix.set_card_wait_limit(0.5)
+        try:
+            started = time.monotonic()
+            with carvix.Dispatch("CARVIX.DocAdmin") as admin:
+                with pytest.raises(carvix.ComError) as failure:
+                    admin.ReadVLDocumentData(c.reader, 1)
+            assert failure.value.hresult == 0x8010000B
+            assert time.monotonic() - started < 3
+        finally:
+            carvix.set_card_wait_limit(5)
+    finally:
+        holder.terminate()
+        holder.wait()

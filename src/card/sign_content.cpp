@@ -42,21 +42,31 @@ x509::X509Certificate FindSigningCertificate(const x509::X509Certificate& certif
     throw CardException(kNoSuitableCertificate);
 }
 
-Orvel::ByteArray SignContent(std::span<const std::uint8_t> content,
-                             const x509::X509Certificate& certificate, bool includeCertificate) {
-    const x509::X509Certificate signer = certificate.IsEmpty()
-                                             ? ChooseSigningCertificate(nullptr)
-                                             : FindSigningCertificate(certificate);
-    if (signer.IsEmpty()) {
+Signer ResolveSigner(const x509::X509Certificate& certificate) {
+    Signer signer;
+    signer.certificate = certificate.IsEmpty() ? ChooseSigningCertificate(nullptr)
+                                               : FindSigningCertificate(certificate);
+    if (signer.certificate.IsEmpty()) {
         throw CardException(u"Signing certificate is missing");
     }
-    x509::PrivateKey key;
     try {
-        key = x509::LoadPrivateKey(signer);
+        signer.key = x509::LoadPrivateKey(signer.certificate);
     } catch (const Orvel::Exception&) {
         SigningFailed();  // the reason went to the trace sink
     }
+    return signer;
+}
 
+Orvel::ByteArray SignContent(std::span<const std::uint8_t> content,
+                             const x509::X509Certificate& certificate, bool includeCertificate) {
+    return SignWith(content, ResolveSigner(certificate), includeCertificate);
+}
+
+Orvel::ByteArray SignWith(std::span<const std::uint8_t> content, const Signer& signer,
+                          bool includeCertificate) {
+    if (signer.certificate.IsEmpty() || signer.key == nullptr) {
+        SigningFailed();
+    }
     static const unsigned char kNothing = 0;
     auto data = OpenSsl::Own<BIO_free>(BIO_new_mem_buf(content.empty() ? &kNothing : content.data(),
                                                        static_cast<int>(content.size())));
@@ -68,8 +78,8 @@ Orvel::ByteArray SignContent(std::span<const std::uint8_t> content,
     }
     const unsigned int signerFlags =
         CMS_BINARY | CMS_NOATTR | CMS_NOSMIMECAP | (includeCertificate ? 0u : CMS_NOCERTS);
-    if (CMS_add1_signer(cms.get(), signer.Handle(), key.get(), SignatureDigest(), signerFlags) ==
-            nullptr ||
+    if (CMS_add1_signer(cms.get(), signer.certificate.Handle(), signer.key.get(), SignatureDigest(),
+                        signerFlags) == nullptr ||
         CMS_final(cms.get(), data.get(), nullptr, CMS_BINARY) != 1) {
         SigningFailed();
     }

@@ -67,25 +67,33 @@ std::uint16_t EncodeIntoCache(const SodRegistry& registry,
 void CardApplet::WriteBlocks(const std::vector<const CardBlock*>& blocks,
                              const x509::X509Certificate& signer) {
     try {
-        WriteInTransaction(blocks, signer);
+        const SodRegistry& registry = SodRegistry::ForApplication(applicationId_);
+        const std::uint16_t sodId = EncodeIntoCache(registry, blocks, blockCache_);
+        // The user may be asked to choose, a PIN may be asked for and a PKCS#11 module
+        // loaded: all of it happens here, before the card is held.
+        const Signer signing = ResolveSigner(signer);
+        WriteInTransaction(registry, sodId, blocks, signing);
     } catch (...) {
         blockCache_.clear();
         throw;
     }
 }
 
-void CardApplet::WriteInTransaction(const std::vector<const CardBlock*>& blocks,
-                                    const x509::X509Certificate& signer) {
-    const SodRegistry& registry = SodRegistry::ForApplication(applicationId_);
-    const std::uint16_t sodId = EncodeIntoCache(registry, blocks, blockCache_);
-
-    // The user may be asked to choose; that happens before the card is held.
-    const x509::X509Certificate signing =
-        signer.IsEmpty() ? ChooseSigningCertificate(nullptr) : FindSigningCertificate(signer);
-    if (signing.IsEmpty()) {
-        throw CardException(u"Signing certificate is missing");
+void CardApplet::WriteBlocksWith(const std::vector<const CardBlock*>& blocks,
+                                 const Signer& signer) {
+    try {
+        const SodRegistry& registry = SodRegistry::ForApplication(applicationId_);
+        const std::uint16_t sodId = EncodeIntoCache(registry, blocks, blockCache_);
+        WriteInTransaction(registry, sodId, blocks, signer);
+    } catch (...) {
+        blockCache_.clear();
+        throw;
     }
+}
 
+void CardApplet::WriteInTransaction(const SodRegistry& registry, std::uint16_t sodId,
+                                    const std::vector<const CardBlock*>& blocks,
+                                    const Signer& signing) {
     // One transaction from the read of the old SOD to the last block: no other client sees
     // a SOD that does not match its blocks. Each WriteBlock nests its own inside it.
     ConvertingLinkFailures([&] {
@@ -124,7 +132,7 @@ void CardApplet::WriteInTransaction(const std::vector<const CardBlock*>& blocks,
         }
 
         std::unique_ptr<SodBlock> sod = registry.CreateSodBlock(sodId);
-        sod->Message().SetValue(SignContent(hashes, signing, true));
+        sod->Message().SetValue(SignWith(hashes, signing, true));
         // Encoding checks the element's size limit, still before anything is written.
         Orvel::ByteArray sodBytes = sod->Encode();
 

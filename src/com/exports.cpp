@@ -2,6 +2,7 @@
 #include "carvix/com/exports.h"
 
 #include "carvix/automation/oleauto.h"
+#include "carvix/support/card_wait.h"
 #include "class_factory.h"
 #include "registration.h"
 #include "typelib.h"
@@ -34,7 +35,9 @@ bool IsUserSwitch(const OLECHAR* cmd) {
 extern "C" {
 
 HRESULT DllCanUnloadNow(void) {
-    return carvix::com::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+    // A probe still waiting for a card another program holds runs code of this module.
+    return carvix::com::ModuleLockCount() == 0 && Orvel::PCSC::PendingCardProbes() == 0 ? S_OK
+                                                                                        : S_FALSE;
 }
 
 HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {

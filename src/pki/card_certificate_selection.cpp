@@ -67,12 +67,15 @@ std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view r
     const std::u16string address = u"\\\\.\\" + std::u16string(readerName) + u"\\";
     KeyContainer token = KeyContainer::Acquire(address, kContainerOptional);
     std::vector<Orvel::ByteArray> kept;
+    std::vector<Orvel::ByteArray> ids;
     for (const std::string& name : token.ContainerNames()) {
         if (name.size() > kLongestContainerName) {
             break;
         }
         try {
-            kept.push_back(token.CertificateOf(name, keySpec, kLargestCertificate));
+            Orvel::ByteArray id;
+            kept.push_back(token.CertificateOf(name, keySpec, kLargestCertificate, &id));
+            ids.push_back(std::move(id));
         } catch (...) {
             // A container without a key or certificate for this key usage is skipped.
         }
@@ -80,14 +83,27 @@ std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view r
     if (kept.empty()) {
         throw ProviderError(kNoSuchCertificate);
     }
+    std::optional<x509::X509Certificate> chosen;
     if (kept.size() == 1) {
         try {
-            return x509::X509Certificate(kept.front());
+            chosen = x509::X509Certificate(kept.front());
         } catch (...) {
             throw ProviderError(kBadData);
         }
+    } else {
+        chosen = AskUser(kept);
     }
-    return AskUser(kept);
+    // The chosen certificate comes into "My" with the link to its key, as a desktop's
+    // certificate propagation does: a write can then sign with it by name.
+    if (chosen) {
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            if (kept[i] == chosen->RawData()) {
+                token.KeepInUserStore(kept[i], ids[i]);
+                break;
+            }
+        }
+    }
+    return chosen;
 }
 
 }  // namespace carvix::pki

@@ -5,7 +5,10 @@
 #include "carvix/support/exceptions.h"
 #include "carvix/support/openssl_ptr.h"
 #include "carvix/support/pkcs11_hresult.h"
+#include "carvix/support/token_key.h"
+#include "carvix/support/trace.h"
 #include "carvix/support/unicode.h"
+#include "carvix/support/x509_store.h"
 
 #include <openssl/bn.h>
 #include <openssl/evp.h>
@@ -21,6 +24,7 @@ namespace carvix::pki {
 namespace {
 
 namespace p11 = Orvel::Pkcs11;
+namespace x509 = Orvel::Security::Cryptography::X509;
 using Orvel::ByteArray;
 
 constexpr std::u16string_view kReaderPrefix = u"\\\\.\\";
@@ -316,10 +320,29 @@ void KeyContainer::SetCertificate(std::uint32_t keySpec, std::span<const std::ui
     for (CK_OBJECT_HANDLE old : older) {
         p11::Check("C_DestroyObject", session_->F()->C_DestroyObject(session_->Handle(), old));
     }
+    KeepInUserStore(der, id);
+}
+
+void KeyContainer::KeepInUserStore(std::span<const std::uint8_t> der,
+                                   const ByteArray& id) noexcept {
+    try {
+        x509::X509Certificate certificate(ByteArray(der.begin(), der.end()));
+        certificate.SetKeyProviderLink(p11::FormatKeyLink(p11::LinkTo(session_->TokenOf(), id)));
+        x509::X509Store my(x509::kStoreCurrentUser, u"My");
+        my.Open(0);
+        my.Add(certificate, x509::AddDisposition::ReplaceExisting);
+        my.Close();
+    } catch (const Orvel::Exception& e) {
+        if (Orvel::TraceEnabled()) {
+            Orvel::Trace(Orvel::TraceLevel::Warning,
+                         u"The token certificate was not added to \"My\": " + e.Message());
+        }
+    } catch (...) {
+    }
 }
 
 ByteArray KeyContainer::CertificateOf(const std::string& container, std::uint32_t keySpec,
-                                      std::size_t capacity) {
+                                      std::size_t capacity, ByteArray* id) {
     const auto names = ContainerNames();
     if (std::find(names.begin(), names.end(), container) == names.end()) {
         throw ProviderError(kBadKeyset);
@@ -328,12 +351,12 @@ ByteArray KeyContainer::CertificateOf(const std::string& container, std::uint32_
     if (!key) {
         throw ProviderError(kNoKey);
     }
-    ByteArray id = session_->Attribute(*key, CKA_ID);
+    ByteArray keyId = session_->Attribute(*key, CKA_ID);
     CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE certType = CKC_X_509;
     CK_ATTRIBUTE match[] = {{CKA_CLASS, &certClass, sizeof certClass},
                             {CKA_CERTIFICATE_TYPE, &certType, sizeof certType},
-                            {CKA_ID, id.data(), id.size()}};
+                            {CKA_ID, keyId.data(), keyId.size()}};
     const auto found = session_->Find(match);
     ByteArray value;
     if (found.empty() || !session_->Attribute(found.front(), CKA_VALUE, value)) {
@@ -341,6 +364,9 @@ ByteArray KeyContainer::CertificateOf(const std::string& container, std::uint32_
     }
     if (value.size() > capacity) {
         throw ProviderError(kMoreData);
+    }
+    if (id != nullptr) {
+        *id = std::move(keyId);
     }
     return value;
 }

@@ -89,7 +89,11 @@ Win32Exception::Win32Exception(const char* operationName)
     : Win32Exception(operationName, GetLastError()) {}
 
 Win32Exception::Win32Exception(const char* operationName, std::uint32_t code)
-    : Exception(SystemMessageText(code), NoTrace{}),
+    : Win32Exception(operationName, code, SystemMessageText(code)) {}
+
+Win32Exception::Win32Exception(const char* operationName, std::uint32_t code,
+                               std::u16string message)
+    : Exception(std::move(message), NoTrace{}),
       code_(code),
       operationName_(operationName ? operationName : "") {
     LastErrorKeeper keep;
@@ -103,6 +107,9 @@ Win32Exception::~Win32Exception() = default;
 namespace PCSC {
 PCSCWin32Exception::PCSCWin32Exception(const char* operationName, std::uint32_t code)
     : Win32Exception(operationName, code) {}
+PCSCWin32Exception::PCSCWin32Exception(const char* operationName, std::uint32_t code,
+                                       std::u16string message)
+    : Win32Exception(operationName, code, std::move(message)) {}
 PCSCWin32Exception::~PCSCWin32Exception() = default;
 }  // namespace PCSC
 

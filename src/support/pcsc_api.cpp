@@ -68,6 +68,10 @@ PcscApi& Api() noexcept {
     return api != nullptr ? *api : Library();
 }
 
+bool UsingClientLibrary() noexcept {
+    return Installed().load(std::memory_order_acquire) == nullptr;
+}
+
 ScopedPcscApi::ScopedPcscApi(PcscApi& api) noexcept
     : previous_(Installed().exchange(&api, std::memory_order_acq_rel)) {}
 

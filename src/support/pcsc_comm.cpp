@@ -1,5 +1,7 @@
 #include "carvix/support/pcsc_comm.h"
 
+#include "carvix/support/card_wait.h"
+
 #include "carvix/support/multi_string.h"
 #include "carvix/support/pcsc_api.h"
 #include "carvix/support/pcsc_call.h"
@@ -7,6 +9,7 @@
 #include "carvix/support/trace.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace Orvel::PCSC {
@@ -85,6 +88,10 @@ void PCSCComm::Connect(const PCSCContext& context, std::u16string_view readerNam
         detail::WrongState("PCSCComm::Connect");
     }
     const std::string name = Utf16ToUtf8(readerName);
+    if (!name.empty()) {
+        // Another program may hold the card; the connect would then wait without limit.
+        WaitForFreeCard(context.Handle(), name);
+    }
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
     detail::Check("SCardConnect",
@@ -93,6 +100,7 @@ void PCSCComm::Connect(const PCSCContext& context, std::u16string_view readerNam
     handle_ = handle;
     activeProtocol_ = static_cast<std::uint32_t>(protocol);
     connected_ = true;
+    justConnected_ = true;
 }
 
 void PCSCComm::Reconnect(std::uint32_t shareMode, std::uint32_t preferredProtocols,
@@ -169,6 +177,18 @@ ByteArray PCSCComm::Control(std::uint32_t controlCode, std::span<const std::uint
 
 void PCSCComm::BeginTransaction(std::uint32_t shareMode, std::uint32_t preferredProtocols) {
     AssertConnected();
+    if (!justConnected_ && UsingClientLibrary()) {
+        // A handle connected earlier (or by someone else): another program may have begun a
+        // transaction since, and the start would retry without limit.
+        RawStatus raw;
+        if (detail::Code(Api().Status(handle_, raw.names, &raw.namesLength, &raw.state,
+                                      &raw.protocol, raw.atr, &raw.atrLength)) == kSuccess &&
+            raw.namesLength > 1) {
+            WaitForFreeCard(std::string(
+                raw.names, std::min<std::size_t>(std::strlen(raw.names), kReaderNameRoom)));
+        }
+    }
+    justConnected_ = false;
     std::uint32_t code = detail::Code(Api().BeginTransaction(handle_));
     const char* failed = "SCardBeginTransaction";
     if (code == kSuccess) {

@@ -1,8 +1,11 @@
 #include "carvix/support/pcsc_context.h"
 
+#include "carvix/support/pcsc_service.h"
+
 #include "carvix/support/multi_string.h"
 #include "carvix/support/pcsc_api.h"
 #include "carvix/support/pcsc_call.h"
+#include "carvix/support/text.h"
 #include "carvix/support/trace.h"
 
 namespace Orvel::PCSC {
@@ -41,7 +44,12 @@ class ListBuffer {
 
 PCSCContext::PCSCContext(std::uint32_t scope) {
     SCARDCONTEXT handle = 0;
-    detail::Check("SCardEstablishContext", Api().EstablishContext(scope, &handle));
+    const std::uint32_t code = detail::Code(Api().EstablishContext(scope, &handle));
+    if (code == kNoService) {
+        // The code alone says only that the service is missing; say why and what fixes it.
+        throw PCSCWin32Exception("SCardEstablishContext", code, Utf8ToUtf16(ServiceFailureText()));
+    }
+    detail::Check("SCardEstablishContext", code);
     handle_ = handle;
     established_ = true;
 }

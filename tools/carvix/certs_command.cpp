@@ -4,6 +4,8 @@
 #include "dispatch_client.h"
 
 #include "carvix/support/exceptions.h"
+#include "carvix/support/pkcs11_hresult.h"
+#include "carvix/support/token_key.h"
 #include "carvix/support/x509_store.h"
 
 #include <algorithm>
@@ -82,6 +84,57 @@ int AddCertificate(const std::string& certFile, const std::string& keyFile) {
         return Fail(e.what());
     } catch (const Orvel::Exception& e) {
         return StoreFailure("adding " + certFile + " to the store \"My\"", e);
+    }
+}
+
+int AddTokenCertificates(const std::string& token, const std::string& module) {
+    namespace p11 = Orvel::Pkcs11;
+    p11::TokenChoice choice;
+    if (token.rfind("pkcs11:", 0) == 0) {
+        // A URI names the token (token=, serial=) and may name its module; id= is not needed.
+        const auto link = p11::ParseKeyLink(token + (token.find(";id=") == std::string::npos
+                                                         ? std::string(";id=%00")
+                                                         : std::string()));
+        if (!link) {
+            std::cerr << "carvix: not a usable pkcs11: URI (it needs token=): " << token << "\n";
+            return 2;
+        }
+        choice.label = link->token;
+        choice.serial = link->serial;
+        choice.modules = p11::ModulesOf(*link);
+    } else {
+        choice.label = token;
+    }
+    if (!module.empty()) {
+        // A path (it has a slash or ends in .so) or the name p11-kit registered the module under.
+        const bool path = module.find('/') != std::string::npos ||
+                          (module.size() > 3 && module.compare(module.size() - 3, 3, ".so") == 0);
+        choice.modules = path ? p11::ModuleChoice{module, {}} : p11::ModuleChoice{{}, module};
+    }
+    std::vector<x509::X509Certificate> found;
+    try {
+        found = p11::TokenCertificates(choice);
+    } catch (const p11::Error& e) {
+        return Fail(std::string("cannot load the PKCS#11 module") +
+                    (module.empty() ? "s registered with p11-kit" : " " + module) + ": " +
+                    e.what());
+    }
+    if (found.empty()) {
+        return Fail("no token labelled \"" + choice.label +
+                    "\" holds a certificate with its key pair" +
+                    (choice.modules.Everything() ? "" : " in the module named"));
+    }
+    try {
+        x509::X509Store store(x509::kStoreCurrentUser, kStoreName);
+        store.Open(0);
+        for (const x509::X509Certificate& certificate : found) {
+            store.Add(certificate, x509::AddDisposition::ReplaceExisting);
+            std::cout << "added " << Describe(certificate) << "\n"
+                      << "  key " << certificate.KeyProviderLink() << "\n";
+        }
+        return 0;
+    } catch (const Orvel::Exception& e) {
+        return StoreFailure("adding the token's certificates to the store \"My\"", e);
     }
 }
 

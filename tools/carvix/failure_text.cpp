@@ -1,5 +1,7 @@
 #include "failure_text.h"
 
+#include "carvix/support/pcsc_service.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -111,8 +113,7 @@ std::string ExplainFailure(HRESULT hr, Addressed addressed) {
                    "carvix register --module PATH/carvix-qx.so\n";
         case 0x8010001Du:
         case 0x8010001Eu:
-            return "the PC/SC service is not running: start pcscd (systemctl start "
-                   "pcscd.socket), or check PCSCLITE_CSOCK_NAME if it runs elsewhere\n";
+            return Orvel::PCSC::ServiceFailureText() + "\n";
         case 0x8010002Eu:
             return "no reader is connected: plug one in, and check that pcscd sees it "
                    "(carvix readers)\n";
@@ -123,7 +124,9 @@ std::string ExplainFailure(HRESULT hr, Addressed addressed) {
         case 0x80100069u:
             return "the card was removed: put it back and try again\n";
         case 0x8010000Bu:
-            return "another program holds the card exclusively: close it and try again\n";
+            return "another program holds the card (connected exclusively, or in a long "
+                   "transaction): close it and try again, or wait longer with --card-wait "
+                   "SECONDS\n";
         case 0x800704C7u:
             return "no reader was chosen\n";
         default:

@@ -10,7 +10,8 @@
 //   carvix contactless read --reader CL [--check-sod] [--json]
 //   carvix contactless update --contact-reader R --app N --reader CL --encrypted-key FILE
 //                [--signer CERT_FILE] [--check-sod]
-//   carvix certs list | add --cert FILE [--key FILE] | remove THUMBPRINT
+//   carvix certs list | add --cert FILE [--key FILE] | add --token LABEL|URI [--module M]
+//                | remove THUMBPRINT
 //   carvix pki keygen|request|import ... | select sign|exchange --reader R (pki_command.h)
 //   carvix error CODE
 //   carvix doctor [--json]   (what is missing for cards, browsers and tokens, with the fix)
@@ -25,6 +26,7 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "carvix/automation/host_hooks.h"
 #include "certs_command.h"
 #include "contactless_command.h"
 #include "doctor_command.h"
@@ -241,6 +243,10 @@ int main(int argc, char** argv) {
     using namespace carvix::cli;
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
+    double cardWait = -1;
+    app.add_option("--card-wait", cardWait,
+                   "Seconds to wait for a card another program holds (default 5)")
+        ->check(CLI::Range(0.0, 3600.0));
 
     bool readersJson = false;
     CLI::App* readers = app.add_subcommand("readers", "List the smart-card readers");
@@ -325,9 +331,27 @@ int main(int argc, char** argv) {
     CLI::App* certsList = certs->add_subcommand("list", "List the certificates");
     std::string certFile;
     std::string keyFile;
+    std::string tokenName;
+    std::string moduleName;
     CLI::App* certsAdd = certs->add_subcommand("add", "Add a certificate, with its key");
-    certsAdd->add_option("--cert", certFile, "Certificate file, PEM or DER")->required();
-    certsAdd->add_option("--key", keyFile, "Its private key, a PEM file without passphrase");
+    CLI::Option* certOption =
+        certsAdd->add_option("--cert", certFile, "Certificate file, PEM or DER");
+    certsAdd->add_option("--key", keyFile, "Its private key, a PEM file without passphrase")
+        ->needs(certOption);
+    CLI::Option* tokenOption = certsAdd->add_option(
+        "--token", tokenName,
+        "Add the certificates of this token (label or pkcs11: URI) with links to their keys");
+    certsAdd
+        ->add_option("--module", moduleName,
+                     "With --token: the PKCS#11 module (file or p11-kit name) to load")
+        ->needs(tokenOption);
+    certOption->excludes(tokenOption);
+    certsAdd->require_option(1, 3);
+    certsAdd->callback([&] {
+        if (certOption->count() == 0 && tokenOption->count() == 0) {
+            throw CLI::RequiredError("--cert or --token");
+        }
+    });
     std::string thumbprint;
     CLI::App* certsRemove = certs->add_subcommand("remove", "Remove a certificate");
     certsRemove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint as `certs list` prints")
@@ -405,6 +429,9 @@ int main(int argc, char** argv) {
     }
 
     CoInitialize(nullptr);
+    if (cardWait >= 0) {
+        CarvixSetCardWaitLimit(static_cast<std::uint32_t>(cardWait * 1000 + 0.5));
+    }
     int rc = 0;
     try {
         if (readers->parsed()) {
@@ -424,7 +451,8 @@ int main(int argc, char** argv) {
         } else if (certsList->parsed()) {
             rc = ListCertificates();
         } else if (certsAdd->parsed()) {
-            rc = AddCertificate(certFile, keyFile);
+            rc = tokenName.empty() ? AddCertificate(certFile, keyFile)
+                                   : AddTokenCertificates(tokenName, moduleName);
         } else if (certsRemove->parsed()) {
             rc = RemoveCertificate(thumbprint);
         } else if (pkiCmd->parsed()) {

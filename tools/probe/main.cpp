@@ -2,6 +2,10 @@
 //   carvix-probe list                      readers, one a line, with card state
 //   carvix-probe wait READER present|empty [--timeout SECONDS]
 //   carvix-probe send READER APDU...       connects, sends each APDU (hex), prints replies
+//   carvix-probe hold READER exclusive|transaction --seconds N
+//                                          holds the card the way another program would (an
+//                                          exclusive connection, or a long transaction), prints
+//                                          "holding" once it does, and lets go after N seconds
 // It talks to the PC/SC daemon that PCSCLITE_CSOCK_NAME names (the system one by default).
 #include "carvix/support/hex.h"
 #include "carvix/support/multi_string.h"
@@ -146,6 +150,34 @@ int Send(const std::string& reader, const std::vector<std::string>& apdus) {
     return status;
 }
 
+int Hold(const std::string& reader, const std::string& how, double seconds) {
+    Context ctx;
+    SCARDHANDLE card = 0;
+    DWORD proto = 0;
+    const DWORD share = how == "exclusive" ? SCARD_SHARE_EXCLUSIVE : SCARD_SHARE_SHARED;
+    LONG rv = SCardConnect(ctx.Get(), reader.c_str(), share, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                           &card, &proto);
+    if (rv != SCARD_S_SUCCESS) {
+        std::cerr << "carvix-probe: connect: " << pcsc_stringify_error(rv) << "\n";
+        return 1;
+    }
+    if (how == "transaction") {
+        rv = SCardBeginTransaction(card);
+        if (rv != SCARD_S_SUCCESS) {
+            std::cerr << "carvix-probe: begin transaction: " << pcsc_stringify_error(rv) << "\n";
+            SCardDisconnect(card, SCARD_LEAVE_CARD);
+            return 1;
+        }
+    }
+    std::cout << "holding" << std::endl;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    if (how == "transaction") {
+        SCardEndTransaction(card, SCARD_LEAVE_CARD);
+    }
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,6 +194,12 @@ int main(int argc, char** argv) {
     auto* send = app.add_subcommand("send", "send command APDUs (hex) and print the replies");
     send->add_option("reader", reader)->required();
     send->add_option("apdu", apdus)->required();
+    std::string how;
+    double seconds = 10;
+    auto* hold = app.add_subcommand("hold", "hold a card as another program would, for a while");
+    hold->add_option("reader", reader)->required();
+    hold->add_option("how", how)->required()->check(CLI::IsMember({"exclusive", "transaction"}));
+    hold->add_option("--seconds", seconds, "how long to hold it")->capture_default_str();
     CLI11_PARSE(app, argc, argv);
     try {
         if (*list) {
@@ -169,6 +207,9 @@ int main(int argc, char** argv) {
         }
         if (*wait) {
             return Wait(reader, want, timeout);
+        }
+        if (*hold) {
+            return Hold(reader, how, seconds);
         }
         return Send(reader, apdus);
     } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 #include "host_bridge.h"
 
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/card_wait.h"
 #include "carvix/support/text.h"
 
 #include <openssl/asn1.h>
@@ -105,6 +106,10 @@ bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin
 
 void BridgePinPrompt() {
     Orvel::Pkcs11::SetPinPrompt(&AskHostPin);
+}
+
+void BridgeCardWaitLimit() {
+    Orvel::PCSC::SetCardWaitLimitSource(&CarvixCardWaitLimit);
 }
 
 }  // namespace carvix::com

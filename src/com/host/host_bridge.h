@@ -27,4 +27,8 @@ bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin
 /// Makes AskHostPin the PIN prompt of the token logins of this module.
 void BridgePinPrompt();
 
+/// Makes the host's card wait limit (CarvixSetCardWaitLimit) the one this module's card
+/// connections wait by.
+void BridgeCardWaitLimit();
+
 }  // namespace carvix::com

@@ -7,6 +7,7 @@ namespace {
 [[maybe_unused]] const bool kBridged = [] {
     carvix::com::BridgeCertificateChooser();
     carvix::com::BridgePinPrompt();
+    carvix::com::BridgeCardWaitLimit();
     return true;
 }();
 

@@ -2,6 +2,7 @@
 
 #include "host/reader_chooser_bridge.h"
 
+#include "carvix/support/card_wait.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_api.h"
 #include "carvix/support/pcsc_call.h"
@@ -22,6 +23,8 @@ class CheckedCard {
   public:
     CheckedCard(SCARDCONTEXT context, const std::string& reader, std::uint32_t shareMode,
                 std::uint32_t protocols) {
+        // A card another program holds would make the connect wait without limit.
+        pcsc::WaitForFreeCard(context, reader);
         DWORD active = 0;
         connected_ =
             pcsc::detail::Code(pcsc::Api().Connect(context, reader.c_str(), shareMode, protocols,

@@ -1,11 +1,15 @@
 #include "carvix/support/pkcs11_token.h"
 
+#include "carvix/support/card_hold.h"
+#include "carvix/support/trace.h"
 #include "carvix/support/unicode.h"
 
 #include <openssl/crypto.h>
 #include <p11-kit/p11-kit.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <mutex>
 
 namespace Orvel::Pkcs11 {
@@ -74,29 +78,98 @@ std::string Trimmed(const unsigned char* field, std::size_t size) {
 }
 
 Modules::~Modules() {
-    p11_kit_modules_finalize_and_release(list_);
+    if (registered_ != nullptr) {
+        p11_kit_modules_finalize_and_release(registered_);
+        return;
+    }
+    for (CK_FUNCTION_LIST* module : modules_) {
+        p11_kit_module_finalize(module);
+        p11_kit_module_release(module);
+    }
 }
 
-std::shared_ptr<Modules> Modules::Load() {
+namespace {
+
+std::string Key(const ModuleChoice& choice) {
+    if (choice.Everything()) {
+        return "*";
+    }
+    return choice.path.empty() ? "name:" + choice.name : "path:" + choice.path;
+}
+
+// A module named by the name p11-kit registered it under: the registered modules are loaded
+// (opened, not initialised), the one asked for is kept and the others are let go again.
+CK_FUNCTION_LIST* LoadRegisteredByName(const std::string& name) {
+    CK_FUNCTION_LIST** registered = p11_kit_modules_load(nullptr, 0);
+    if (registered == nullptr) {
+        throw Error("p11_kit_modules_load", CKR_GENERAL_ERROR);
+    }
+    CK_FUNCTION_LIST* chosen = p11_kit_module_for_name(registered, name.c_str());
+    if (chosen == nullptr) {
+        p11_kit_modules_release(registered);
+        throw Error("p11_kit_module_for_name", CKR_TOKEN_NOT_PRESENT);
+    }
+    char* file = p11_kit_module_get_filename(chosen);
+    const std::string path = file != nullptr ? file : "";
+    free(file);
+    p11_kit_modules_release(registered);
+    if (path.empty()) {
+        throw Error("p11_kit_module_get_filename", CKR_GENERAL_ERROR);
+    }
+    CK_FUNCTION_LIST* module = p11_kit_module_load(path.c_str(), 0);
+    if (module == nullptr) {
+        throw Error("p11_kit_module_load", CKR_GENERAL_ERROR);
+    }
+    return module;
+}
+
+}  // namespace
+
+std::shared_ptr<Modules> Modules::Load(const ModuleChoice& choice) {
+    RequireNoCardHeld("Loading a PKCS#11 module");
     static std::mutex lock;
-    static std::weak_ptr<Modules> shared;
+    static std::map<std::string, std::weak_ptr<Modules>> shared;
     std::lock_guard guard(lock);
-    if (auto existing = shared.lock()) {
+    const std::string key = Key(choice);
+    if (auto existing = shared[key].lock()) {
         return existing;
     }
-    CK_FUNCTION_LIST** list = p11_kit_modules_load_and_initialize(0);
-    if (list == nullptr) {
-        throw Error("p11_kit_modules_load_and_initialize", CKR_GENERAL_ERROR);
+    std::shared_ptr<Modules> modules(new Modules());
+    if (choice.Everything()) {
+        modules->registered_ = p11_kit_modules_load_and_initialize(0);
+        if (modules->registered_ == nullptr) {
+            throw Error("p11_kit_modules_load_and_initialize", CKR_GENERAL_ERROR);
+        }
+        for (CK_FUNCTION_LIST** m = modules->registered_; *m != nullptr; ++m) {
+            modules->modules_.push_back(*m);
+        }
+    } else {
+        CK_FUNCTION_LIST* module = choice.path.empty()
+                                       ? LoadRegisteredByName(choice.name)
+                                       : p11_kit_module_load(choice.path.c_str(), 0);
+        if (module == nullptr) {
+            throw Error("p11_kit_module_load", CKR_GENERAL_ERROR);
+        }
+        const CK_RV rv = p11_kit_module_initialize(module);
+        if (rv != CKR_OK) {
+            p11_kit_module_release(module);
+            throw Error("C_Initialize", rv);
+        }
+        modules->modules_.push_back(module);
     }
-    std::shared_ptr<Modules> modules(new Modules(list));
-    shared = modules;
+    if (TraceEnabled()) {
+        Trace(
+            TraceLevel::Info,
+            Utf8ToUtf16(choice.Everything() ? std::string("Loaded every registered PKCS#11 module")
+                                            : "Loaded the PKCS#11 module " + key.substr(5)));
+    }
+    shared[key] = modules;
     return modules;
 }
 
 std::vector<Token> Modules::Tokens() {
     std::vector<Token> tokens;
-    for (CK_FUNCTION_LIST** m = list_; *m != nullptr; ++m) {
-        CK_FUNCTION_LIST* module = *m;
+    for (CK_FUNCTION_LIST* module : modules_) {
         CK_ULONG count = 0;
         if (module->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) {
             continue;
@@ -106,6 +179,9 @@ std::vector<Token> Modules::Tokens() {
             continue;
         }
         slots.resize(count);
+        char* file = p11_kit_module_get_filename(module);
+        const std::string path = file != nullptr ? file : "";
+        free(file);
         for (CK_SLOT_ID slot : slots) {
             CK_SLOT_INFO slotInfo{};
             CK_TOKEN_INFO tokenInfo{};
@@ -115,14 +191,16 @@ std::vector<Token> Modules::Tokens() {
             }
             tokens.push_back({nullptr, module, slot,
                               Trimmed(slotInfo.slotDescription, sizeof slotInfo.slotDescription),
-                              Trimmed(tokenInfo.label, sizeof tokenInfo.label), tokenInfo.flags});
+                              Trimmed(tokenInfo.label, sizeof tokenInfo.label),
+                              Trimmed(tokenInfo.serialNumber, sizeof tokenInfo.serialNumber), path,
+                              tokenInfo.flags});
         }
     }
     return tokens;
 }
 
-std::vector<Token> AllTokens() {
-    auto modules = Modules::Load();
+std::vector<Token> AllTokens(const ModuleChoice& choice) {
+    auto modules = Modules::Load(choice);
     auto tokens = modules->Tokens();
     for (auto& token : tokens) {
         token.modules = modules;
@@ -157,6 +235,7 @@ void Session::Login() {
     if ((info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0) {
         rv = F()->C_Login(handle_, CKU_USER, nullptr, 0);
     } else {
+        RequireNoCardHeld("Asking for a token PIN");
         PinPrompt prompt;
         {
             std::lock_guard guard(PromptLock());

@@ -50,14 +50,54 @@ std::optional<ByteArray> Decode(std::string_view text) {
     return out;
 }
 
+void Append(std::string& uri, std::string_view text) {
+    Encode(uri, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// Reads "name=value" items separated by `separator`, decoding each value; false when a value
+// is not well encoded.
+template <typename Take>
+bool ReadItems(std::string_view items, char separator, Take take) {
+    while (!items.empty()) {
+        const std::size_t end = items.find(separator);
+        const std::string_view item = items.substr(0, end);
+        items = end == std::string_view::npos ? std::string_view{} : items.substr(end + 1);
+        const std::size_t equals = item.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        auto value = Decode(item.substr(equals + 1));
+        if (!value) {
+            return false;
+        }
+        take(item.substr(0, equals), std::move(*value));
+    }
+    return true;
+}
+
+std::string Text(const ByteArray& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
 }  // namespace
 
 std::string FormatKeyLink(const KeyLink& link) {
     std::string uri = "pkcs11:token=";
-    Encode(uri, reinterpret_cast<const std::uint8_t*>(link.token.data()), link.token.size());
+    Append(uri, link.token);
+    if (!link.serial.empty()) {
+        uri += ";serial=";
+        Append(uri, link.serial);
+    }
     uri += ";id=";
     Encode(uri, link.id.data(), link.id.size());
     uri += ";type=private";
+    if (!link.modulePath.empty()) {
+        uri += "?module-path=";
+        Append(uri, link.modulePath);
+    } else if (!link.moduleName.empty()) {
+        uri += "?module-name=";
+        Append(uri, link.moduleName);
+    }
     return uri;
 }
 
@@ -66,33 +106,36 @@ std::optional<KeyLink> ParseKeyLink(std::string_view uri) {
     if (uri.substr(0, kScheme.size()) != kScheme) {
         return std::nullopt;
     }
-    std::string_view path = uri.substr(kScheme.size());
-    path = path.substr(0, path.find('?'));
+    const std::string_view rest = uri.substr(kScheme.size());
+    const std::size_t question = rest.find('?');
+    const std::string_view path = rest.substr(0, question);
+    const std::string_view query =
+        question == std::string_view::npos ? std::string_view{} : rest.substr(question + 1);
     std::optional<ByteArray> token;
     std::optional<ByteArray> id;
-    while (!path.empty()) {
-        const std::size_t end = path.find(';');
-        const std::string_view item = path.substr(0, end);
-        path = end == std::string_view::npos ? std::string_view{} : path.substr(end + 1);
-        const std::size_t equals = item.find('=');
-        if (equals == std::string_view::npos) {
-            continue;
-        }
-        const std::string_view name = item.substr(0, equals);
-        auto value = Decode(item.substr(equals + 1));
-        if (!value) {
-            return std::nullopt;
-        }
+    KeyLink link;
+    const bool pathRead = ReadItems(path, ';', [&](std::string_view name, ByteArray value) {
         if (name == "token") {
             token = std::move(value);
         } else if (name == "id") {
             id = std::move(value);
+        } else if (name == "serial") {
+            link.serial = Text(value);
         }
-    }
-    if (!token || !id || id->empty()) {
+    });
+    const bool queryRead = ReadItems(query, '&', [&](std::string_view name, ByteArray value) {
+        if (name == "module-path") {
+            link.modulePath = Text(value);
+        } else if (name == "module-name") {
+            link.moduleName = Text(value);
+        }
+    });
+    if (!pathRead || !queryRead || !token || !id || id->empty()) {
         return std::nullopt;
     }
-    return KeyLink{std::string(token->begin(), token->end()), std::move(*id)};
+    link.token = Text(*token);
+    link.id = std::move(*id);
+    return link;
 }
 
 }  // namespace Orvel::Pkcs11

@@ -113,9 +113,13 @@ BIGNUM* Number(const ByteArray& bytes) {
 
 }  // namespace
 
-Token FindTokenByLabel(const std::string& label) {
-    for (Token& token : AllTokens()) {
-        if (token.label == label) {
+ModuleChoice ModulesOf(const KeyLink& link) {
+    return {link.modulePath, link.moduleName};
+}
+
+Token FindToken(const KeyLink& link) {
+    for (Token& token : AllTokens(ModulesOf(link))) {
+        if (token.label == link.token && (link.serial.empty() || token.serial == link.serial)) {
             return token;
         }
     }
@@ -124,7 +128,7 @@ Token FindTokenByLabel(const std::string& label) {
 
 OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> OpenTokenKey(const KeyLink& link) {
     auto holder = std::make_unique<KeyHolder>();
-    holder->session = std::make_unique<Session>(FindTokenByLabel(link.token), false);
+    holder->session = std::make_unique<Session>(FindToken(link), false);
     holder->session->Login();
     CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
     ByteArray id = link.id;
@@ -164,15 +168,17 @@ OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> OpenTokenKey(const KeyLink& link) {
     return key;
 }
 
-std::vector<x509::X509Certificate> TokenCertificates() {
+KeyLink LinkTo(const Token& token, const ByteArray& id) {
+    return {token.label, id, token.serial, token.modulePath, {}};
+}
+
+std::vector<x509::X509Certificate> TokenCertificates(const TokenChoice& choice) {
     std::vector<x509::X509Certificate> certificates;
-    std::vector<Token> tokens;
-    try {
-        tokens = AllTokens();
-    } catch (...) {
-        return certificates;
-    }
-    for (Token& token : tokens) {
+    for (Token& token : AllTokens(choice.modules)) {
+        if ((!choice.label.empty() && token.label != choice.label) ||
+            (!choice.serial.empty() && token.serial != choice.serial)) {
+            continue;
+        }
         try {
             Session session(token, false);
             std::set<ByteArray> keyIds;
@@ -198,7 +204,7 @@ std::vector<x509::X509Certificate> TokenCertificates() {
                 }
                 try {
                     x509::X509Certificate certificate(der);
-                    certificate.SetKeyProviderLink(FormatKeyLink({token.label, id}));
+                    certificate.SetKeyProviderLink(FormatKeyLink(LinkTo(token, id)));
                     certificates.push_back(std::move(certificate));
                 } catch (...) {
                     // Bytes that are not a certificate are not offered.

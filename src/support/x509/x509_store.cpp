@@ -1,9 +1,6 @@
 #include "carvix/support/x509_store.h"
 
-#include "carvix/support/token_key.h"
-
-#include <set>
-
+#include "carvix/support/card_hold.h"
 #include "carvix/support/certificate_chooser.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/string_table.h"
@@ -161,20 +158,12 @@ void X509Store::Add(const X509Certificate& certificate, AddDisposition dispositi
 
 X509CertificateCollection X509Store::Certificates() const {
     RequireOpen();
+    // Only the store's own files: a token's certificate is here when it was added with its
+    // key link (at import, at selection, or by the user), so listing a store never loads a
+    // PKCS#11 module or touches a token.
     X509CertificateCollection collection;
-    std::set<std::string> thumbprints;
     for (const auto& certificate : detail::ReadCertificates(handle_->folder)) {
-        thumbprints.insert(certificate.Thumbprint());
         collection.Add(certificate);
-    }
-    // The user's "My" store also shows the certificates of the PKCS#11 tokens, after its
-    // own files; a certificate stored in both is shown once, with the stored key link.
-    if (location_ == kStoreCurrentUser && name_ == u"My") {
-        for (const auto& certificate : Orvel::Pkcs11::TokenCertificates()) {
-            if (thumbprints.insert(certificate.Thumbprint()).second) {
-                collection.Add(certificate);
-            }
-        }
     }
     return collection;
 }
@@ -183,6 +172,7 @@ X509Certificate X509Store::SelectCertificate(void* ownerWindow, std::u16string_v
                                              std::u16string_view displayText,
                                              std::uint32_t hiddenColumns) {
     RequireOpen();
+    RequireNoCardHeld("Asking the user to choose a certificate");
     CertificateChoice choice;
     choice.ownerWindow = ownerWindow;
     choice.title = title;

@@ -60,7 +60,8 @@ TEST_F(CarvixSelect, NoPcscServiceIsNamedAsSuch) {
     const CliResult r = RunCli("select-reader", "PCSCLITE_CSOCK_NAME=/nonexistent/pcscd.comm");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("0x8010001D"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("the PC/SC service is not running"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pcscd is not running"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("systemctl enable --now pcscd.socket"), std::string::npos) << r.err;
 }
 
 TEST_F(CarvixSelect, AnUnregisteredModuleNamesTheCommandThatRegistersIt) {

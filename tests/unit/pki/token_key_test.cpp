@@ -1,6 +1,8 @@
 // Token certificates in the user's "My" store with pkcs11: key links, and signing and
 // decryption with keys that stay on the token.
+#include "carvix/support/token_key.h"
 #include "carvix/pki/certificate_request.h"
+#include "carvix/support/card_hold.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pkcs11_uri.h"
 #include "carvix/support/private_key.h"
@@ -12,6 +14,8 @@
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 
+#include <filesystem>
+
 namespace carvix::pki {
 namespace {
 
@@ -19,7 +23,7 @@ namespace x509 = Orvel::Security::Cryptography::X509;
 using Orvel::ByteArray;
 
 TEST(KeyLinkTest, FormatAndParseRoundTrip) {
-    const Orvel::Pkcs11::KeyLink link{"My Card;1", {0x01, 0xAB, 0x7E}};
+    const Orvel::Pkcs11::KeyLink link{"My Card;1", {0x01, 0xAB, 0x7E}, {}, {}, {}};
     const std::string uri = Orvel::Pkcs11::FormatKeyLink(link);
     EXPECT_EQ(uri, "pkcs11:token=My%20Card%3B1;id=%01%AB~;type=private");
     const auto parsed = Orvel::Pkcs11::ParseKeyLink(uri + "?pin-source=x");
@@ -29,6 +33,45 @@ TEST(KeyLinkTest, FormatAndParseRoundTrip) {
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=x"));
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=x;id=%G1"));
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("/path/key.pem"));
+}
+
+// A link names the token's serial number and the module that serves it, so that using the
+// key loads that module alone; links of other tools name the module by p11-kit's name.
+TEST(KeyLinkTest, SerialAndModuleTravelWithTheLink) {
+    Orvel::Pkcs11::KeyLink link{"Signer", {0x0F}, "af3c 12", "/usr/lib/x/libsofthsm2.so", {}};
+    const std::string uri = Orvel::Pkcs11::FormatKeyLink(link);
+    EXPECT_EQ(uri,
+              "pkcs11:token=Signer;serial=af3c%2012;id=%0F;type=private"
+              "?module-path=%2Fusr%2Flib%2Fx%2Flibsofthsm2.so");
+    const auto parsed = Orvel::Pkcs11::ParseKeyLink(uri);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->serial, link.serial);
+    EXPECT_EQ(parsed->modulePath, link.modulePath);
+    EXPECT_TRUE(parsed->moduleName.empty());
+
+    const auto named = Orvel::Pkcs11::ParseKeyLink(
+        "pkcs11:token=Signer;id=%0F;type=private?pin-value=x&module-name=softhsm2");
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->moduleName, "softhsm2");
+    EXPECT_TRUE(named->modulePath.empty());
+    EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=x;id=%01?module-path=%G0"));
+}
+
+// While this thread holds a card, nothing may start that could wait on another program: a
+// PC/SC-based module connects to every card when it is initialised, and a person may take
+// their time over a prompt.
+TEST(CardHoldTest, ModulesPromptsAndChoosersRefuseWhileACardIsHeld) {
+    testpki::PrivateStores stores;
+    {
+        Orvel::CardHold hold;
+        EXPECT_THROW(Orvel::Pkcs11::AllTokens(), Orvel::CardHeldError);
+        x509::X509Store my(x509::kStoreCurrentUser, u"My");
+        my.Open(0);
+        EXPECT_THROW(my.SelectCertificate(nullptr, u"", u"", 0), Orvel::CardHeldError);
+        // Listing a store reads files only and stays allowed.
+        EXPECT_NO_THROW(my.Certificates());
+    }
+    EXPECT_FALSE(Orvel::CardHold::Active());
 }
 
 class TokenKeyTest : public ::testing::Test {
@@ -60,9 +103,36 @@ class TokenKeyTest : public ::testing::Test {
     ByteArray certificate_;
 };
 
-TEST_F(TokenKeyTest, MyShowsTheTokenCertificateWithItsKeyLink) {
+// The import put the certificate into "My" with a link naming the token's serial number and
+// SoftHSM2's module; listing "My" itself reads only the store's files.
+TEST_F(TokenKeyTest, ImportPutsTheCertificateIntoMyWithALinkThatNamesTheModule) {
     const auto certificate = TokenCertificate();
-    EXPECT_EQ(certificate.KeyProviderLink().rfind("pkcs11:token=Signer;id=", 0), 0u);
+    const auto link = Orvel::Pkcs11::ParseKeyLink(certificate.KeyProviderLink());
+    ASSERT_TRUE(link) << certificate.KeyProviderLink();
+    EXPECT_EQ(link->token, "Signer");
+    EXPECT_FALSE(link->serial.empty());
+    EXPECT_NE(link->modulePath.find("softhsm2"), std::string::npos) << link->modulePath;
+    // The token's certificate appears nowhere else: removing it from the store removes it
+    // from the listing, although the token still holds it.
+    const auto folder = x509::X509Store::FolderOf(x509::kStoreCurrentUser, u"My");
+    std::filesystem::remove(folder / (certificate.Thumbprint() + ".der"));
+    EXPECT_THROW(TokenCertificate(), std::runtime_error);
+}
+
+// Token certificates taken on request (carvix certs add --token) carry the same links.
+TEST_F(TokenKeyTest, TokenCertificatesOfAChosenTokenCarryModuleLinks) {
+    Orvel::Pkcs11::TokenChoice choice;
+    choice.label = "Signer";
+    const auto found = Orvel::Pkcs11::TokenCertificates(choice);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().RawData(), certificate_);
+    const auto link = Orvel::Pkcs11::ParseKeyLink(found.front().KeyProviderLink());
+    ASSERT_TRUE(link);
+    // The key opens through the module the link names.
+    auto key = x509::LoadPrivateKey(found.front());
+    EXPECT_NE(key, nullptr);
+    choice.label = "No Such Token";
+    EXPECT_TRUE(Orvel::Pkcs11::TokenCertificates(choice).empty());
 }
 
 TEST_F(TokenKeyTest, CmsSignatureAndDecryptionRunOnTheToken) {

@@ -1,6 +1,7 @@
 // The bracket of a card operation: connect, begin, exchange, end, disconnect.
 #include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/smartcardio/card_connection.h"
+#include "carvix/support/card_hold.h"
 #include "carvix/support/exceptions.h"
 #include "scripted_channel.h"
 
@@ -34,6 +35,27 @@ TEST(TransactionGuard, BracketsEveryOperationOnAReaderChannel) {
               (Events{"connect", "begin", "transmit 00 B0 00 00 04", "end", "disconnect 0",
                       "connect", "begin", "transmit 00 B0 00 00 04", "end", "disconnect 0"}));
     EXPECT_FALSE(script.InTransaction());
+}
+
+// While a guard lives, the thread holds the card: work that may wait on another program
+// (loading a PKCS#11 module, asking the user) refuses to start instead of deadlocking.
+TEST(TransactionGuard, TheThreadHoldsTheCardForTheGuardsLifetime) {
+    CardScript script;
+    script.Apdu("00 B0 00 00 04", "90 00");
+    CardConnection connection(script.Channel());
+    EXPECT_FALSE(Orvel::CardHold::Active());
+    {
+        TransactionGuard guard(connection);
+        {
+            TransactionGuard nested(connection);
+            EXPECT_TRUE(Orvel::CardHold::Active());
+        }
+        EXPECT_TRUE(Orvel::CardHold::Active());
+        EXPECT_THROW(Orvel::RequireNoCardHeld("Loading a module"), Orvel::CardHeldError);
+        guard.Transmit(kRead);
+    }
+    EXPECT_FALSE(Orvel::CardHold::Active());
+    EXPECT_NO_THROW(Orvel::RequireNoCardHeld("Loading a module"));
 }
 
 TEST(TransactionGuard, AdoptedHandleServesSeveralOperationsWithoutDisconnecting) {

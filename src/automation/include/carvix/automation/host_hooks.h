@@ -135,6 +135,15 @@ CARVIX_HOOK_API void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context);
 CARVIX_HOOK_API int32_t CarvixAskPin(const char16_t* tokenLabel, char* pin, uint32_t capacity,
                                      uint32_t* length);
 
+/* How long, in milliseconds, a method waits for a card that another program holds (in a
+ * transaction, or connected exclusively) before it fails with SCARD_E_SHARING_VIOLATION
+ * (0x8010000B) and a message saying that the card is in use by another program. The default
+ * is 5000; 0 means do not wait at all. Applies to the whole process. */
+CARVIX_HOOK_API void CarvixSetCardWaitLimit(uint32_t milliseconds);
+
+/* For modules: the card wait limit in milliseconds. */
+CARVIX_HOOK_API uint32_t CarvixCardWaitLimit(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -16,6 +16,8 @@
 
 class AppletCommandSet;
 class CardBlock;
+class SodRegistry;
+struct Signer;
 namespace SmartCardIO {
 class CardConnection;
 class TransactionGuard;
@@ -77,8 +79,14 @@ class CardApplet {
     /// chooses (see SignContent). Validation, the choice of the certificate and the signature
     /// all happen before the first UPDATE BINARY. On success the cache holds the written
     /// bytes; on any failure the cache is empty and the failure is a CardException.
+    /// The signer is resolved (chosen, looked up, its key opened) after the blocks are
+    /// encoded and before the card is taken, so this form must be called while the card is not
+    /// held (Hold::EachOperation).
     void WriteBlocks(const std::vector<const CardBlock*>& blocks,
                      const Orvel::Security::Cryptography::X509::X509Certificate& signer);
+    /// The same with a signer resolved by the caller before the card was taken: the form for
+    /// an applet opened with Hold::UntilClose.
+    void WriteBlocksWith(const std::vector<const CardBlock*>& blocks, const Signer& signer);
     /// Writes one block's stored bytes in its own (possibly nested) transaction: the declared
     /// check, SELECT of the applet and the file, then UPDATE BINARY in 128-byte pieces.
     void WriteBlock(std::uint16_t blockId, const Orvel::ByteArray& bytes);
@@ -106,8 +114,10 @@ class CardApplet {
     Orvel::ByteArray ReadBlockIn(const SmartCardIO::TransactionGuard& guard, std::uint16_t blockId);
     Orvel::ByteArray ReadFromCardIn(const SmartCardIO::TransactionGuard& guard,
                                     std::uint16_t blockId);
-    void WriteInTransaction(const std::vector<const CardBlock*>& blocks,
-                            const Orvel::Security::Cryptography::X509::X509Certificate& signer);
+    // Gets a signer that is ready: nothing in the transaction can ask the user, load a
+    // PKCS#11 module or open a certificate store.
+    void WriteInTransaction(const SodRegistry& registry, std::uint16_t sodId,
+                            const std::vector<const CardBlock*>& blocks, const Signer& signer);
 
     std::unique_ptr<SmartCardIO::CardConnection> connection_;
     const AppletCommandSet* commandSet_ = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "carvix/support/byte_array.h"
+#include "carvix/support/private_key.h"
 #include "carvix/support/x509_certificate.h"
 
 #include <span>
@@ -10,12 +11,29 @@
 /// The name of the temporary store that holds the candidates while the user chooses one.
 inline constexpr char16_t kTemporarySignerStore[] = u"TempMyStore$";
 
+/// A signer ready to sign: the certificate of "My" and its private key, already opened (a
+/// key on a token is logged in to). Everything that may ask the user, load a PKCS#11 module
+/// or wait on a token happens in ResolveSigner, before any card is held; SignContent then
+/// only computes.
+struct Signer {
+    Orvel::Security::Cryptography::X509::X509Certificate certificate;
+    Orvel::Security::Cryptography::X509::PrivateKey key;
+};
+
+/// The signer for `certificate`: an empty certificate lets the user choose
+/// (ChooseSigningCertificate), otherwise FindSigningCertificate looks it up; then its key is
+/// opened. Failures: CardException "Signing certificate is missing" (the user cancelled), the
+/// messages of the two look-ups, and "Unable to sign data" (no usable key), all E_FAIL.
+Signer ResolveSigner(const Orvel::Security::Cryptography::X509::X509Certificate& certificate);
+
 /// A DER PKCS#7 SignedData message carrying `content` (attached), signed with SHA-256 with
 /// RSA and no signed attributes, with the signer's certificate in the message when
-/// `includeCertificate` is set. An empty `certificate` lets the user choose
-/// (ChooseSigningCertificate), otherwise FindSigningCertificate looks it up. Failures:
-/// CardException "Signing certificate is missing" (the user cancelled), the messages of the
-/// two look-ups, and "Unable to sign data" (no usable key, or OpenSSL failed), all E_FAIL.
+/// `includeCertificate` is set. Only computes: safe while a card is held. Failure:
+/// CardException "Unable to sign data" (E_FAIL).
+Orvel::ByteArray SignWith(std::span<const std::uint8_t> content, const Signer& signer,
+                          bool includeCertificate);
+
+/// ResolveSigner, then SignWith: for callers that hold no card.
 Orvel::ByteArray SignContent(
     std::span<const std::uint8_t> content,
     const Orvel::Security::Cryptography::X509::X509Certificate& certificate,

@@ -95,12 +95,19 @@ class KeyContainer {
     /// SHA-1 with RSA (PKCS#1 v1.5) over `data` with the pair's private key, on the token.
     Orvel::ByteArray SignSha1(std::uint32_t keySpec, std::span<const std::uint8_t> data);
     /// Stores the certificate of the pair; NTE_BAD_DATA when the bytes are not a certificate,
-    /// NTE_BAD_PUBLIC_KEY when its key is not the pair's.
+    /// NTE_BAD_PUBLIC_KEY when its key is not the pair's. The certificate also goes into the
+    /// user's "My" store with the link to its key (KeepInUserStore).
     void SetCertificate(std::uint32_t keySpec, std::span<const std::uint8_t> der);
     /// The certificate of the pair in the named container of this token: NTE_BAD_KEYSET,
     /// NTE_NO_KEY, SCARD_E_NO_SUCH_CERTIFICATE, or ERROR_MORE_DATA above `capacity` bytes.
+    /// `id`, when given, receives the pair's CKA_ID.
     Orvel::ByteArray CertificateOf(const std::string& container, std::uint32_t keySpec,
-                                   std::size_t capacity);
+                                   std::size_t capacity, Orvel::ByteArray* id = nullptr);
+    /// Puts a certificate of this token's pair `id` into the user's "My" store with the
+    /// `pkcs11:` link to its private key (token, serial number, module), so that signing with
+    /// it later loads that module alone and listing "My" never loads any. Best effort: a store
+    /// that cannot be written is traced, not raised, since the token holds the certificate.
+    void KeepInUserStore(std::span<const std::uint8_t> der, const Orvel::ByteArray& id) noexcept;
 
   private:
     explicit KeyContainer(std::unique_ptr<Orvel::Pkcs11::Session> session)

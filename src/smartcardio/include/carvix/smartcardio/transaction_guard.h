@@ -2,6 +2,7 @@
 #pragma once
 
 #include "carvix/smartcardio/card_connection.h"
+#include "carvix/support/card_hold.h"
 
 #include <cstdint>
 
@@ -36,6 +37,9 @@ class TransactionGuard {
     CardConnection& connection_;
     std::uint8_t disposition_;
     bool outermost_;
+    // While any guard lives, this thread holds a card: work that could wait on another
+    // program (module loading, asking the user) refuses to start.
+    Orvel::CardHold hold_;
 };
 
 }  // namespace SmartCardIO

@@ -71,6 +71,9 @@ class Win32Exception : public Exception {
     /// code = the calling thread's last-error value (see last_error.h).
     explicit Win32Exception(const char* operationName);
     Win32Exception(const char* operationName, std::uint32_t code);
+    /// With a message of its own instead of the code's text, for a failure whose cause and
+    /// remedy are known better than the code alone says.
+    Win32Exception(const char* operationName, std::uint32_t code, std::u16string message);
     ~Win32Exception() override;
     Win32Exception(const Win32Exception&) = default;
     Win32Exception& operator=(const Win32Exception&) = default;
@@ -92,6 +95,7 @@ namespace PCSC {
 class PCSCWin32Exception : public Win32Exception {
   public:
     PCSCWin32Exception(const char* operationName, std::uint32_t code);
+    PCSCWin32Exception(const char* operationName, std::uint32_t code, std::u16string message);
     ~PCSCWin32Exception() override;
     PCSCWin32Exception(const PCSCWin32Exception&) = default;
     PCSCWin32Exception& operator=(const PCSCWin32Exception&) = default;

@@ -43,6 +43,9 @@ class PcscApi {
 /// The implementation in force: the innermost ScopedPcscApi's, else the client library.
 PcscApi& Api() noexcept;
 
+/// Whether Api() is pcsc-lite itself (no substitute installed).
+bool UsingClientLibrary() noexcept;
+
 /// Installs `api` for its own lifetime and restores the one before it on destruction.
 /// Scopes nest; they are meant for tests and must end in the reverse order of their start.
 class ScopedPcscApi {

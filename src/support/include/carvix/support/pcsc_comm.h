@@ -72,6 +72,9 @@ class PCSCComm {
     std::uint32_t activeProtocol_ = kProtocolUndefined;
     bool connected_ = false;
     bool attached_ = false;
+    // Connected by this object and no transaction begun since: no other program can have
+    // taken the card in between, so the first start needs no wait for it.
+    bool justConnected_ = false;
 };
 
 }  // namespace Orvel::PCSC

@@ -66,30 +66,48 @@ struct Token {
     CK_SLOT_ID slot = 0;
     std::string slotDescription;  // UTF-8, trailing blanks removed
     std::string label;            // UTF-8, trailing blanks removed
+    std::string serial;           // UTF-8, trailing blanks removed
+    std::string modulePath;       // the module's file, for key links that name it
     CK_FLAGS flags = 0;           // CK_TOKEN_INFO flags
 };
 
-/// The modules p11-kit has registered, initialised while any holder keeps them.
+/// Which modules to load: every module registered with p11-kit, or one module by its file or
+/// by the name p11-kit registered it under.
+struct ModuleChoice {
+    std::string path;  // a module file (absolute, or relative to p11-kit's module folder)
+    std::string name;  // a registered module's name, when path is empty
+    bool Everything() const noexcept { return path.empty() && name.empty(); }
+};
+
+/// PKCS#11 modules loaded and initialised through p11-kit, finalised when the last holder
+/// lets go. Loading runs other programs' code that may wait on the card we hold (a
+/// PC/SC-based module connects to every card when it is initialised), so it refuses to run
+/// while this thread holds a card (card_hold.h).
 class Modules {
   public:
     ~Modules();
     Modules(const Modules&) = delete;
     Modules& operator=(const Modules&) = delete;
 
-    /// Shares the loaded modules, loading them when nobody holds them. A failure to load
-    /// raises Error with CKR_GENERAL_ERROR.
-    static std::shared_ptr<Modules> Load();
+    /// Shares the chosen modules, loading them when nobody holds them. Only the chosen module
+    /// is initialised (a module chosen by name is looked up among the registered ones without
+    /// initialising the others). A module that cannot be loaded or initialised raises Error
+    /// (CKR_GENERAL_ERROR, or the module's own C_Initialize result); CardHeldError while a
+    /// card is held.
+    static std::shared_ptr<Modules> Load(const ModuleChoice& choice = {});
 
-    /// Every slot of every module that has a token, in module and slot order.
+    /// Every slot of every loaded module that has a token, in module and slot order.
     std::vector<Token> Tokens();
 
   private:
-    explicit Modules(CK_FUNCTION_LIST** list) : list_(list) {}
-    CK_FUNCTION_LIST** list_;
+    Modules() = default;
+    std::vector<CK_FUNCTION_LIST*> modules_;
+    CK_FUNCTION_LIST** registered_ = nullptr;  // set when every registered module was loaded
 };
 
-/// Every token of the loaded modules.
-std::vector<Token> AllTokens();
+/// Every token of the chosen modules (by default, of every registered module), each keeping
+/// its module loaded.
+std::vector<Token> AllTokens(const ModuleChoice& choice = {});
 
 /// An open session on a token, closed on destruction.
 class Session {
