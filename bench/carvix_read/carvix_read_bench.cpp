@@ -9,6 +9,9 @@
 //     IDispatch and listed) in this process, which did all of its start-up work before.
 // The first in-process run, which pays the module load and first-use initialisation, is
 // reported on its own. Medians of the rounds; the ratio is the process over in-process.
+// Then `carvix certs list` (two certificates in "My") as a process, beside the in-process cost
+// of initialising every PKCS#11 module registered with p11-kit and listing their tokens,
+// which is what listing "My" paid when it also showed the tokens' certificates.
 //
 //   bench_carvix_read [ROUNDS]   (default 21; starts a private bench unless CARVIX_BENCH_DIR
 //                                 names a running one)
@@ -16,6 +19,7 @@
 #include "bench_env.h"
 #include "block_reader.h"
 #include "blocks.h"
+#include "carvix/support/pkcs11_token.h"
 #include "carvix/support/unicode.h"
 #include "dispatch_client.h"
 #include "figures.h"
@@ -177,6 +181,34 @@ int main(int argc, char** argv) {
     if (rc == 0) {
         table.PrintRow("both cards", {processTotal * 1e3, inProcessTotal * 1e3, "",
                                       processTotal / inProcessTotal});
+    }
+    if (rc == 0) {
+        const std::string pki = CARVIX_TEST_PKI;
+        rc = Run({CARVIX_CLI, "certs", "add", "--cert", pki + "/document-signer.cert.pem", "--key",
+                  pki + "/TEST-KEY-document-signer.key.pem"}) |
+             Run({CARVIX_CLI, "certs", "add", "--cert", pki + "/issuer.cert.pem"});
+        std::vector<double> list;
+        std::vector<double> modules;
+        std::size_t tokens = 0;
+        for (int i = 0; i < rounds && rc == 0; ++i) {
+            const auto l0 = Clock::now();
+            rc = Run({CARVIX_CLI, "certs", "list"});
+            list.push_back(Seconds(Clock::now() - l0));
+            const auto m0 = Clock::now();
+            try {
+                tokens = Orvel::Pkcs11::AllTokens().size();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "loading the registered modules failed: %s\n", e.what());
+            }
+            modules.push_back(Seconds(Clock::now() - m0));
+        }
+        if (rc == 0) {
+            std::printf("\nmedian wall time, in ms\n");
+            std::printf("  carvix certs list (a process; loads no PKCS#11 module)   %8.2f\n",
+                        Median(list) * 1e3);
+            std::printf("  every registered PKCS#11 module initialised, %zu tokens  %8.2f\n",
+                        tokens, Median(modules) * 1e3);
+        }
     }
     std::error_code ec;
     fs::remove_all(root, ec);

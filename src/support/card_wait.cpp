@@ -5,7 +5,6 @@
 #include "carvix/support/text.h"
 #include "carvix/support/trace.h"
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -16,13 +15,19 @@
 namespace Orvel::PCSC {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::uint32_t kSharingViolation = 0x8010000Bu;  // SCARD_E_SHARING_VIOLATION
+// How often a connect refused by an exclusive holder is tried again.
+constexpr auto kRetryPause = std::chrono::milliseconds(50);
+// What a caller allows beyond the limit for a connect that is refused at once to come back.
+constexpr auto kAnswerMargin = std::chrono::milliseconds(100);
 
 std::atomic<CardWaitLimitSource> limitSource{nullptr};
-std::atomic<std::size_t> pendingProbes{0};
+std::atomic<std::size_t> pendingCalls{0};
 
 // Readers whose probe outlived its caller's limit and still waits: the card is still held, so
-// a new wait on it fails at once instead of leaving one more thread behind.
+// a new probe of it fails at once instead of leaving one more thread behind.
 std::mutex& AbandonedLock() {
     static std::mutex lock;
     return lock;
@@ -41,87 +46,30 @@ std::uint32_t Code(LONG rv) {
     return static_cast<std::uint32_t>(rv);
 }
 
-// A context for one question about a reader's state, released after it.
-class StatusContext {
-  public:
-    StatusContext() noexcept {
-        established_ = Code(Api().EstablishContext(kScopeUser, &handle_)) == kSuccess;
-    }
-    ~StatusContext() {
-        if (established_) {
-            Api().ReleaseContext(handle_);
-        }
-    }
-    StatusContext(const StatusContext&) = delete;
-    StatusContext& operator=(const StatusContext&) = delete;
-    bool Established() const noexcept { return established_; }
-    SCARDCONTEXT Handle() const noexcept { return handle_; }
-
-  private:
-    SCARDCONTEXT handle_ = 0;
-    bool established_ = false;
-};
-
-// What the probe thread and the waiting caller share.
-struct Probe {
+// What a call on a thread of its own and its caller share.
+struct Call {
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
     bool abandoned = false;  // the caller gave up waiting
+    std::uint32_t code = 0;
+    SCARDHANDLE handle = 0;
+    DWORD protocol = 0;
 };
 
-// Connects to the card on a context of its own and lets go at once. The connect returns as
-// soon as no other program holds the card in a transaction (or refuses at once when it is
-// held exclusively), which is what the caller waits for.
-void RunProbe(const std::shared_ptr<Probe>& probe, const std::string& reader) {
-    SCARDCONTEXT context = 0;
-    if (Code(Api().EstablishContext(kScopeUser, &context)) == kSuccess) {
-        SCARDHANDLE card = 0;
-        DWORD protocol = 0;
-        if (Code(Api().Connect(context, reader.c_str(), kShareShared, kProtocolT0OrT1, &card,
-                               &protocol)) == kSuccess) {
-            Api().Disconnect(card, kLeaveCard);
-        }
-        Api().ReleaseContext(context);
-    }
-    std::lock_guard guard(probe->lock);
-    probe->done = true;
-    if (probe->abandoned) {
-        std::lock_guard abandoned(AbandonedLock());
-        AbandonedReaders().erase(AbandonedReaders().find(reader));
-    }
-    probe->finished.notify_all();
-}
-
-void ProbeUntil(const std::string& reader, std::chrono::steady_clock::time_point deadline,
-                std::chrono::milliseconds limit) {
-    if (Abandoned(reader)) {
-        throw CardInUseException("SCardConnect", reader, limit);
-    }
-    auto probe = std::make_shared<Probe>();
-    ++pendingProbes;
+// Starts `work` on a thread of its own; false when no thread could be had.
+template <typename Work>
+bool Start(Work work) {
+    ++pendingCalls;
     try {
-        std::thread([probe, reader] {
-            RunProbe(probe, reader);
-            --pendingProbes;
+        std::thread([work = std::move(work)]() mutable {
+            work();
+            --pendingCalls;
         }).detach();
+        return true;
     } catch (...) {
-        // No thread to be had: connect without a bound, as before.
-        --pendingProbes;
-        return;
-    }
-    std::unique_lock wait(probe->lock);
-    if (!probe->finished.wait_until(wait, deadline, [&] { return probe->done; })) {
-        probe->abandoned = true;
-        {
-            std::lock_guard abandoned(AbandonedLock());
-            AbandonedReaders().insert(reader);
-        }
-        if (TraceEnabled()) {
-            Trace(TraceLevel::Warning,
-                  u"The card in " + Utf8ToUtf16(reader) + u" stayed held by another program");
-        }
-        throw CardInUseException("SCardConnect", reader, limit);
+        --pendingCalls;
+        return false;
     }
 }
 
@@ -136,6 +84,13 @@ std::u16string InUseText(const std::string& reader, std::chrono::milliseconds wa
                        seconds +
                        " s. Close the program that holds the card (for example a signing tool "
                        "or GnuPG's scdaemon) and try again.");
+}
+
+void TraceHeld(const std::string& reader) {
+    if (TraceEnabled()) {
+        Trace(TraceLevel::Warning,
+              u"The card in " + Utf8ToUtf16(reader) + u" stayed held by another program");
+    }
 }
 
 }  // namespace
@@ -155,59 +110,127 @@ CardInUseException::CardInUseException(const char* operationName, const std::str
 
 CardInUseException::~CardInUseException() = default;
 
-void WaitForFreeCard(SCARDCONTEXT, const std::string& reader) {
-    if (!UsingClientLibrary()) {
-        return;  // a substitute (the unit tests' in-memory cards) never blocks
-    }
-    // The reader's state is asked on a context of its own, never on the caller's: pcsc-lite
-    // registers a context for reader events during SCardGetStatusChange, and an event that
-    // crosses the unregistration leaves a stray message that the context's next call would
-    // read as its answer. On a context used once and released, nobody reads it.
-    StatusContext status;
-    if (!status.Established()) {
-        return;  // the connect that follows will report why
-    }
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    if (Code(Api().GetStatusChange(status.Handle(), 0, &state, 1)) != kSuccess ||
-        (state.dwEventState & (SCARD_STATE_INUSE | SCARD_STATE_EXCLUSIVE)) == 0) {
-        return;  // nobody else is connected (or the connect will say what is wrong)
-    }
+std::uint32_t ConnectWithin(PCSCContext& context, const std::string& reader,
+                            std::uint32_t shareMode, std::uint32_t preferredProtocols,
+                            SCARDHANDLE& handle, std::uint32_t& protocol) {
+    const SCARDCONTEXT owner = context.Handle();
+    auto connect = [owner, reader, shareMode, preferredProtocols](SCARDHANDLE& card,
+                                                                  DWORD& active) {
+        return Code(Api().Connect(owner, reader.empty() ? nullptr : reader.c_str(), shareMode,
+                                  preferredProtocols, &card, &active));
+    };
     const std::chrono::milliseconds limit = CardWaitLimit();
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    // Held exclusively: every connect is refused until the holder lets go; wait for that.
-    while ((state.dwEventState & SCARD_STATE_EXCLUSIVE) != 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            throw CardInUseException("SCardConnect", reader, limit);
-        }
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-        const std::uint32_t rv = Code(
-            Api().GetStatusChange(status.Handle(), static_cast<DWORD>(left.count()), &state, 1));
-        if (rv == kTimeout) {
-            throw CardInUseException("SCardConnect", reader, limit);
-        }
-        if (rv != kSuccess) {
-            return;
-        }
+    const auto deadline = Clock::now() + limit;
+    auto call = std::make_shared<Call>();
+    const bool started =
+        UsingClientLibrary() && Start([call, connect, deadline, owner] {
+            SCARDHANDLE card = 0;
+            DWORD active = 0;
+            std::uint32_t code = connect(card, active);
+            // Held exclusively: refused at once until the holder lets go.
+            while (code == kSharingViolation && Clock::now() + kRetryPause < deadline) {
+                {
+                    std::lock_guard guard(call->lock);
+                    if (call->abandoned) {
+                        break;
+                    }
+                }
+                std::this_thread::sleep_for(kRetryPause);
+                code = connect(card, active);
+            }
+            std::lock_guard guard(call->lock);
+            call->done = true;
+            call->code = code;
+            call->handle = card;
+            call->protocol = active;
+            if (call->abandoned) {
+                // Nobody waits for this connect any more: it owns the context now.
+                if (code == kSuccess) {
+                    Api().Disconnect(card, kLeaveCard);
+                }
+                Api().ReleaseContext(owner);
+            }
+            call->finished.notify_all();
+        });
+    if (!started) {
+        // A substitute for the client library (the unit tests) never blocks; and without a
+        // thread to be had the connect runs here, unbounded, as it always did.
+        SCARDHANDLE card = 0;
+        DWORD active = 0;
+        const std::uint32_t code = connect(card, active);
+        handle = card;
+        protocol = static_cast<std::uint32_t>(active);
+        return code;
     }
-    if ((state.dwEventState & SCARD_STATE_INUSE) != 0) {
-        ProbeUntil(reader, deadline, limit);
+    std::unique_lock wait(call->lock);
+    if (!call->finished.wait_until(wait, deadline + kAnswerMargin, [&] { return call->done; })) {
+        call->abandoned = true;
+        wait.unlock();
+        context.Abandon();
+        TraceHeld(reader);
+        throw CardInUseException("SCardConnect", reader, limit);
     }
+    if (call->code == kSharingViolation) {
+        TraceHeld(reader);
+        throw CardInUseException("SCardConnect", reader, limit);
+    }
+    handle = call->handle;
+    protocol = static_cast<std::uint32_t>(call->protocol);
+    return call->code;
 }
 
 void WaitForFreeCard(const std::string& reader) {
     if (!UsingClientLibrary()) {
-        return;
+        return;  // a substitute (the unit tests' in-memory cards) never blocks
     }
     const std::chrono::milliseconds limit = CardWaitLimit();
-    ProbeUntil(reader, std::chrono::steady_clock::now() + limit, limit);
+    if (Abandoned(reader)) {
+        throw CardInUseException("SCardBeginTransaction", reader, limit);
+    }
+    // A connect on a context of its own returns as soon as no other program holds the card
+    // in a transaction.
+    auto call = std::make_shared<Call>();
+    const bool started = Start([call, reader] {
+        SCARDCONTEXT probe = 0;
+        std::uint32_t code = Code(Api().EstablishContext(kScopeUser, &probe));
+        if (code == kSuccess) {
+            SCARDHANDLE card = 0;
+            DWORD active = 0;
+            code = Code(Api().Connect(probe, reader.c_str(), kShareShared, kProtocolT0OrT1, &card,
+                                      &active));
+            if (code == kSuccess) {
+                Api().Disconnect(card, kLeaveCard);
+            }
+            Api().ReleaseContext(probe);
+        }
+        std::lock_guard guard(call->lock);
+        call->done = true;
+        call->code = code;
+        if (call->abandoned) {
+            std::lock_guard abandoned(AbandonedLock());
+            AbandonedReaders().erase(AbandonedReaders().find(reader));
+        }
+        call->finished.notify_all();
+    });
+    if (!started) {
+        return;
+    }
+    std::unique_lock wait(call->lock);
+    if (!call->finished.wait_until(wait, Clock::now() + limit, [&] { return call->done; })) {
+        call->abandoned = true;
+        {
+            std::lock_guard abandoned(AbandonedLock());
+            AbandonedReaders().insert(reader);
+        }
+        TraceHeld(reader);
+        throw CardInUseException("SCardBeginTransaction", reader, limit);
+    }
+    // No other program can hold the card exclusively while the caller is connected to it, so
+    // a probe that came back means the transaction can begin.
 }
 
 std::size_t PendingCardProbes() noexcept {
-    return pendingProbes.load();
+    return pendingCalls.load();
 }
 
 }  // namespace Orvel::PCSC

@@ -82,23 +82,20 @@ void PCSCComm::AssertConnected() const {
     }
 }
 
-void PCSCComm::Connect(const PCSCContext& context, std::u16string_view readerName,
+void PCSCComm::Connect(PCSCContext& context, std::u16string_view readerName,
                        std::uint32_t shareMode, std::uint32_t preferredProtocols) {
     if (connected_ || attached_) {
         detail::WrongState("PCSCComm::Connect");
     }
     const std::string name = Utf16ToUtf8(readerName);
-    if (!name.empty()) {
-        // Another program may hold the card; the connect would then wait without limit.
-        WaitForFreeCard(context.Handle(), name);
-    }
     SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
+    std::uint32_t protocol = 0;
+    // Bounded: another program may hold the card, and the connect would wait without limit.
     detail::Check("SCardConnect",
-                  Api().Connect(context.Handle(), name.empty() ? nullptr : name.c_str(), shareMode,
-                                preferredProtocols, &handle, &protocol));
+                  static_cast<LONG>(ConnectWithin(context, name, shareMode, preferredProtocols,
+                                                  handle, protocol)));
     handle_ = handle;
-    activeProtocol_ = static_cast<std::uint32_t>(protocol);
+    activeProtocol_ = protocol;
     connected_ = true;
     justConnected_ = true;
 }

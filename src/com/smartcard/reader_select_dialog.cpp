@@ -10,6 +10,8 @@
 #include "carvix/support/trace.h"
 #include "carvix/support/unicode.h"
 
+#include <optional>
+
 #include <vector>
 
 namespace carvix::com {
@@ -23,8 +25,21 @@ class CheckedCard {
   public:
     CheckedCard(SCARDCONTEXT context, const std::string& reader, std::uint32_t shareMode,
                 std::uint32_t protocols) {
-        // A card another program holds would make the connect wait without limit.
-        pcsc::WaitForFreeCard(context, reader);
+        SCARDCONTEXT connectOn = context;
+        if (pcsc::UsingClientLibrary()) {
+            // A context of its own, so that a card another program holds past the wait
+            // limit costs this check its context, never the dialog's.
+            own_.emplace(pcsc::kScopeUser);
+            connectOn = own_->Handle();
+        }
+        context_ = connectOn;
+        if (own_) {
+            std::uint32_t active = 0;
+            connected_ = pcsc::ConnectWithin(*own_, reader, shareMode, protocols, handle_,
+                                             active) == pcsc::kSuccess;
+            protocol_ = active;
+            return;
+        }
         DWORD active = 0;
         connected_ =
             pcsc::detail::Code(pcsc::Api().Connect(context, reader.c_str(), shareMode, protocols,
@@ -41,6 +56,7 @@ class CheckedCard {
 
     bool Connected() const noexcept { return connected_; }
     SCARDHANDLE Handle() const noexcept { return handle_; }
+    SCARDCONTEXT Context() const noexcept { return context_; }
     std::uint32_t Protocol() const noexcept { return protocol_; }
 
     /// Disconnects now; false when the resource manager refused (the card went away).
@@ -51,6 +67,9 @@ class CheckedCard {
     }
 
   private:
+    // Declared first: released after the handle is disconnected.
+    std::optional<pcsc::PCSCContext> own_;
+    SCARDCONTEXT context_ = 0;
     SCARDHANDLE handle_ = 0;
     std::uint32_t protocol_ = 0;
     bool connected_ = false;
@@ -73,7 +92,7 @@ bool ReaderSelectDialog::Examine(const std::u16string& reader, std::uint32_t& pr
     }
     bool acceptable = false;
     try {
-        acceptable = check_ ? check_(context_.Handle(), card.Handle()) : true;
+        acceptable = check_ ? check_(card.Context(), card.Handle()) : true;
     } catch (const Orvel::Exception& e) {
         Orvel::TraceSwallowed(u"A card check failed; the card is not offered: ", e);
     } catch (...) {

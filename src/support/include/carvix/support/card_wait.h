@@ -11,6 +11,7 @@
 #pragma once
 
 #include "carvix/support/exceptions.h"
+#include "carvix/support/pcsc_context.h"
 
 #include <PCSC/winscard.h>
 
@@ -42,20 +43,26 @@ class CardInUseException : public PCSCWin32Exception {
     CardInUseException& operator=(const CardInUseException&) = default;
 };
 
-/// Returns once the card in `reader` can be connected to without waiting: at once when no
-/// other program is connected to it. The reader's state is asked on a short-lived context of
-/// its own (`context` is the caller's and is not used for it). Raises CardInUseException when
-/// another program still holds the card when the limit runs out. Anything else that goes wrong is
-/// left to the connect that follows, which reports it.
-void WaitForFreeCard(SCARDCONTEXT context, const std::string& reader);
+/// SCardConnect on `context`, bounded by the card wait limit. The connect runs on a thread of
+/// its own: pcsc-lite lets it wait, without limit, while another program holds the card in a
+/// transaction, and refuses it at once (SCARD_E_SHARING_VIOLATION) while another program has
+/// it exclusively, which is retried until the limit. Returns the connect's code, with `handle`
+/// and `protocol` set on success. When the card is still held at the limit, the context is
+/// given to the connect that still runs (which disconnects and releases it when it returns;
+/// `context` is no longer established) and CardInUseException is raised.
+std::uint32_t ConnectWithin(PCSCContext& context, const std::string& reader,
+                            std::uint32_t shareMode, std::uint32_t preferredProtocols,
+                            SCARDHANDLE& handle, std::uint32_t& protocol);
 
-/// The same for a handle the caller is already connected with (its own connection makes the
-/// card look in use, so the card is always probed).
+/// For a handle connected earlier (another program may have begun a transaction since, and a
+/// transaction start would retry without limit): returns once the card in `reader` can be
+/// connected to, probing it on a context and thread of its own. Raises CardInUseException
+/// when the card is still held at the limit.
 void WaitForFreeCard(const std::string& reader);
 
-/// How many probes are still waiting for a card that another program held beyond the limit.
-/// A probe runs on a thread of its own and ends when the card is let go; code of this library
-/// runs until then, so the module must not be unloaded while this is not 0.
+/// How many connects and probes still run on threads of their own (waiting for a card that
+/// another program held beyond the limit, or about to end); code of this library runs until
+/// they end, so the module must not be unloaded while this is not 0.
 std::size_t PendingCardProbes() noexcept;
 
 }  // namespace Orvel::PCSC

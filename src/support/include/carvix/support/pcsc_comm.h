@@ -40,8 +40,8 @@ class PCSCComm {
     PCSCComm& operator=(const PCSCComm&) = delete;
 
     /// An empty reader name is passed to the resource manager as a null name.
-    void Connect(const PCSCContext& context, std::u16string_view readerName,
-                 std::uint32_t shareMode, std::uint32_t preferredProtocols);
+    void Connect(PCSCContext& context, std::u16string_view readerName, std::uint32_t shareMode,
+                 std::uint32_t preferredProtocols);
     void Reconnect(std::uint32_t shareMode, std::uint32_t preferredProtocols,
                    std::uint32_t initialization);
     void Disconnect(std::uint32_t disposition);

@@ -29,6 +29,10 @@ class PCSCContext {
     /// of the list's buffer included, throw.
     std::vector<std::u16string> ListReaders() const;
 
+    /// Gives the handle away to a call that still runs on another thread and will release it
+    /// (a connect that outlived its wait limit); the context is then no longer established.
+    void Abandon() noexcept { established_ = false; }
+
     bool Established() const noexcept { return established_; }
     SCARDCONTEXT Handle() const noexcept { return handle_; }
 
