@@ -194,6 +194,10 @@ class Doctor : public BrowserManifests {
 };
 
 TEST_F(Doctor, HealthyBenchPassesEveryCheck) {
+    // A Firefox profile with the signed add-on installed.
+    const fs::path profile = dir_ / ".mozilla/firefox/x1.default-esr";
+    fs::create_directories(profile / "extensions");
+    std::ofstream(profile / "extensions" / (AddonId() + ".xpi")) << "PK";
     int status = -1;
     const Json report = Run({}, &status);
     for (const Json& c : report.at("checks")) {
@@ -213,6 +217,10 @@ TEST_F(Doctor, HealthyBenchPassesEveryCheck) {
         EXPECT_EQ(b.value("status", ""), "ok") << b.dump();
         EXPECT_NE(b.value("detail", "").find(host_.string()), std::string::npos);
     }
+    EXPECT_NE(Find(report, "browser", "Firefox")
+                  .value("detail", "")
+                  .find("the extension is in " + profile.string()),
+              std::string::npos);
 }
 
 TEST_F(Doctor, NamesEachMissingPieceWithItsFix) {
