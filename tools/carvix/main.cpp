@@ -14,10 +14,12 @@
 //                | remove THUMBPRINT
 //   carvix pki keygen|request|import ... | select sign|exchange --reader R (pki_command.h)
 //   carvix error CODE
+//   carvix doctor [--json]   (what is missing for cards, browsers and tokens, with the fix)
 //   carvix register [--module PATH] [--system]   (per-user registration by default)
 //   carvix unregister [--module PATH] [--system]
-//   carvix register|unregister --browser [--system | --profile DIR] [--extension-id ID]
-//                [--host PATH]   (the browser's native-messaging host, browser_host.h)
+//   carvix register|unregister --browser [--system [--root DIR] | --profile DIR]
+//                [--extension-id ID] [--addon-id ID] [--host PATH]
+//                (the browsers' native-messaging host, browser_host.h)
 //
 // Without --reader, the reader holding a suitable card is used; with several, the user picks
 // one on the terminal. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
@@ -29,6 +31,7 @@
 
 #include "certs_command.h"
 #include "contactless_command.h"
+#include "doctor_command.h"
 #include "failure_text.h"
 #include "output.h"
 #include "pki_command.h"
@@ -401,6 +404,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    DoctorOptions doctorOptions;
+    CLI::App* doctor =
+        app.add_subcommand("doctor", "Check every piece carvix-qx needs and say how to mend it");
+    doctor->add_flag("--json", doctorOptions.json, "As JSON");
+    doctor->add_option("--root", doctorOptions.root, "The machine's browser folders below DIR");
+
     std::string code;
     CLI::App* error = app.add_subcommand("error", "Print the message text of an error code");
     error->add_option("CODE", code, "The code, decimal or 0x hexadecimal")->required();
@@ -422,6 +431,10 @@ int main(int argc, char** argv) {
         sub->add_option("--extension-id", browserHost.extensionId,
                         "With --browser: the extension allowed to start the host");
         sub->add_option("--host", browserHost.host, "With --browser: the carvix-bridge program");
+        sub->add_option("--addon-id", browserHost.addonId,
+                        "With --browser: the Firefox add-on allowed to start the host");
+        sub->add_option("--root", browserHost.root,
+                        "With --browser --system: the folders below DIR (packaging, tests)");
     }
 
     try {
@@ -468,6 +481,8 @@ int main(int argc, char** argv) {
             rc = SupportBundle(supportOut);
         } else if (pkiCmd->parsed()) {
             rc = Pki(pkiOptions);
+        } else if (doctor->parsed()) {
+            rc = Doctor(doctorOptions);
         } else if (error->parsed()) {
             rc = ErrorText(code);
         } else if ((regCmd->parsed() || unregCmd->parsed()) && browser) {

@@ -1,14 +1,10 @@
 #include "support_command.h"
 
+#include "doctor_command.h"
 #include "module_location.h"
 
-#include "carvix/support/exceptions.h"
 #include "carvix/support/log.h"
-#include "carvix/support/pcsc_context.h"
-#include "carvix/support/pcsc_service.h"
-#include "carvix/support/unicode.h"
 
-#include <p11-kit/p11-kit.h>
 #include <sys/utsname.h>
 
 #include <cstdio>
@@ -38,37 +34,32 @@ void Section(std::ostream& out, const std::string& title) {
     out << "\n== " << title << "\n";
 }
 
-void Readers(std::ostream& out) {
-    try {
-        Orvel::PCSC::PCSCContext context;
-        const auto readers = context.ListReaders();
-        if (readers.empty()) {
-            out << "no reader\n";
-        }
-        for (const auto& reader : readers) {
-            out << Orvel::Utf16ToUtf8(reader) << "\n";
-        }
-    } catch (const Orvel::Exception& e) {
-        out << "cannot reach pcscd: " << Orvel::Utf16ToUtf8(e.Message()) << "\n";
+const char* StatusWord(DoctorCheck::Status status) {
+    switch (status) {
+        case DoctorCheck::Status::Ok:
+            return "ok";
+        case DoctorCheck::Status::Info:
+            return "info";
+        case DoctorCheck::Status::Warning:
+            return "warning";
+        case DoctorCheck::Status::Failure:
+            return "FAILED";
     }
+    return "";
 }
 
-// The registered modules by name and file, opened but never initialised (initialising one
-// runs its code, which may touch every card).
-void Pkcs11Modules(std::ostream& out) {
-    CK_FUNCTION_LIST** modules = p11_kit_modules_load(nullptr, 0);
-    if (modules == nullptr) {
-        out << "p11-kit could not load its module list\n";
-        return;
+// The same checks as `carvix doctor`, one line each with the fix under it.
+void Diagnosis(std::ostream& out) {
+    for (const DoctorCheck& check : RunDoctorChecks({})) {
+        out << "[" << StatusWord(check.status) << "] " << check.area << ": " << check.name;
+        if (!check.detail.empty()) {
+            out << ": " << check.detail;
+        }
+        out << "\n";
+        if (!check.fix.empty()) {
+            out << "    fix: " << check.fix << "\n";
+        }
     }
-    for (CK_FUNCTION_LIST** m = modules; *m != nullptr; ++m) {
-        char* name = p11_kit_module_get_name(*m);
-        char* file = p11_kit_module_get_filename(*m);
-        out << (name != nullptr ? name : "?") << ": " << (file != nullptr ? file : "?") << "\n";
-        free(name);
-        free(file);
-    }
-    p11_kit_modules_release(modules);
 }
 
 void LogTail(std::ostream& out, const Orvel::LogSettings& settings) {
@@ -113,11 +104,8 @@ int SupportBundle(const std::string& outPath) {
     }
     Section(out, "component");
     out << "module beside this client: " << DefaultModulePath() << "\n";
-    Section(out, "PC/SC");
-    out << "socket: " << Orvel::PCSC::ServiceSocketPath() << "\n";
-    Readers(out);
-    Section(out, "PKCS#11 modules registered with p11-kit (not initialised)");
-    Pkcs11Modules(out);
+    Section(out, "diagnosis (carvix doctor)");
+    Diagnosis(out);
     Section(out, "log");
     LogTail(out, Orvel::ReadLogSettings());
 

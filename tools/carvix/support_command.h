@@ -1,6 +1,6 @@
 // `carvix support`: one file for the person who helps a user, with what the component sees of
-// this machine and the end of the log. It holds no secret: the log never does, and nothing
-// of a card's contents is read.
+// this machine (the checks of `carvix doctor`) and the end of the log. It holds no secret: the
+// log never does, and nothing of a card's contents is read.
 #pragma once
 
 #include <string>

@@ -2,7 +2,7 @@
 // (median of many cheap calls) and its full read of both cards, against `carvix read all`
 // for the same two cards in the same run, alternated round by round.
 //
-//   node web/bench/run-bench.js [ROUNDS] [CALLS]
+//   node web/bench/run-bench.js [ROUNDS] [CALLS]   (CARVIX_BROWSER=firefox: in Firefox ESR)
 import { spawnSync } from "node:child_process";
 import path from "node:path";
 

@@ -17,10 +17,17 @@ export const Errors = {
   noConsent: (origin) =>
     error(ERROR_CANCELLED, `The user did not allow ${origin} to use the card.`),
   badRequest: () => error(E_INVALIDARG, "The page sent a request the extension does not pass on."),
+  // The host cannot be started: no manifest for this browser ("not found", "No such native
+  // application"), or one whose program is missing or fails at once. Both tell the user
+  // what `carvix doctor` would.
   hostMissing: (why) =>
     error(HOST_MISSING,
-          "The carvix-qx host (carvix-bridge) is not installed for this browser; run " +
-          "`carvix register --browser`." + (why ? ` (${why})` : "")),
+          (/not found|no such native application/i.test(why || "")
+            ? "The carvix-qx host (carvix-bridge) is not installed for this browser; run " +
+              "`carvix register --browser` (or install the carvix-qx package)."
+            : "The carvix-qx host (carvix-bridge) is registered for this browser but does not " +
+              "start; register it again with `carvix register --browser`.") +
+          " `carvix doctor` names every missing piece and its fix." + (why ? ` (${why})` : "")),
   hostEnded: (why) =>
     error(HOST_ENDED, "The carvix-qx host ended unexpectedly; the page's objects are gone." +
                       (why ? ` (${why})` : "")),

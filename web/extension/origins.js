@@ -30,7 +30,13 @@ export function effectiveOrigins(hostOrigins, managedOrigins) {
   return [...new Set(list)];
 }
 
-// The match pattern that covers exactly the pages of `origin`.
-export function matchPattern(origin) {
-  return origin + "/*";
+// The match pattern that covers the pages of `origin`: exactly them where patterns may name a
+// port (Chromium); where they may not (Firefox), every port of the origin's host, and the
+// worker's check of each port's exact origin keeps the others out.
+export function matchPattern(origin, portsInPatterns = true) {
+  if (portsInPatterns) {
+    return origin + "/*";
+  }
+  const url = new URL(origin);
+  return `${url.protocol}//${url.hostname}/*`;
 }

@@ -8,6 +8,8 @@ const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
 // window, "policy" only from the worker itself.
 const PAGE_OPS = new Set(["hello", "create", "call", "get", "put", "release"]);
+// Firefox's match patterns cannot name a port.
+const PORTS_IN_PATTERNS = !chrome.runtime.getURL("").startsWith("moz-extension:");
 
 // --- the allow-list -------------------------------------------------------------------
 
@@ -76,7 +78,7 @@ async function registerScripts(origins) {
   if (existing.length > 0) {
     await chrome.scripting.unregisterContentScripts({ ids: existing.map((s) => s.id) });
   }
-  const allowed = origins.map(matchPattern);
+  const allowed = [...new Set(origins.map((o) => matchPattern(o, PORTS_IN_PATTERNS)))];
   const scripts = [{
     id: "refused",
     js: ["refused.js"],
@@ -280,7 +282,10 @@ class PageSession {
     this.native.onDisconnect.addListener(() => {
       const why = chrome.runtime.lastError ? chrome.runtime.lastError.message : "";
       this.native = null;
-      this.ended = /not found/i.test(why) ? Errors.hostMissing(why) : Errors.hostEnded(why);
+      // Chromium: "Specified native messaging host not found."; Firefox: "No such native
+      // application ...".
+      const missing = /not found|no such native application/i.test(why);
+      this.ended = missing ? Errors.hostMissing(why) : Errors.hostEnded(why);
       for (const id of this.pending) {
         this.post(errorResponse(id, this.ended));
       }
@@ -354,21 +359,56 @@ class PageSession {
   }
 }
 
-chrome.runtime.onConnect.addListener(async (port) => {
+// The page's top-frame origin as the browser reports it (Firefox before 126 gives only the
+// URL).
+function senderOrigin(sender) {
+  if (typeof sender.origin === "string" && sender.origin !== "null") {
+    return sender.origin;
+  }
+  try {
+    return new URL(sender.url).origin;
+  } catch {
+    return "null";
+  }
+}
+
+// A page may connect to a worker that was asleep: the listeners go on the port at once and
+// hold what arrives while the allow-list is read, so that no request is lost.
+chrome.runtime.onConnect.addListener((port) => {
   if (port.name !== "carvix-page" || port.sender.id !== chrome.runtime.id) {
     port.disconnect();
     return;
   }
-  // The top frame's origin as the browser reports it.
-  const origin = port.sender.origin;
-  if (port.sender.frameId !== 0 || !(await isAllowed(origin))) {
-    const error = await refusal(origin);
-    port.onMessage.addListener((m) => {
-      port.postMessage(errorResponse(m && Number.isInteger(m.id) ? m.id : null, error));
-    });
-    return;
-  }
-  new PageSession(port, origin);
+  const early = [];
+  let closed = false;
+  const hold = (m) => early.push(m);
+  const gone = () => { closed = true; };
+  port.onMessage.addListener(hold);
+  port.onDisconnect.addListener(gone);
+  const origin = senderOrigin(port.sender);
+  const decide = async () => port.sender.frameId === 0 && (await isAllowed(origin));
+  decide().then(async (allowed) => {
+    port.onMessage.removeListener(hold);
+    port.onDisconnect.removeListener(gone);
+    if (closed) {
+      return;
+    }
+    if (!allowed) {
+      const error = await refusal(origin);
+      const refuse = (m) => {
+        try {
+          port.postMessage(errorResponse(m && Number.isInteger(m.id) ? m.id : null, error));
+        } catch {
+          // the page went away
+        }
+      };
+      port.onMessage.addListener(refuse);
+      early.forEach(refuse);
+      return;
+    }
+    const session = new PageSession(port, origin);
+    early.forEach((m) => session.fromPage(m));
+  });
 });
 
 // refused.js asks why its page is refused.
@@ -376,6 +416,6 @@ chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
   if (!message || message.kind !== "why-refused" || sender.id !== chrome.runtime.id || !sender.tab) {
     return false;
   }
-  refusal(sender.origin).then(sendResponse);
+  refusal(senderOrigin(sender)).then(sendResponse);
   return true;
 });

@@ -1,8 +1,9 @@
 // The world of the browser tests: a private bench with both sample cards, a SoftHSM2 token,
-// the module registered in a throw-away home, the sample server, and Debian's Chromium with
-// the extension loaded and the native host registered into a throw-away profile. The
-// allow-list is a root-owned file named by CARVIX_BRIDGE_ORIGINS in the browser's
-// environment.
+// the module registered in a throw-away home, the sample server, and the browser with the
+// extension loaded and the native host registered: Debian's Chromium (the manifest in a
+// throw-away profile) or, with CARVIX_BROWSER=firefox, Debian's Firefox ESR (the manifest
+// under the throw-away home). The allow-list is a root-owned file named by
+// CARVIX_BRIDGE_ORIGINS in the browser's environment.
 import { spawn, spawnSync } from "node:child_process";
 import { randomUUID } from "node:crypto";
 import fs from "node:fs";
@@ -13,11 +14,16 @@ import { fileURLToPath } from "node:url";
 
 import { chromium } from "playwright-core";
 
+import { firefoxPath, launchFirefox } from "./firefox.js";
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const root = path.resolve(here, "..", "..");
 export const build = path.resolve(process.env.CARVIX_BUILD || path.join(root, "build"));
 export const extensionDir = path.join(root, "web", "extension");
 export const chromiumPath = process.env.CARVIX_CHROMIUM || "/usr/bin/chromium";
+export const browserName = process.env.CARVIX_BROWSER || "chromium";
+export const firefox = browserName === "firefox";
+export const browserPath = firefox ? firefoxPath : chromiumPath;
 
 export const tools = {
   carvix: path.join(build, "tools", "carvix", "carvix"),
@@ -43,8 +49,11 @@ export const PIN = "1234";
 
 // What is missing for these tests to run, or null.
 export function missingPrerequisite() {
-  if (!fs.existsSync(chromiumPath)) {
-    return `${chromiumPath} is missing (scripts/deps installs Debian's chromium)`;
+  if (browserName !== "chromium" && !firefox) {
+    return `CARVIX_BROWSER=${browserName}: only chromium and firefox are known`;
+  }
+  if (!fs.existsSync(browserPath)) {
+    return `${browserPath} is missing (scripts/deps installs it)`;
   }
   for (const [name, file] of Object.entries(tools)) {
     if (!fs.existsSync(file)) {
@@ -150,13 +159,14 @@ export function makeProfile(dir, { registerHost = true } = {}) {
   return { home, profile, env };
 }
 
-// The host's manifest in the profile's NativeMessagingHosts, by `carvix register --browser`.
+// The host's manifest by `carvix register --browser`: in Chromium's profile folder (it reads
+// no other with --user-data-dir), or in the throw-away home's folders for Firefox.
 function registerBridge(profile, env) {
-  run(tools.carvix, ["register", "--browser", "--profile", profile, "--host", tools.bridge],
-      { env });
+  const where = firefox ? [] : ["--profile", profile];
+  run(tools.carvix, ["register", "--browser", ...where, "--host", tools.bridge], { env });
 }
 
-// Launches Chromium with the extension on `profile` and waits until the extension knows
+// Launches the browser with the extension on `profile` and waits until the extension knows
 // its allow-list. `marker` lands in the environment of every host the browser starts.
 export async function launchBrowser(world, profile, extraEnv = {}) {
   const marker = randomUUID();
@@ -168,6 +178,11 @@ export async function launchBrowser(world, profile, extraEnv = {}) {
     CARVIX_WEB_TEST_MARKER: marker,
     ...extraEnv,
   };
+  if (firefox) {
+    const context = await launchFirefox({ profileDir: profile.profile, env, extensionDir });
+    await waitForContentScripts(context, world.server.origin);
+    return { context, worker: null, marker, close: () => context.close() };
+  }
   const context = await chromium.launchPersistentContext(profile.profile, {
     executablePath: chromiumPath,
     headless: false,  // --headless=new is among the flags: extensions need it
@@ -182,6 +197,49 @@ export async function launchBrowser(world, profile, extraEnv = {}) {
   }
   await worker.evaluate(() => self.carvixReady);
   return { context, worker, marker, close: () => context.close() };
+}
+
+// Firefox offers no handle on the extension's background: a page of `origin` (a missing
+// file, so that nothing of the sample runs) asks until one of the extension's content
+// scripts answers, which it does once the allow-list is known.
+async function waitForContentScripts(context, origin) {
+  const page = await context.newPage();
+  try {
+    const end = Date.now() + 30000;
+    for (;;) {
+      await page.goto(`${origin}/carvix-test-probe`);
+      const answered = await page.evaluate(() => new Promise((resolve) => {
+        window.addEventListener("message", (e) => {
+          if (e.data && e.data.channel === "carvix:extension->page" &&
+              e.data.message && e.data.message.event === "pong") {
+            resolve(true);
+          }
+        });
+        window.postMessage({ channel: "carvix:page->extension",
+                             message: { op: "ping", id: 1 } }, window.location.origin);
+        setTimeout(() => resolve(false), 500);
+      }));
+      if (answered) {
+        return;
+      }
+      if (Date.now() > end) {
+        throw new Error("the extension put no content script on the test pages");
+      }
+    }
+  } finally {
+    await page.close();
+  }
+}
+
+// The browser without the extension.
+export async function launchPlain(dir) {
+  if (firefox) {
+    const context = await launchFirefox({ profileDir: dir, env: process.env });
+    return { newPage: () => context.newPage(), close: () => context.close() };
+  }
+  const browser = await chromium.launch({ executablePath: chromiumPath, headless: false,
+                                          args: chromiumFlags });
+  return { newPage: () => browser.newPage(), close: () => browser.close() };
 }
 
 // The pids of carvix-bridge processes started by the browser that carries `marker`.

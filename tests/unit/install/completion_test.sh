@@ -49,7 +49,7 @@ refuse() {  # refuse "WORDS..." UNWANTED...
     done
 }
 
-expect "carvix " readers read write register unregister contactless certs pki error
+expect "carvix " readers read write register unregister contactless certs pki error doctor
 expect "carvix re" readers read register
 refuse "carvix re" write
 expect "carvix read " vl-document zk-variable all --reader --json
@@ -64,7 +64,8 @@ expect "carvix contactless " read update
 expect "carvix contactless update " --contact-reader --encrypted-key
 expect "carvix pki keygen --usage " sign exchange
 expect "carvix pki select " sign exchange --out
-expect "carvix register " --system --module
+expect "carvix register " --system --module --browser --addon-id --root
+expect "carvix doctor " --json
 expect "carvix read --out " FILE
 [ $fail -eq 0 ] && echo "completion: all checks passed"
 exit $fail

@@ -82,6 +82,20 @@ describe("errors", () => {
     assert.equal(Errors.noConsent("https://a.example").hresult, 0x800704c7);
     assert.deepEqual(errorResponse(3, Errors.badRequest()).id, 3);
   });
+
+  test("a host that cannot start is told apart from a missing one, in both browsers", () => {
+    for (const why of ["Specified native messaging host not found.",
+                       "No such native application carvix.qx.bridge"]) {
+      const e = Errors.hostMissing(why);
+      assert.equal(e.hresult, 0x80070002);
+      assert.match(e.message, /is not installed for this browser; run `carvix register --browser`/);
+      assert.match(e.message, /`carvix doctor` names every missing piece/);
+    }
+    const broken = Errors.hostMissing("Native host has exited.");
+    assert.equal(broken.hresult, 0x80070002);
+    assert.match(broken.message, /registered for this browser but does not start/);
+    assert.match(broken.message, /\(Native host has exited\.\)$/);
+  });
 });
 
 describe("the allow-list", () => {
@@ -107,5 +121,8 @@ describe("the allow-list", () => {
     assert.deepEqual(effectiveOrigins(["https://a.example", "https://a.example", 5]),
                      ["https://a.example"]);
     assert.equal(matchPattern("http://localhost:8411"), "http://localhost:8411/*");
+    // Firefox: patterns without a port, one per host.
+    assert.equal(matchPattern("http://localhost:8411", false), "http://localhost/*");
+    assert.equal(matchPattern("https://app.example.org", false), "https://app.example.org/*");
   });
 });
