@@ -2,12 +2,12 @@
 //
 // pcsc-lite lets a connect wait, without limit, while another program holds the card in a
 // transaction, and a transaction start retries without limit; a card connected exclusively
-// (as GnuPG's scdaemon does) refuses every connect at once. Before we connect to a card or
-// begin a transaction on a handle we already have, WaitForFreeCard finds out whether another
-// program holds the card and waits at most the card wait limit (5 seconds unless the host
-// set another) for it to let go; after that the work fails with CardInUseException and
-// nothing has been sent to the card. The waits make up for pcsc-lite's own; with a substitute
-// for the client library installed (the unit tests' in-memory cards) they do nothing.
+// (as GnuPG's scdaemon does) refuses every connect at once. Connects (ConnectWithin) and
+// transaction starts on handles connected earlier (WaitForFreeCard) wait at most the card
+// wait limit (5 seconds unless the host set another) for the other program to let go; after
+// that the work fails with CardInUseException and nothing has been sent to the card. With a
+// substitute for the client library installed (the unit tests' in-memory cards) nothing is
+// bounded: a substitute never blocks.
 #pragma once
 
 #include "carvix/support/exceptions.h"
