@@ -1,7 +1,7 @@
 // The object map: every class the module serves, in registration order.
 //
 // The full order is AuthenticationService (script 112), DocAdminService (108), PKIService
-// (103), SmartCardService (102), UtilitiesService (104), VLContactlessBlock (117),
+// (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104), VLContactlessBlock (117),
 // VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111), VLVariablePersoBlock
 // (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
 // ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
@@ -15,6 +15,7 @@
 #include "docadmin/docadmin_service.h"
 #include "pki/pki_service.h"
 #include "smartcard/smartcard_service.h"
+#include "trust/signer_trust_service.h"
 #include "utilities/utilities_service.h"
 
 namespace carvix::com {
@@ -28,6 +29,8 @@ const ClassEntry kObjectMap[] = {
      kDocAdminServiceDesc, true, &Create<DocAdminService>},
     {u"PKIService", u"PKIService", kClsidPKIService, u"CARVIX.PKI", 103, kPKIServiceDesc, true,
      &Create<PKIService>},
+    {u"SignerTrustService", u"SignerTrustService", kClsidSignerTrustService, u"CARVIX.SignerTrust",
+     118, kSignerTrustServiceDesc, true, &Create<SignerTrustService>},
     {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
