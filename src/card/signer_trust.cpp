@@ -153,8 +153,8 @@ SignerTrust CheckSignerTrust(const AnchorSet& anchors, X509* signer, STACK_OF(X5
         return result;  // not checked
     }
     auto context = OpenSsl::Own<X509_STORE_CTX_free>(X509_STORE_CTX_new());
-    if (context == nullptr || X509_STORE_CTX_init(context.get(), anchors.Store(), signer,
-                                                  carried) != 1) {
+    if (context == nullptr ||
+        X509_STORE_CTX_init(context.get(), anchors.Store(), signer, carried) != 1) {
         ERR_clear_error();
         throw std::bad_alloc();
     }

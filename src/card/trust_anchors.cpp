@@ -59,7 +59,8 @@ struct Listing {
 
 Listing List(const fs::path& folder) {
     Listing out;
-    if (folder.empty() || ::stat(folder.c_str(), &out.folder) != 0 || !S_ISDIR(out.folder.st_mode)) {
+    if (folder.empty() || ::stat(folder.c_str(), &out.folder) != 0 ||
+        !S_ISDIR(out.folder.st_mode)) {
         return out;
     }
     out.present = true;
@@ -122,11 +123,14 @@ void FreeInfos(STACK_OF(X509_INFO) * infos) {
 
 }  // namespace
 
-std::size_t ForEachTrustObject(std::string_view bytes, const std::function<void(X509*)>& certificate,
+std::size_t ForEachTrustObject(std::string_view bytes,
+                               const std::function<void(X509*)>& certificate,
                                const std::function<void(X509_CRL*)>& crl) {
     std::size_t found = 0;
-    auto bio = OpenSsl::Own<BIO_free>(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    auto infos = OpenSsl::Own<FreeInfos>(PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr));
+    auto bio =
+        OpenSsl::Own<BIO_free>(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    auto infos =
+        OpenSsl::Own<FreeInfos>(PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr));
     for (int i = 0; infos != nullptr && i < sk_X509_INFO_num(infos.get()); ++i) {
         X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
         if (info->x509 != nullptr) {
@@ -205,8 +209,8 @@ std::shared_ptr<const AnchorSet> AnchorSet::FromFolders(
         const unsigned owner = OwnerFor(scope);
         if (checkOwners) {
             if (std::string why = UnsafeTrustPath(folder, true, owner); !why.empty()) {
-                set->warnings_.push_back("the trust folder " + folder.string() +
-                                         " is not used (" + why + ")");
+                set->warnings_.push_back("the trust folder " + folder.string() + " is not used (" +
+                                         why + ")");
                 continue;
             }
         }
@@ -225,9 +229,8 @@ std::shared_ptr<const AnchorSet> AnchorSet::FromFolders(
             std::string why;
             if (opened.st_size > kLargestFile) {
                 why = "it is too large";
-            } else if (checkOwners &&
-                       ((opened.st_uid != 0 && opened.st_uid != owner) ||
-                        (opened.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+            } else if (checkOwners && ((opened.st_uid != 0 && opened.st_uid != owner) ||
+                                       (opened.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
                 why = opened.st_uid != 0 && opened.st_uid != owner
                           ? (owner == 0 ? "it is not owned by root" : "it is owned by another user")
                           : "it is writable by group or others";

@@ -47,7 +47,7 @@ void VerificationCache::Remember(std::span<const std::uint8_t> message,
 }
 
 std::optional<SignerTrust> VerificationCache::FindTrust(std::span<const std::uint8_t> message,
-                                                       std::uint64_t anchorSet, std::int64_t now) {
+                                                        std::uint64_t anchorSet, std::int64_t now) {
     std::lock_guard lock(lock_);
     for (const auto& entry : entries_) {
         if (entry.message.size() != message.size() ||

@@ -54,7 +54,7 @@ class VerificationCache {
         SignerTrust trust;
     };
     std::optional<SignerTrust> FindTrust(std::span<const std::uint8_t> message,
-                                             std::uint64_t anchorSet, std::int64_t now);
+                                         std::uint64_t anchorSet, std::int64_t now);
     void RememberTrust(std::span<const std::uint8_t> message, const TrustMemo& memo);
 
   private:

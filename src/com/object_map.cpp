@@ -1,11 +1,11 @@
 // The object map: every class the module serves, in registration order.
 //
 // The full order is AuthenticationService (script 112), DocAdminService (108), PKIService
-// (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104), VLContactlessBlock (117),
-// VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111), VLVariablePersoBlock
-// (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
-// ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
-// ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
+// (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104),
+// VLContactlessBlock (117), VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111),
+// VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
+// ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock
+// (107), ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
 // in guids.h. VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"

@@ -178,8 +178,8 @@ int Read(const ReadOptions& o) {
         std::optional<SignerView> signer;
         try {
             Dispatch object;
-            block = ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app),
-                              &object);
+            block =
+                ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app), &object);
             signer = showSigners ? SignerOfBlock(object) : std::nullopt;
         } catch (const CallError& e) {
             if (blocks.size() == 1) {
@@ -197,8 +197,9 @@ int Read(const ReadOptions& o) {
             const std::string why = signer ? signer->line : "no signer";
             std::cerr << "carvix: " << b->cliName << ": the signer is not trusted (" << why
                       << ")\n";
-            all[b->cliName] = Json{{"error", {{"message", "the signer is not trusted"},
-                                              {"signer", signer ? signer->json : Json()}}}};
+            all[b->cliName] = Json{{"error",
+                                    {{"message", "the signer is not trusted"},
+                                     {"signer", signer ? signer->json : Json()}}}};
             if (blocks.size() == 1) {
                 return kFailed;
             }
@@ -298,8 +299,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 65535));
     readCmd->add_flag("--json", read.json, "Print JSON keyed by property names");
     readCmd->add_option("--out", read.out, "Write the photo bytes to this file (vl-photo)");
-    readCmd->add_flag("--show-signer", read.showSigner,
-                      "Show each block's signer and trust (shown anyway when anchors are installed)");
+    readCmd->add_flag(
+        "--show-signer", read.showSigner,
+        "Show each block's signer and trust (shown anyway when anchors are installed)");
     readCmd->add_flag("--require-trusted", read.requireTrusted,
                       "Fail for a block whose signer is not trusted");
 

@@ -1,5 +1,6 @@
 #include "trust_command.h"
 
+#include "block_filler.h"
 #include "certificate_file.h"
 
 #include "carvix/card/signer_trust.h"
@@ -220,7 +221,8 @@ int TrustRemove(const std::string& thumbprint, bool system) {
     const bool plain = !name.empty() && name.find('/') == std::string::npos && name[0] != '.';
     const fs::path file = folder / (name + ".pem");
     if (!plain || !fs::is_regular_file(file)) {
-        return Fail("no anchor " + thumbprint + " in " + folder.string() + " (see `carvix trust list`)");
+        return Fail("no anchor " + thumbprint + " in " + folder.string() +
+                    " (see `carvix trust list`)");
     }
     if (::unlink(file.c_str()) != 0) {
         return Fail("cannot remove " + file.string());

@@ -19,7 +19,7 @@ class X509Certificate;
 namespace carvix::com {
 struct ReadMethod;
 struct BlockSigner;
-}
+}  // namespace carvix::com
 
 namespace carvix::com {
 

@@ -79,8 +79,8 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
         const std::u16string reader(readerName, length);
         const std::unique_ptr<CardBlock> model = method.makeModel();
         std::shared_ptr<const BlockSigner> signer;
-        const HRESULT read = RunCardSteps(
-            [&] { signer = backend_.ReadVerifiedSigned(reader, appId, *model); });
+        const HRESULT read =
+            RunCardSteps([&] { signer = backend_.ReadVerifiedSigned(reader, appId, *model); });
         if (FAILED(read)) {
             return read;
         }

@@ -21,8 +21,7 @@ using I = ISignerInfo;
 inline constexpr ca::MemberDesc kSignerTrustMembers[] = {
     ca::Method<&S::SignerOf>(1, u"SignerOf", {u"pBlock", u"ppSigner"},
                              u"Returns the signer of a block that was read, with its trust"),
-    ca::PropGet<&S::get_AnchorsInstalled>(2, u"AnchorsInstalled",
-                                          u"property AnchorsInstalled"),
+    ca::PropGet<&S::get_AnchorsInstalled>(2, u"AnchorsInstalled", u"property AnchorsInstalled"),
     ca::PropGet<&S::get_TrustedSignerRequired>(3, u"TrustedSignerRequired",
                                                u"property TrustedSignerRequired"),
 };
@@ -122,8 +121,7 @@ HRESULT SignerTrustService::SignerOf(IDispatch* pBlock, ISignerInfo** ppSigner) 
         return kNoSignature;
     }
     ca::ComPtr<ISignerInfo> info;
-    const HRESULT created =
-        SignerInfo::CreateInstance(nullptr, kIidISignerInfo, info.PutVoid());
+    const HRESULT created = SignerInfo::CreateInstance(nullptr, kIidISignerInfo, info.PutVoid());
     if (FAILED(created)) {
         return created;
     }

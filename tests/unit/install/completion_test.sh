@@ -66,5 +66,11 @@ expect "carvix pki keygen --usage " sign exchange
 expect "carvix pki select " sign exchange --out
 expect "carvix register " --system --module
 expect "carvix read --out " FILE
+expect "carvix read vl-document " --show-signer --require-trusted
+expect "carvix tr" trust
+expect "carvix trust " list add remove
+expect "carvix trust add " FILE
+expect "carvix trust add -" --system
+expect "carvix trust remove " --system
 [ $fail -eq 0 ] && echo "completion: all checks passed"
 exit $fail

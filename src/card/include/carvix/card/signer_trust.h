@@ -30,7 +30,7 @@ enum class DistrustReason : std::uint8_t {
 struct SignerTrust {
     TrustStatus status = TrustStatus::NotChecked;
     DistrustReason reason = DistrustReason::None;
-    std::string detail;  // the chain check's own words for an untrusted signer
+    std::string detail;          // the chain check's own words for an untrusted signer
     bool atSigningTime = false;  // checked at the SOD's signing time (else at the time of the read)
 };
 

@@ -76,7 +76,8 @@ class AnchorSet {
 
 /// Calls `certificate` and `crl` for each object of a PEM text (any number of certificates
 /// and lists), else for the one DER certificate or list `bytes` hold; returns how many.
-std::size_t ForEachTrustObject(std::string_view bytes, const std::function<void(X509*)>& certificate,
+std::size_t ForEachTrustObject(std::string_view bytes,
+                               const std::function<void(X509*)>& certificate,
                                const std::function<void(X509_CRL*)>& crl);
 
 /// The administrator's folder (CARVIX_TRUST_DIR when set) and the user's folder.

@@ -41,7 +41,8 @@ struct BlockSigner {
 };
 
 /// What a read knows of a block's signer, from the signer certificate and its trust result.
-std::shared_ptr<const BlockSigner> MakeBlockSigner(X509* certificate, const card::SignerTrust& trust);
+std::shared_ptr<const BlockSigner> MakeBlockSigner(X509* certificate,
+                                                   const card::SignerTrust& trust);
 
 /// The private interface of the block objects that holds their signer.
 struct ISignerRecord : IUnknown {
