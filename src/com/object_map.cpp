@@ -6,7 +6,8 @@
 // VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
 // ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock
 // (107), ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
-// in guids.h. VLContactlessBlock is the one class without IObjectSafety.
+// in guids.h (SignerTrustService's beside its interface, in signer_trust_service.h).
+// VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"
 #include "blocks/zk_variable_admin_block.h"
