@@ -29,7 +29,7 @@ void VerificationCache::Remember(std::span<const std::uint8_t> message,
     if (message.size() > kLargestMessage || signer == nullptr) {
         return;
     }
-    Entry entry{Orvel::ByteArray(message.begin(), message.end()), content, nullptr};
+    Entry entry{Orvel::ByteArray(message.begin(), message.end()), content, nullptr, std::nullopt};
     X509_up_ref(signer);
     entry.signer.reset(signer);
 
@@ -43,6 +43,35 @@ void VerificationCache::Remember(std::span<const std::uint8_t> message,
     entries_.push_front(std::move(entry));
     if (entries_.size() > kCapacity) {
         entries_.pop_back();
+    }
+}
+
+std::optional<SignerTrust> VerificationCache::FindTrust(std::span<const std::uint8_t> message,
+                                                        std::uint64_t anchorSet, std::int64_t now) {
+    std::lock_guard lock(lock_);
+    for (const auto& entry : entries_) {
+        if (entry.message.size() != message.size() ||
+            !std::equal(message.begin(), message.end(), entry.message.begin())) {
+            continue;
+        }
+        if (!entry.trust || entry.trust->anchorSet != anchorSet ||
+            (entry.trust->validUntil != 0 && now > entry.trust->validUntil)) {
+            return std::nullopt;
+        }
+        return entry.trust->trust;
+    }
+    return std::nullopt;
+}
+
+void VerificationCache::RememberTrust(std::span<const std::uint8_t> message,
+                                      const TrustMemo& memo) {
+    std::lock_guard lock(lock_);
+    for (auto& entry : entries_) {
+        if (entry.message.size() == message.size() &&
+            std::equal(message.begin(), message.end(), entry.message.begin())) {
+            entry.trust = memo;
+            return;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // A process-wide, bounded memory of signed-message verifications that passed.
 #pragma once
 
+#include "carvix/card/signer_trust.h"
 #include "carvix/support/byte_array.h"
 #include "carvix/support/openssl_ptr.h"
 
@@ -42,11 +43,26 @@ class VerificationCache {
     void Clear();
     std::size_t Size() const;
 
+    // The trust of the signer, remembered beside the verification of the same bytes: the
+    // chain check is a function of the message and the anchor set (`anchorSet`, AnchorSet::Id),
+    // and of the time when the message carries no signing time (`validUntil`, then a short
+    // while after the check; 0 for a check made at the signing time, which never changes).
+    // Nothing is remembered for a message the cache does not hold.
+    struct TrustMemo {
+        std::uint64_t anchorSet = 0;
+        std::int64_t validUntil = 0;
+        SignerTrust trust;
+    };
+    std::optional<SignerTrust> FindTrust(std::span<const std::uint8_t> message,
+                                         std::uint64_t anchorSet, std::int64_t now);
+    void RememberTrust(std::span<const std::uint8_t> message, const TrustMemo& memo);
+
   private:
     struct Entry {
         Orvel::ByteArray message;
         Orvel::ByteArray content;
         Orvel::OpenSsl::Ptr<X509, X509_free> signer;
+        std::optional<TrustMemo> trust;
     };
 
     mutable std::mutex lock_;

@@ -1,12 +1,13 @@
 // The object map: every class the module serves, in registration order.
 //
 // The full order is AuthenticationService (script 112), DocAdminService (108), PKIService
-// (103), SmartCardService (102), UtilitiesService (104), VLContactlessBlock (117),
-// VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111), VLVariablePersoBlock
-// (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
-// ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
-// ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
-// in guids.h. VLContactlessBlock is the one class without IObjectSafety.
+// (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104),
+// VLContactlessBlock (117), VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111),
+// VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
+// ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock
+// (107), ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
+// in guids.h (SignerTrustService's beside its interface, in signer_trust_service.h).
+// VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"
 #include "blocks/zk_variable_admin_block.h"
@@ -15,6 +16,7 @@
 #include "docadmin/docadmin_service.h"
 #include "pki/pki_service.h"
 #include "smartcard/smartcard_service.h"
+#include "trust/signer_trust_service.h"
 #include "utilities/utilities_service.h"
 
 namespace carvix::com {
@@ -28,6 +30,8 @@ const ClassEntry kObjectMap[] = {
      kDocAdminServiceDesc, true, &Create<DocAdminService>},
     {u"PKIService", u"PKIService", kClsidPKIService, u"CARVIX.PKI", 103, kPKIServiceDesc, true,
      &Create<PKIService>},
+    {u"SignerTrustService", u"SignerTrustService", kClsidSignerTrustService, u"CARVIX.SignerTrust",
+     118, kSignerTrustServiceDesc, true, &Create<SignerTrustService>},
     {u"SmartCardService", u"SmartCardService", kClsidSmartCardService, u"CARVIX.SmartCard", 102,
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,

@@ -75,6 +75,12 @@ constexpr IdText kHResultTexts[] = {
     {0x80090029u, u"The requested cryptographic operation is not supported."},
     {0x80092004u, u"The object or property was not found."},
     {0x80092005u, u"The object or property already exists."},
+    {0x80092010u, u"The certificate has been revoked by its issuer."},
+    {0x800B0100u, u"No signature was present in the subject."},
+    {0x800B0101u, u"A required certificate is not within its validity period."},
+    {0x800B0109u, u"The certificate chain ends in a certificate that is not trusted."},
+    {0x800B010Au, u"The certificate chain could not be built to a trusted authority."},
+    {0x800B0110u, u"The certificate is not valid for the requested usage."},
     // PC/SC codes without a text in pcsc-lite.
     {0x80100014u, u"An internal error with no known cause occurred."},
     {0x80100018u, u"The resource manager is shutting down."},

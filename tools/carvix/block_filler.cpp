@@ -245,7 +245,7 @@ void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& value
         }
     }
     for (const auto& [key, value] : values.items()) {
-        bool known = false;
+        bool known = key == "$signer";  // what `read` showed of the signer; not a field
         for (const Property& p : properties) {
             known = known || key == Key(p);
         }

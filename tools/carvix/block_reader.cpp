@@ -123,14 +123,19 @@ std::string IsoDay(double date) {
 }
 
 Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
-               std::uint16_t appId) {
+               std::uint16_t appId, Dispatch* object) {
     Variant result;
     docAdmin.Call(block.method, {BstrArg(reader), IntArg(appId)}, result);
     if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) {
         throw CallError{DISP_E_TYPEMISMATCH, ToUtf8(block.method)};
     }
     result->pdispVal->AddRef();
-    return ObjectProperties(Dispatch(result->pdispVal));
+    Dispatch read(result->pdispVal);
+    Json values = ObjectProperties(read);
+    if (object != nullptr) {
+        *object = std::move(read);
+    }
+    return values;
 }
 
 }  // namespace carvix::cli

@@ -30,9 +30,9 @@ std::vector<Property> PropertiesOf(const Dispatch& object);
 /// object's type information lists, in member order: texts as strings, numbers as integers, dates
 /// as ISO 8601 days, the photo as its Base64 text, a list of objects (the voluntary insurances) as
 /// an array of their properties. Optional fields whose flag is false are left out. Throws
-/// CallError.
+/// CallError. With `object`, the block object is handed back there as well.
 Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
-               std::uint16_t appId);
+               std::uint16_t appId, Dispatch* object = nullptr);
 
 /// "YYYY-MM-DD" of an OLE date; throws CallError(E_INVALIDARG) for a DATE out of range.
 std::string IsoDay(double date);

@@ -4,7 +4,8 @@
 //   carvix readers [--json]
 //   carvix select-reader [--contactless]
 //   carvix watch [--json]
-//   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE]
+//   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE] [--show-signer]
+//                [--require-trusted]
 //   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
 //   carvix contactless read --reader CL [--check-sod] [--json]
@@ -12,6 +13,8 @@
 //                [--signer CERT_FILE] [--check-sod]
 //   carvix certs list | add --cert FILE [--key FILE] | add --token LABEL|URI [--module M]
 //                | remove THUMBPRINT
+//   carvix trust list | add FILE [--system] | remove THUMBPRINT [--system]   (trust_command.h)
+//   carvix support [--out FILE]   (one file for support: doctor checks, the log)
 //   carvix pki keygen|request|import ... | select sign|exchange --reader R (pki_command.h)
 //   carvix error CODE
 //   carvix doctor [--json]   (what is missing for cards, browsers and tokens, with the fix)
@@ -38,6 +41,7 @@
 #include "reader_choice.h"
 #include "registration.h"
 #include "support_command.h"
+#include "trust_command.h"
 #include "watch_command.h"
 #include "write_command.h"
 
@@ -144,6 +148,8 @@ struct ReadOptions {
     int app = -1;
     bool json = false;
     std::string out;
+    bool showSigner = false;
+    bool requireTrusted = false;
 };
 
 int Read(const ReadOptions& o) {
@@ -171,13 +177,19 @@ int Read(const ReadOptions& o) {
     const std::string reader = ChooseReader(o.reader, false, chooser);
 
     const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    // The signers are shown when asked for, and whenever trust is configured.
+    const bool showSigners = o.showSigner || o.requireTrusted || SignersConfigured();
     Json all = Json::object();
     int failed = 0;
     for (const BlockInfo* b : blocks) {
         const int app = o.app >= 0 ? o.app : (b->zk ? 5 : 1);
         Json block;
+        std::optional<SignerView> signer;
         try {
-            block = ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app));
+            Dispatch object;
+            block =
+                ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app), &object);
+            signer = showSigners ? SignerOfBlock(object) : std::nullopt;
         } catch (const CallError& e) {
             if (blocks.size() == 1) {
                 return Report(e, AddressedBy(*b));
@@ -187,6 +199,23 @@ int Read(const ReadOptions& o) {
             Report(e, AddressedBy(*b), std::string(b->cliName) + ": ");
             all[b->cliName] = FailureJson(e, AddressedBy(*b));
             continue;
+        }
+        if (o.requireTrusted && (!signer || !signer->trusted)) {
+            // The values of a block whose signer is not trusted are not shown.
+            ++failed;
+            const std::string why = signer ? signer->line : "no signer";
+            std::cerr << "carvix: " << b->cliName << ": the signer is not trusted (" << why
+                      << ")\n";
+            all[b->cliName] = Json{{"error",
+                                    {{"message", "the signer is not trusted"},
+                                     {"signer", signer ? signer->json : Json()}}}};
+            if (blocks.size() == 1) {
+                return kFailed;
+            }
+            continue;
+        }
+        if (signer) {
+            block["$signer"] = signer->json;
         }
         if (!o.out.empty() && block.contains("Photo")) {
             const auto bytes = FromBase64(block["Photo"].get<std::string>());
@@ -198,7 +227,11 @@ int Read(const ReadOptions& o) {
             }
         }
         if (!o.json) {
-            std::cout << Listing(b->cliName, block) << (blocks.size() > 1 ? "\n" : "");
+            Json fields = block;
+            fields.erase("$signer");
+            std::cout << Listing(b->cliName, fields)
+                      << (signer ? "  " + signer->line + "\n" : std::string())
+                      << (blocks.size() > 1 ? "\n" : "");
         }
         all[b->cliName] = std::move(block);
     }
@@ -287,6 +320,11 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 65535));
     readCmd->add_flag("--json", read.json, "Print JSON keyed by property names");
     readCmd->add_option("--out", read.out, "Write the photo bytes to this file (vl-photo)");
+    readCmd->add_flag(
+        "--show-signer", read.showSigner,
+        "Show each block's signer and trust (shown anyway when anchors are installed)");
+    readCmd->add_flag("--require-trusted", read.requireTrusted,
+                      "Fail for a block whose signer is not trusted");
 
     WriteOptions write;
     CLI::App* writeCmd = app.add_subcommand(
@@ -372,6 +410,21 @@ int main(int argc, char** argv) {
     CLI::App* supportCmd = app.add_subcommand(
         "support", "Write a file for support: readers, modules, the end of the log (no secrets)");
     supportCmd->add_option("--out", supportOut, "The file to write (default: one named by time)");
+    CLI::App* trustCmd =
+        app.add_subcommand("trust", "Manage the document-signing authorities that are trusted");
+    trustCmd->require_subcommand(1);
+    CLI::App* trustList = trustCmd->add_subcommand("list", "List the installed anchors and lists");
+    std::string trustFile;
+    bool trustSystem = false;
+    CLI::App* trustAdd =
+        trustCmd->add_subcommand("add", "Install CA certificates or revocation lists of a file");
+    trustAdd->add_option("FILE", trustFile, "PEM (any number) or DER file")->required();
+    std::string trustName;
+    CLI::App* trustRemove = trustCmd->add_subcommand("remove", "Remove an installed file");
+    trustRemove->add_option("THUMBPRINT", trustName, "As `trust list` prints it")->required();
+    for (CLI::App* sub : {trustAdd, trustRemove}) {
+        sub->add_flag("--system", trustSystem, "The administrator's folder (as root)");
+    }
 
     PkiOptions pkiOptions;
     CLI::App* pkiCmd = app.add_subcommand("pki", "Enrol on a token through CARVIX.PKI");
@@ -479,6 +532,12 @@ int main(int argc, char** argv) {
             rc = RemoveCertificate(thumbprint);
         } else if (supportCmd->parsed()) {
             rc = SupportBundle(supportOut);
+        } else if (trustList->parsed()) {
+            rc = TrustList();
+        } else if (trustAdd->parsed()) {
+            rc = TrustAdd(trustFile, trustSystem);
+        } else if (trustRemove->parsed()) {
+            rc = TrustRemove(trustName, trustSystem);
         } else if (pkiCmd->parsed()) {
             rc = Pki(pkiOptions);
         } else if (doctor->parsed()) {

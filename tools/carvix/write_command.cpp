@@ -6,6 +6,7 @@
 #include "responder.h"
 #include "terminal_chooser.h"
 #include "terminal_pin.h"
+#include "trust_command.h"
 
 #include "carvix/support/base64.h"
 
@@ -83,6 +84,7 @@ int Write(const WriteOptions& o) {
     Json values;
     try {
         signer = SignerText(o.signer);
+        WarnIfSignerUntrusted(o.signer);
         values = ReadJsonFile(o.from);
     } catch (const FileError& e) {
         return BadInput(e.what());

@@ -120,6 +120,33 @@ describe("an allowed page with the user's consent", () => {
     assert.notEqual(result.error.message, "");
   });
 
+  test("the signer of a read and its trust come by name from CARVIX.SignerTrust", async () => {
+    const result = await page.evaluate(async (reader) => {
+      const carvix = await import("/carvix.js");
+      const admin = await carvix.createObject("CARVIX.DocAdmin");
+      const trust = await carvix.createObject("CARVIX.SignerTrust");
+      const block = await admin.ReadVLDocumentData(reader, 1);
+      const signer = await trust.SignerOf(block);
+      const out = { subject: signer.Subject, trust: signer.Trust, result: signer.TrustResult,
+                    certificate: typeof signer.Certificate === "string" };
+      const made = await carvix.createObject("CARVIX.VLDocBlock");
+      try {
+        await trust.SignerOf(made);
+      } catch (e) {
+        out.unread = e.hresult;
+      }
+      for (const o of [made, signer, block, trust, admin]) {
+        await o.release();
+      }
+      return out;
+    }, world.bench.readers[0]);
+    assert.equal(result.subject, "CN=TEST Document Signer,O=carvix-qx test bench,C=XX");
+    assert.equal(result.trust, "not checked", "no anchor is installed in this profile");
+    assert.equal(result.result, 1);
+    assert.equal(result.certificate, true);
+    assert.equal(result.unread >>> 0, 0x800B0100, "a block made by the page has no signer");
+  });
+
   test("authenticates with the back-end's response and writes the address", async () => {
     await page.selectOption("#address-reader", world.bench.readers[1]);
     await page.fill("#street", "Bulevar Oslobođenja");

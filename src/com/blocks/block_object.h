@@ -1,12 +1,14 @@
 // The class of every block object whose properties are plain fields: IUnknown, IDispatch and
 // creation from CoClass, the accessors from the interface, and IModelTransfer, through which
-// the services hand over the model (model_transfer.h).
+// the services hand over the model (model_transfer.h), and the signer a read found
+// (SignerRecord, signer_trust_service.h).
 #pragma once
 
 #include "block_members.h"
 #include "carvix/com/block_fields.h"
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/object.h"
+#include "carvix/com/signer_trust_service.h"
 
 #include <new>
 #include <typeinfo>
@@ -37,7 +39,7 @@ Model* ModelAs(Base& model) noexcept {
 template <class Iface, class... Extra>
 class BlockObject final
     : public CoClass<BlockObject<Iface, Extra...>, Iface, kBlockDesc<Iface>,
-                     IModelTransfer<TransferBase<typename Iface::Model>>, Extra...> {
+                     IModelTransfer<TransferBase<typename Iface::Model>>, SignerRecord, Extra...> {
   public:
     using Model = typename Iface::Model;
     using Base = TransferBase<Model>;

@@ -6,6 +6,7 @@
 #include "carvix/com/block_interfaces.h"
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/object.h"
+#include "carvix/com/signer_trust_service.h"
 
 namespace carvix::com {
 
@@ -13,7 +14,7 @@ extern const automation::InterfaceDesc kZKVariableAdminBlockDesc;
 
 class ZKVariableAdminBlock final
     : public CoClass<ZKVariableAdminBlock, IZKVariableAdminBlock, kZKVariableAdminBlockDesc,
-                     IModelTransfer<CardBlock>, ObjectSafety> {
+                     IModelTransfer<CardBlock>, SignerRecord, ObjectSafety> {
   public:
     /// Replaces the array with one new VoluntaryInsurance per record of the model's list (no
     /// array for an absent or empty list), then copies the other fields.

@@ -5,6 +5,7 @@
 #include "docadmin/card_write.h"
 #include "docadmin/docadmin_backend.h"
 #include "docadmin/read_methods.h"
+#include "docadmin/signed_read.h"
 #include "docadmin/verified_read.h"
 
 namespace carvix::com {
@@ -15,6 +16,11 @@ class ModuleBackend final : public DocAdminBackend {
     void ReadVerified(const std::u16string& reader, std::uint16_t appId,
                       CardBlock& model) override {
         ReadVerifiedFromCard(reader, appId, model);
+    }
+    std::shared_ptr<const BlockSigner> ReadVerifiedSigned(const std::u16string& reader,
+                                                          std::uint16_t appId,
+                                                          CardBlock& model) override {
+        return ReadSignedFromCard(reader, appId, model);
     }
     // In process, straight from the module's object map: the classes are this module's
     // own, and the model travels through their private IModelTransfer.

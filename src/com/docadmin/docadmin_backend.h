@@ -7,6 +7,7 @@
 #include "carvix/automation/types.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CardBlock;
@@ -17,7 +18,8 @@ class X509Certificate;
 
 namespace carvix::com {
 struct ReadMethod;
-}
+struct BlockSigner;
+}  // namespace carvix::com
 
 namespace carvix::com {
 
@@ -30,6 +32,15 @@ class DocAdminBackend {
     /// as exceptions (CardException from the card layer, anything else it lets through).
     virtual void ReadVerified(const std::u16string& reader, std::uint16_t appId,
                               CardBlock& model) = 0;
+    /// ReadVerified, also giving back the signer of the block's SOD with its trust result
+    /// (null for a block without SOD, or when the backend does not know it), and failing as
+    /// the administrator's trust policy says.
+    virtual std::shared_ptr<const BlockSigner> ReadVerifiedSigned(const std::u16string& reader,
+                                                                  std::uint16_t appId,
+                                                                  CardBlock& model) {
+        ReadVerified(reader, appId, model);
+        return nullptr;
+    }
     /// Creates the block object of `clsid` in process and asks it for `iid`.
     virtual HRESULT CreateBlockObject(const CLSID& clsid, const IID& iid, void** ppv) = 0;
     /// Hands `model` to the Load of `object`, created for `method` (the object copies the

@@ -4,6 +4,7 @@
 #include "carvix/automation/scoped.h"
 #include "carvix/blocks/card_block.h"
 #include "carvix/com/module.h"
+#include "carvix/com/signer_trust_service.h"
 #include "docadmin/card_failure.h"
 
 #include <new>
@@ -77,11 +78,17 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
     try {
         const std::u16string reader(readerName, length);
         const std::unique_ptr<CardBlock> model = method.makeModel();
-        const HRESULT read = RunCardSteps([&] { backend_.ReadVerified(reader, appId, *model); });
+        std::shared_ptr<const BlockSigner> signer;
+        const HRESULT read =
+            RunCardSteps([&] { signer = backend_.ReadVerifiedSigned(reader, appId, *model); });
         if (FAILED(read)) {
             return read;
         }
-        return HandOut(method, *model, out);
+        const HRESULT handed = HandOut(method, *model, out);
+        if (SUCCEEDED(handed)) {
+            AttachSigner(static_cast<IUnknown*>(*out), std::move(signer));
+        }
+        return handed;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -67,5 +67,11 @@ expect "carvix pki select " sign exchange --out
 expect "carvix register " --system --module --browser --addon-id --root
 expect "carvix doctor " --json
 expect "carvix read --out " FILE
+expect "carvix read vl-document " --show-signer --require-trusted
+expect "carvix tr" trust
+expect "carvix trust " list add remove
+expect "carvix trust add " FILE
+expect "carvix trust add -" --system
+expect "carvix trust remove " --system
 [ $fail -eq 0 ] && echo "completion: all checks passed"
 exit $fail
