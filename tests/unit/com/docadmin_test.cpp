@@ -29,7 +29,13 @@ struct AnyOut {
 
 // A block object stand-in that counts its references.
 struct FakeBlock final : IDispatch {
-    HRESULT QueryInterface(REFIID, void** ppv) override {
+    // Only the interfaces it has: a stand-in that answered every IID with itself would be
+    // taken for the private signer interface of real block objects.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!(riid == IID_IUnknown) && !(riid == IID_IDispatch)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
         *ppv = this;
         AddRef();
         return S_OK;
