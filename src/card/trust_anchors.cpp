@@ -241,11 +241,14 @@ std::shared_ptr<const AnchorSet> AnchorSet::FromFolders(
                 set->warnings_.push_back(path.string() + " is not used (" + why + ")");
                 continue;
             }
+            // Named copies: a lambda may not capture the names of a structured binding.
+            const auto& file = path;
+            const auto fileScope = scope;
             auto addCertificate = [&](X509* certificate) {
                 if (X509_STORE_add_cert(set->store_.get(), certificate) == 1) {
                     ++set->certificates_;
                 }
-                set->files_.push_back({path, scope, false,
+                set->files_.push_back({file, fileScope, false,
                                        NameText(X509_get_subject_name(certificate)),
                                        TimeText(X509_get0_notAfter(certificate))});
             };
@@ -253,7 +256,7 @@ std::shared_ptr<const AnchorSet> AnchorSet::FromFolders(
                 if (X509_STORE_add_crl(set->store_.get(), crl) == 1) {
                     ++set->crls_;
                 }
-                set->files_.push_back({path, scope, true, NameText(X509_CRL_get_issuer(crl)),
+                set->files_.push_back({file, fileScope, true, NameText(X509_CRL_get_issuer(crl)),
                                        TimeText(X509_CRL_get0_nextUpdate(crl))});
             };
             if (ForEachTrustObject(bytes, addCertificate, addCrl) == 0) {
