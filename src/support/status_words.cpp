@@ -41,33 +41,34 @@ constexpr Meaning kExact[] = {
     {0x6F00, "no precise diagnosis"},
 };
 
-std::string Hex4(unsigned sw) {
+}  // namespace
+
+std::string StatusWordHex(unsigned sw) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", sw & 0xFFFFu);
     return text;
 }
 
-}  // namespace
-
 std::string StatusWordMeaning(unsigned sw) {
     sw &= 0xFFFFu;
     for (const Meaning& m : kExact) {
         if (m.sw == sw) {
-            return Hex4(sw) + ": " + m.text;
+            return StatusWordHex(sw) + ": " + m.text;
         }
     }
     if ((sw & 0xFFF0u) == 0x63C0u) {
-        return Hex4(sw) + ": verification failed, " + std::to_string(sw & 0xFu) + " tries left";
+        return StatusWordHex(sw) + ": verification failed, " + std::to_string(sw & 0xFu) +
+               " tries left";
     }
     if ((sw & 0xFF00u) == 0x6100u) {
-        return Hex4(sw) + ": " + std::to_string(sw & 0xFFu) + " response bytes waiting";
+        return StatusWordHex(sw) + ": " + std::to_string(sw & 0xFFu) + " response bytes waiting";
     }
     if ((sw & 0xFF00u) == 0x6C00u) {
-        return Hex4(sw) + ": wrong expected length (" + std::to_string(sw & 0xFFu) +
+        return StatusWordHex(sw) + ": wrong expected length (" + std::to_string(sw & 0xFFu) +
                " bytes available)";
     }
     if ((sw & 0xFF00u) == 0x6400u || (sw & 0xFF00u) == 0x6500u) {
-        return Hex4(sw) + ": the card's memory is unchanged or failed";
+        return StatusWordHex(sw) + ": the card's memory is unchanged or failed";
     }
     return {};
 }

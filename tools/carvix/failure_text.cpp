@@ -9,12 +9,6 @@
 namespace carvix::cli {
 namespace {
 
-std::string Hex4(unsigned sw) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", sw & 0xFFFFu);
-    return text;
-}
-
 std::string CardHint(unsigned sw, Addressed addressed) {
     switch (sw) {
         case 0x6A82:
@@ -46,7 +40,7 @@ std::string ExplainFailure(HRESULT hr, Addressed addressed) {
         if (!meaning.empty()) {
             return meaning + CardHint(sw, addressed) + "\n";
         }
-        return Hex4(sw) + ": a status word the card uses for its own errors\n";
+        return Orvel::StatusWordHex(sw) + ": a status word the card uses for its own errors\n";
     }
     switch (code) {
         case 0x800401F3u:  // CO_E_CLASSSTRING: the ProgID is not registered

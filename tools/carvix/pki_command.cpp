@@ -54,16 +54,17 @@ int Pki(const PkiOptions& o) {
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
     const Dispatch pki = Dispatch::Create(u"CARVIX.PKI");
-    const std::uint32_t spec = KeySpec(o.usage);
+    const std::uint32_t keySpec = KeySpec(o.usage);
     Variant result;
     if (o.action == "keygen") {
         pki.Call(u"GenerateKeyPair",
-                 {BstrArg(ContainerName(o)), UnsignedArg(spec), UnsignedArg(o.bits << 16)}, result);
+                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), UnsignedArg(o.bits << 16)},
+                 result);
         return 0;
     }
     if (o.action == "request") {
         pki.Call(u"CreateCertificateRequest",
-                 {BstrArg(ContainerName(o)), UnsignedArg(spec), BstrArg(ToUtf16(o.commonName)),
+                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), BstrArg(ToUtf16(o.commonName)),
                   IntArg(o.pem ? 1 : 0)},
                  result);
         std::string text = BstrText(result->bstrVal);
@@ -78,12 +79,12 @@ int Pki(const PkiOptions& o) {
             return 2;
         }
         pki.Call(u"ImportCertificate",
-                 {BstrArg(ContainerName(o)), UnsignedArg(spec), BstrArg(ToUtf16(content.str()))},
+                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), BstrArg(ToUtf16(content.str()))},
                  result);
         return 0;
     }
     // select
-    pki.Call(spec == 1 ? u"SelectEncryptionCertificate" : u"SelectSigningCertificate",
+    pki.Call(keySpec == 1 ? u"SelectEncryptionCertificate" : u"SelectSigningCertificate",
              {BstrArg(ToUtf16(o.reader))}, result);
     return Emit(BstrText(result->bstrVal), o.out);
 }

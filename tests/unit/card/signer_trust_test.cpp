@@ -27,7 +27,7 @@ using Orvel::OpenSsl::Own;
 
 constexpr long kDay = 24 * 3600;
 
-struct CertSpec {
+struct CertificateRecipe {
     std::string commonName;
     const Identity* issuer = nullptr;  // self-signed without
     bool ca = false;
@@ -37,20 +37,20 @@ struct CertSpec {
     long serial = 1;
 };
 
-Identity Make(const CertSpec& spec) {
+Identity Make(const CertificateRecipe& recipe) {
     Identity id;
     id.key.reset(EVP_RSA_gen(2048));
     id.certificate.reset(X509_new());
     X509* x = id.certificate.get();
     X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), spec.serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBefore);
-    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfter);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), recipe.serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), recipe.notBefore);
+    X509_gmtime_adj(X509_getm_notAfter(x), recipe.notAfter);
     X509_NAME* name = X509_get_subject_name(x);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
-                               -1, 0);
-    X509* issuerCert = spec.issuer != nullptr ? spec.issuer->certificate.get() : x;
+                               reinterpret_cast<const unsigned char*>(recipe.commonName.c_str()),
+                               -1, -1, 0);
+    X509* issuerCert = recipe.issuer != nullptr ? recipe.issuer->certificate.get() : x;
     X509_set_issuer_name(x, X509_get_subject_name(issuerCert));
     X509_set_pubkey(x, id.key.get());
     X509V3_CTX context;
@@ -61,12 +61,12 @@ Identity Make(const CertSpec& spec) {
         X509_add_ext(x, extension, -1);
         X509_EXTENSION_free(extension);
     };
-    add(NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    const std::string usage = spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage;
+    add(NID_basic_constraints, recipe.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    const std::string usage = recipe.ca ? "critical,keyCertSign,cRLSign" : recipe.keyUsage;
     if (!usage.empty()) {
         add(NID_key_usage, usage);
     }
-    EVP_PKEY* signingKey = spec.issuer != nullptr ? spec.issuer->key.get() : id.key.get();
+    EVP_PKEY* signingKey = recipe.issuer != nullptr ? recipe.issuer->key.get() : id.key.get();
     X509_sign(x, signingKey, EVP_sha256());
     return id;
 }

@@ -9,4 +9,7 @@ namespace Orvel {
 /// interindustry ranges.
 std::string StatusWordMeaning(unsigned statusWord);
 
+/// The status word as four upper-case hexadecimal digits ("6A82").
+std::string StatusWordHex(unsigned statusWord);
+
 }  // namespace Orvel
