@@ -37,13 +37,11 @@ std::string HexCode(HRESULT hr) {
 std::string MessageText(HRESULT hr) {
     // The component keeps the message table; its CARVIX.Utilities object says the text. One
     // object serves the whole process and is never released, so no call reaches the module
-    // while the process ends; a component that is not registered is asked only once.
+    // while the process ends. Until the component is registered each failure looks again.
     static std::mutex lock;
     static IDispatch* utilities = nullptr;
-    static bool tried = false;
     const std::lock_guard hold(lock);
-    if (!tried) {
-        tried = true;
+    if (utilities == nullptr) {
         CLSID clsid{};
         void* p = nullptr;
         if (SUCCEEDED(CLSIDFromProgID(u"CARVIX.Utilities", &clsid)) &&
