@@ -22,47 +22,43 @@ std::string TextOf(const VARIANT& value) {
     return value.vt == VT_BSTR ? Utf8Of(value.bstrVal) : std::string();
 }
 
-VARIANT TextValue(std::u16string_view text) {
+namespace {
+
+// A new VARIANT of type `vt` whose value `fill` sets.
+template <typename Fill>
+VARIANT Made(VARTYPE vt, Fill fill) {
     VARIANT v;
     VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
+    v.vt = vt;
+    fill(v);
     return v;
+}
+
+}  // namespace
+
+VARIANT TextValue(std::u16string_view text) {
+    return Made(VT_BSTR, [&](VARIANT& v) {
+        v.bstrVal = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
+    });
 }
 
 VARIANT IntValue(std::int32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
+    return Made(VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
 
 VARIANT UIntValue(std::uint32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_UI4;
-    v.ulVal = value;
-    return v;
+    return Made(VT_UI4, [&](VARIANT& v) { v.ulVal = value; });
 }
 
 VARIANT BoolValue(bool value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
+    return Made(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 VARIANT ObjectValue(IDispatch* object) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = object;
     if (object != nullptr) {
         object->AddRef();
     }
-    return v;
+    return Made(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = object; });
 }
 
 Arguments::Arguments(std::initializer_list<VARIANT> adopted) : values_(adopted) {}
