@@ -5,8 +5,10 @@
 //   - the process: `carvix read all --reader R --app A` started, run to its end, output
 //     discarded (start, activation through the registry, module load, first-use
 //     initialisation, reads, listing);
-//   - in process: the client's own read code (activation by ProgID, every block read through
-//     IDispatch and listed) in this process, which did all of its start-up work before.
+//   - in process: the same reads through the SDK's client library (activation by ProgID, every
+//     block of the application read through IDispatch, each of its properties read by the
+//     DISPID its type information gives) in this process, which did all of its start-up work
+//     before.
 // The first in-process run, which pays the module load and first-use initialisation, is
 // reported on its own. Medians of the rounds; the ratio is the process over in-process.
 // Then `carvix certs list` (two certificates in "My") as a process, beside the in-process cost
@@ -17,13 +19,9 @@
 //                                 names a running one)
 #include "bench_card.h"
 #include "bench_env.h"
-#include "block_reader.h"
-#include "blocks.h"
+#include "carvix/automation/client.h"
 #include "carvix/support/pkcs11_token.h"
-#include "carvix/support/unicode.h"
-#include "dispatch_client.h"
 #include "figures.h"
-#include "output.h"
 #include "use_bench.h"
 
 #include <fcntl.h>
@@ -37,6 +35,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,24 +71,44 @@ int Run(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// What `carvix read all` does once its process is up, output kept in memory.
-bool ReadAllInProcess(const std::string& reader, int app) {
-    using namespace carvix::cli;
-    try {
-        const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
-        std::string text;
-        for (const BlockInfo& b : Blocks()) {
-            if (b.zk != (app == 5)) {
-                continue;
-            }
-            const Json block =
-                ReadBlock(docAdmin, b, ToUtf16(reader), static_cast<std::uint16_t>(app));
-            text += Listing(b.cliName, block);
+// The blocks `carvix read all` reads for an application, in its order.
+constexpr const char16_t* kVlReads[] = {u"ReadVLDocumentData", u"ReadVLFixedPersoData",
+                                        u"ReadVLPhotoData", u"ReadVLVariablePersoData"};
+constexpr const char16_t* kZkReads[] = {u"ReadZKDocumentData", u"ReadZKFixedAdminData",
+                                        u"ReadZKFixedPersoData", u"ReadZKVariableAdminData",
+                                        u"ReadZKVariablePersoData"};
+
+// Every argument-less property of the block; the number of values read.
+std::size_t ReadProperties(const carvix::automation::Object& block) {
+    std::size_t count = 0;
+    for (const carvix::automation::Member& m : block.Type()->members) {
+        if (m.kind == carvix::automation::Invocation::PropertyGet && m.TakesNoArguments()) {
+            carvix::automation::ScopedVariant value;
+            count += SUCCEEDED(block.TryGet(m.id, value)) ? 1 : 0;
         }
-        return !text.empty();
-    } catch (const CallError& e) {
-        std::fprintf(stderr, "in-process read failed: %s (0x%08X)\n", e.what.c_str(),
-                     static_cast<unsigned>(e.hr));
+    }
+    return count;
+}
+
+// What `carvix read all` does once its process is up: every block of the application.
+bool ReadAllInProcess(const std::string& reader, int app) {
+    namespace ca = carvix::automation;
+    try {
+        const ca::Object docAdmin = ca::Object::Create(u"CARVIX.DocAdmin");
+        std::size_t values = 0;
+        const std::u16string readerName = ca::Utf16(reader);
+        for (const char16_t* method : app == 5 ? std::span<const char16_t* const>(kZkReads)
+                                               : std::span<const char16_t* const>(kVlReads)) {
+            ca::ScopedVariant result;
+            docAdmin.Call(method, {ca::TextValue(readerName), ca::IntValue(app)}, result);
+            if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) {
+                throw ca::ClientError(DISP_E_TYPEMISMATCH, ca::Utf8(method));
+            }
+            values += ReadProperties(ca::Object::Share(result->pdispVal));
+        }
+        return values != 0;
+    } catch (const ca::ClientError& e) {
+        std::fprintf(stderr, "in-process read failed: %s\n", e.what());
         return false;
     }
 }

@@ -1,7 +1,7 @@
 // The failure of one request: the HRESULT the page receives and the text shown with it.
 #pragma once
 
-#include "carvix/automation/types.h"
+#include "carvix/automation/client.h"
 
 #include <string>
 
@@ -18,7 +18,6 @@ struct BridgeError {
     std::string message;
 };
 
-/// "0x80070057".
-std::string HexCode(HRESULT hr);
+using automation::HexCode;
 
 }  // namespace carvix::bridge

@@ -28,7 +28,7 @@ const std::string& TextField(const Json& request, const char* field) {
     return found->get_ref<const std::string&>();
 }
 
-void FillArguments(const Json& request, const ObjectBroker& objects, ArgumentList& args) {
+void FillArguments(const Json& request, const ObjectBroker& objects, Arguments& args) {
     const auto found = request.find("args");
     if (found == request.end() || found->is_null()) {
         return;
@@ -135,12 +135,12 @@ Json Dispatcher::Run(const std::string& op, const Json& request) {
 Json Dispatcher::Create(const Json& request) {
     const std::string& progId = TextField(request, "progId");
     IDispatch* raw = nullptr;
-    const HRESULT hr = create_(cli::ToUtf16(progId), &raw);
-    cli::Dispatch object(SUCCEEDED(hr) ? raw : nullptr);
+    const HRESULT hr = create_(automation::Utf16(progId), &raw);
+    const automation::Object object(SUCCEEDED(hr) ? raw : nullptr);
     if (FAILED(hr) || !object) {
         throw BridgeError{FAILED(hr) ? hr : E_NOINTERFACE, ""};
     }
-    return objects_.Export(object.get());
+    return objects_.Export(object.Get());
 }
 
 IDispatch* Dispatcher::Target(const Json& request) const {
@@ -157,11 +157,11 @@ IDispatch* Dispatcher::Target(const Json& request) const {
 Json Dispatcher::Invoke(const Json& request, std::uint16_t flags) {
     IDispatch* object = Target(request);
     const std::string& member = TextField(request, "name");
-    ArgumentList args;
+    Arguments args;
     FillArguments(request, objects_, args);
-    cli::Variant result;
+    automation::ScopedVariant result;
     // The object may be released by nothing else while this runs: requests run one at a time.
-    InvokeByName(object, member, flags, args, result.get());
+    InvokeByName(object, member, flags, args, result);
     return VariantToJson(*result, objects_);
 }
 
@@ -172,9 +172,10 @@ Json Dispatcher::Put(const Json& request) {
     if (value == request.end()) {
         throw BridgeError{E_INVALIDARG, "A put needs a \"value\"."};
     }
-    ArgumentList args;
+    Arguments args;
     JsonToVariant(*value, objects_, args.Add());
-    InvokeByName(object, member, DISPATCH_PROPERTYPUT, args, nullptr);
+    automation::ScopedVariant none;
+    InvokeByName(object, member, DISPATCH_PROPERTYPUT, args, none);
     return nullptr;
 }
 
@@ -205,7 +206,7 @@ std::string Dispatcher::Respond(const Json& id, Json result) {
 
 std::string Dispatcher::Fail(const Json& id, const BridgeError& error) {
     const auto code = static_cast<std::uint32_t>(error.hr);
-    std::string message = error.message.empty() ? messages_.TextOf(error.hr) : error.message;
+    std::string message = error.message.empty() ? TextOf(error.hr) : error.message;
     if (message.size() > 4096) {
         message.resize(4096);  // a description cannot push the error over the limit
     }

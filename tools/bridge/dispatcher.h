@@ -48,7 +48,6 @@ class Dispatcher {
     ObjectCreator create_;
     TypeCatalog catalog_;
     ObjectTable objects_{catalog_};
-    MessageTexts messages_;
 };
 
 }  // namespace carvix::bridge

@@ -12,7 +12,7 @@ constexpr int kMaxSnapshotDepth = 4;
 Json ObjectTable::Export(IDispatch* object) {
     object->AddRef();
     const std::int64_t handle = next_++;
-    objects_.emplace(handle, cli::Dispatch(object));
+    objects_.emplace(handle, automation::Object(object));
     const std::shared_ptr<const TypeShape> shape = catalog_.ShapeOf(object);
     Json value{{"$object", handle},
                {"type", shape->name},
@@ -43,13 +43,10 @@ void ObjectTable::EndSnapshot() {
 
 Json ObjectTable::Snapshot(IDispatch* object, const TypeShape& shape) {
     Json snapshot = Json::object();
+    const automation::Object target = automation::Object::Share(object);
     for (const TypeShape::Getter& getter : shape.snapshot) {
-        cli::Variant value;
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        const HRESULT hr =
-            object->Invoke(getter.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                           value.get(), nullptr, nullptr);
-        if (FAILED(hr)) {
+        automation::ScopedVariant value;
+        if (FAILED(target.TryGet(getter.id, value))) {
             continue;  // a property that cannot be read now is left out
         }
         try {
@@ -63,7 +60,7 @@ Json ObjectTable::Snapshot(IDispatch* object, const TypeShape& shape) {
 
 IDispatch* ObjectTable::Find(std::int64_t handle) const {
     auto found = objects_.find(handle);
-    return found == objects_.end() ? nullptr : found->second.get();
+    return found == objects_.end() ? nullptr : found->second.Get();
 }
 
 bool ObjectTable::Release(std::int64_t handle) {

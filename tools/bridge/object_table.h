@@ -7,7 +7,7 @@
 #include "type_catalog.h"
 #include "values.h"
 
-#include "dispatch_client.h"
+#include "carvix/automation/client.h"
 
 #include <cstdint>
 #include <functional>
@@ -42,7 +42,7 @@ class ObjectTable final : public ObjectBroker {
     void EndSnapshot();
 
     TypeCatalog& catalog_;
-    std::map<std::int64_t, cli::Dispatch> objects_;
+    std::map<std::int64_t, automation::Object> objects_;
     std::int64_t next_ = 1;
     int snapshotDepth_ = 0;  // objects inside snapshots of objects
     std::function<void(bool)> quiet_;

@@ -1,6 +1,6 @@
 #include "prompt_relay.h"
 
-#include "dispatch_client.h"
+#include "carvix/automation/client.h"
 
 #include <cstring>
 #include <iostream>
@@ -11,7 +11,7 @@ namespace {
 using Json = nlohmann::json;
 
 std::string Text(const char16_t* text) {
-    return text == nullptr ? std::string() : cli::ToUtf8(std::u16string_view(text));
+    return text == nullptr ? std::string() : automation::Utf8(std::u16string_view(text));
 }
 
 std::string HexBytes(const std::uint8_t* bytes, std::uint32_t length) {

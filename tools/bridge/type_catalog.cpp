@@ -1,16 +1,12 @@
 #include "type_catalog.h"
 
-#include "dispatch_client.h"
-
-#include "carvix/automation/scoped.h"
-#include "carvix/automation/typeinfo.h"
-
 #include <algorithm>
 
 namespace carvix::bridge {
 namespace {
 
 using Json = nlohmann::json;
+using automation::Invocation;
 
 std::shared_ptr<const TypeShape> EmptyShape() {
     static const auto empty = [] {
@@ -22,30 +18,19 @@ std::shared_ptr<const TypeShape> EmptyShape() {
     return empty;
 }
 
-// A getter that takes nothing from the caller: every parameter is the result.
-bool TakesNoArguments(const Json& member) {
-    for (const Json& p : member.at("params")) {
-        if (p.at("in").get<bool>()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
-std::shared_ptr<const TypeShape> ShapeFromDescription(const Json& description) {
+std::shared_ptr<const TypeShape> ShapeFromDescription(const automation::TypeDescription& type) {
     auto shape = std::make_shared<TypeShape>();
-    shape->name = description.at("name").get<std::string>();
+    shape->name = type.name;
     shape->methods = Json::array();
     shape->properties = Json::object();
-    for (const Json& member : description.at("members")) {
-        const std::string& kind = member.at("kind").get_ref<const std::string&>();
-        const std::string& name = member.at("name").get_ref<const std::string&>();
-        if (member.value("inProcessOnly", false)) {
+    for (const automation::Member& member : type.members) {
+        const std::string& name = member.name;
+        if (member.inProcessOnly) {
             continue;  // takes a raw pointer: no page can call it
         }
-        if (kind == "method") {
+        if (member.kind == Invocation::Method) {
             if (std::find(shape->methods.begin(), shape->methods.end(), name) ==
                 shape->methods.end()) {
                 shape->methods.push_back(name);
@@ -56,10 +41,10 @@ std::shared_ptr<const TypeShape> ShapeFromDescription(const Json& description) {
         if (access.is_null()) {
             access = Json{{"get", false}, {"put", false}};
         }
-        if (kind == "propget") {
+        if (member.kind == Invocation::PropertyGet) {
             access["get"] = true;
-            if (TakesNoArguments(member)) {
-                shape->snapshot.push_back({name, member.at("dispid").get<DISPID>()});
+            if (member.TakesNoArguments()) {
+                shape->snapshot.push_back({name, member.id});
             }
         } else {
             access["put"] = true;
@@ -69,40 +54,19 @@ std::shared_ptr<const TypeShape> ShapeFromDescription(const Json& description) {
 }
 
 std::shared_ptr<const TypeShape> TypeCatalog::ShapeOf(IDispatch* object) {
-    ITypeInfo* info = nullptr;  // the runtime's own: lives as long as the process
-    if (FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) || info == nullptr) {
+    const auto type = automation::Object::Share(object).TryType();
+    if (type == nullptr) {
         return EmptyShape();
     }
-    automation::ScopedBstr name;
-    // -1 names the type itself rather than one of its members.
-    const bool named =
-        SUCCEEDED(info->GetDocumentation(-1, name.Put(), nullptr, nullptr, nullptr)) &&
-        name.Get() != nullptr;
-    const std::u16string key =
-        named ? std::u16string(name.Get(), SysStringLen(name.Get())) : std::u16string();
-    if (named) {
-        const std::lock_guard hold(lock_);
-        if (auto found = shapes_.find(key); found != shapes_.end()) {
-            info->Release();
-            return found->second;
-        }
+    if (type->name.empty()) {
+        return ShapeFromDescription(*type);  // nothing to know it again by
     }
-    automation::ScopedBstr json;
-    const HRESULT hr = automation::DescribeTypeInfoJson(info, json.Put());
-    info->Release();
-    if (FAILED(hr)) {
-        return EmptyShape();
+    const std::lock_guard hold(lock_);
+    if (auto found = shapes_.find(type->name); found != shapes_.end()) {
+        return found->second;
     }
-    std::shared_ptr<const TypeShape> shape;
-    try {
-        shape = ShapeFromDescription(Json::parse(cli::BstrText(json.Get())));
-    } catch (const Json::exception&) {
-        return EmptyShape();
-    }
-    if (named) {
-        const std::lock_guard hold(lock_);
-        shapes_.emplace(key, shape);
-    }
+    auto shape = ShapeFromDescription(*type);
+    shapes_.emplace(type->name, shape);
     return shape;
 }
 

@@ -1,10 +1,10 @@
 // What the page learns about an object's type: its methods, its properties (with whether
 // each can be read and written) and the getters a snapshot reads. Built once per interface
-// from the runtime's description of the type information and kept for the process, so
-// handing out the hundredth block object costs no description work.
+// from the object's type information and kept for the process, so handing out the
+// hundredth block object costs no description work.
 #pragma once
 
-#include "carvix/automation/oleauto.h"
+#include "carvix/automation/client.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,9 +27,8 @@ struct TypeShape {
     std::vector<Getter> snapshot;  // property getters without arguments, in member order
 };
 
-/// The shape described by `description` (the JSON of DescribeTypeInfoJson). Throws
-/// nlohmann::json::exception for a description of another form.
-std::shared_ptr<const TypeShape> ShapeFromDescription(const nlohmann::json& description);
+/// The shape of the interface `type` describes.
+std::shared_ptr<const TypeShape> ShapeFromDescription(const automation::TypeDescription& type);
 
 /// Shapes by interface name. Safe to use from several threads.
 class TypeCatalog {
@@ -39,7 +38,7 @@ class TypeCatalog {
 
   private:
     std::mutex lock_;
-    std::map<std::u16string, std::shared_ptr<const TypeShape>> shapes_;
+    std::map<std::string, std::shared_ptr<const TypeShape>> shapes_;  // by interface name
 };
 
 }  // namespace carvix::bridge

@@ -1,7 +1,7 @@
 #include "values.h"
 
 #include "base64_text.h"
-#include "dispatch_client.h"
+#include "carvix/automation/client.h"
 
 #include <charconv>
 #include <cmath>
@@ -12,8 +12,7 @@
 namespace carvix::bridge {
 namespace {
 
-using cli::ToUtf16;
-using cli::ToUtf8;
+using automation::ScopedVariant;
 
 constexpr std::int64_t kExactLimit = std::int64_t{1} << 53;
 
@@ -118,15 +117,15 @@ Json ArrayJson(SAFEARRAY* array, VARTYPE elementType, ObjectBroker& objects, int
     }
     Json out = Json::array();
     for (std::int32_t i = lower; i <= upper; ++i) {
-        cli::Variant element;
+        ScopedVariant element;
         HRESULT hr = S_OK;
         if (vt == VT_VARIANT) {
-            hr = SafeArrayGetElement(array, &i, element.get());
+            hr = SafeArrayGetElement(array, &i, element.Get());
         } else {
             // The element lands in the VARIANT's value field; its type is the array's.
-            hr = SafeArrayGetElement(array, &i, &element.get()->llVal);
+            hr = SafeArrayGetElement(array, &i, &element.Get()->llVal);
             if (SUCCEEDED(hr)) {
-                element.get()->vt = vt;
+                element.Get()->vt = vt;
             }
         }
         if (FAILED(hr)) {
@@ -153,9 +152,9 @@ void FillArray(const Json& value, const ObjectBroker& objects, VARIANT* out, int
     try {
         std::int32_t index = 0;
         for (const Json& item : value) {
-            cli::Variant element;
-            JsonToVariant(item, objects, element.get(), depth + 1);
-            const HRESULT hr = SafeArrayPutElement(array, &index, element.get());
+            ScopedVariant element;
+            JsonToVariant(item, objects, element.Get(), depth + 1);
+            const HRESULT hr = SafeArrayPutElement(array, &index, element.Get());
             if (FAILED(hr)) {
                 throw BridgeError{hr, ""};
             }
@@ -244,8 +243,8 @@ void FillTagged(const Json& value, const ObjectBroker& objects, VARIANT* out) {
 
 Json VariantToJson(const VARIANT& value, ObjectBroker& objects, int depth) {
     if ((value.vt & VT_BYREF) != 0) {
-        cli::Variant plain;
-        const HRESULT hr = VariantCopyInd(plain.get(), &value);
+        ScopedVariant plain;
+        const HRESULT hr = VariantCopyInd(plain.Get(), &value);
         if (FAILED(hr)) {
             throw BridgeError{hr, ""};
         }
@@ -285,14 +284,14 @@ Json VariantToJson(const VARIANT& value, ObjectBroker& objects, int depth) {
         case VT_CY:
             return static_cast<double>(value.cyVal.int64) / 10000.0;
         case VT_DECIMAL: {
-            cli::Variant number;
-            if (FAILED(VariantChangeType(number.get(), &value, 0, VT_R8))) {
+            ScopedVariant number;
+            if (FAILED(VariantChangeType(number.Get(), &value, 0, VT_R8))) {
                 throw BridgeError{DISP_E_OVERFLOW, ""};
             }
             return number->dblVal;
         }
         case VT_BSTR:
-            return cli::BstrText(value.bstrVal);
+            return automation::Utf8Of(value.bstrVal);
         case VT_DATE: {
             const auto text = DateText(value.date);
             if (!text) {
@@ -347,7 +346,7 @@ void JsonToVariant(const Json& value, const ObjectBroker& objects, VARIANT* out,
             out->dblVal = value.get<double>();
             return;
         case Json::value_t::string: {
-            const std::u16string text = ToUtf16(value.get_ref<const std::string&>());
+            const std::u16string text = automation::Utf16(value.get_ref<const std::string&>());
             out->bstrVal = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
             if (out->bstrVal == nullptr) {
                 throw BridgeError{E_OUTOFMEMORY, ""};

@@ -8,7 +8,7 @@ namespace carvix::cli {
 namespace {
 
 std::string Key(const Property& p) {
-    return ToUtf8(p.name);
+    return Utf8(p.name);
 }
 
 // What a property's value type asks of its JSON value.
@@ -104,7 +104,7 @@ void Check(const Property& p, const Json& value, const std::vector<Property>& li
 }
 
 VARIANT TextArg(const Json& value) {
-    return BstrArg(ToUtf16(value.get<std::string>()));
+    return TextValue(Utf16(value.get<std::string>()));
 }
 
 VARIANT DateArg(double date) {
@@ -115,20 +115,12 @@ VARIANT DateArg(double date) {
     return v;
 }
 
-VARIANT FlagArg(bool on) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
 VARIANT ValueArg(const Property& p, const Json& value) {
     switch (KindOf(p)) {
         case Kind::Flag:
-            return FlagArg(value.get<bool>());
+            return BoolValue(value.get<bool>());
         case Kind::Number:
-            return IntArg(value.get<std::int32_t>());
+            return IntValue(value.get<std::int32_t>());
         case Kind::Date:
             return DateArg(DateOf(Key(p), value));
         default:
@@ -142,7 +134,7 @@ VARIANT InsurancesArg(const Json& list, const std::vector<Property>& fields,
     SAFEARRAY* array =
         SafeArrayCreateVector(VT_VARIANT, 0, static_cast<std::uint32_t>(list.size()));
     if (array == nullptr) {
-        throw CallError{E_OUTOFMEMORY, "making the VoluntaryInsurances array"};
+        throw ClientError{E_OUTOFMEMORY, "making the VoluntaryInsurances array"};
     }
     VARIANT arg;
     VariantInit(&arg);
@@ -150,16 +142,16 @@ VARIANT InsurancesArg(const Json& list, const std::vector<Property>& fields,
     arg.parray = array;
     try {
         for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
-            const Dispatch insurance = newInsurance();
+            const Object insurance = newInsurance();
             const Json& entry = list[static_cast<std::size_t>(i)];
             for (const Property& p : fields) {
-                PutProperty(insurance, p.name, ValueArg(p, entry[Key(p)]));
+                insurance.Put(p.name, ValueArg(p, entry[Key(p)]));
             }
-            VARIANT element = ObjectArg(insurance);
+            VARIANT element = ObjectValue(insurance.Get());
             const HRESULT hr = SafeArrayPutElement(array, &i, &element);  // copies: own reference
             VariantClear(&element);
             if (FAILED(hr)) {
-                throw CallError{hr, "making the VoluntaryInsurances array"};
+                throw ClientError{hr, "making the VoluntaryInsurances array"};
             }
         }
     } catch (...) {
@@ -195,42 +187,7 @@ double DateOf(const std::string& field, const Json& value) {
     return date;
 }
 
-VARIANT ObjectArg(const Dispatch& object) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = object.get();
-    if (v.pdispVal != nullptr) {
-        v.pdispVal->AddRef();
-    }
-    return v;
-}
-
-void PutProperty(const Dispatch& object, const std::u16string& name, VARIANT value) {
-    std::u16string copy = name;
-    LPOLESTR names[] = {copy.data()};
-    DISPID id = DISPID_UNKNOWN;
-    HRESULT hr = object.get()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (SUCCEEDED(hr)) {
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&value, &named, 1, 1};
-        EXCEPINFO info{};
-        hr = object.get()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
-                                  nullptr, &info, nullptr);
-        if (hr == DISP_E_EXCEPTION && info.scode != 0) {
-            hr = info.scode;
-        }
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrHelpFile);
-    }
-    VariantClear(&value);
-    if (FAILED(hr)) {
-        throw CallError{hr, "setting " + ToUtf8(name)};
-    }
-}
-
-void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& values,
+void FillBlock(const Object& object, const BlockInfo& block, const Json& values,
                const InsuranceFactory& newInsurance) {
     if (!values.is_object()) {
         throw InputError(std::string("a JSON object with the fields of ") + block.cliName +
@@ -269,12 +226,12 @@ void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& value
     for (const Prepared& f : fields) {
         const Property& p = *f.property;
         if (KindOf(p) == Kind::List) {
-            PutProperty(object, p.name, InsurancesArg(*f.value, listFields, newInsurance));
+            object.Put(p.name, InsurancesArg(*f.value, listFields, newInsurance));
             continue;
         }
-        PutProperty(object, p.name, ValueArg(p, *f.value));
+        object.Put(p.name, ValueArg(p, *f.value));
         if (p.optional) {
-            PutProperty(object, p.name + u"Specified", FlagArg(true));
+            object.Put(p.name + u"Specified", BoolValue(true));
         }
     }
 }

@@ -17,24 +17,18 @@ struct InputError : std::runtime_error {
 };
 
 /// Makes a new, empty voluntary-insurance object (CARVIX.VoluntaryInsurance).
-using InsuranceFactory = std::function<Dispatch()>;
+using InsuranceFactory = std::function<Object()>;
 
 /// Puts every field of `values` on `object`: texts as strings, numbers as 32-bit integers,
 /// dates as "YYYY-MM-DD" (given to the object as dates), the voluntary insurances as an
 /// array of new insurance objects. An optional field that is present is marked specified;
 /// one that is absent stays unspecified. Throws InputError, before anything is put, for an
-/// unknown key, a missing mandatory field or a value of the wrong form; CallError when the
+/// unknown key, a missing mandatory field or a value of the wrong form; ClientError when the
 /// object refuses a value.
-void FillBlock(const Dispatch& object, const BlockInfo& block, const Json& values,
+void FillBlock(const Object& object, const BlockInfo& block, const Json& values,
                const InsuranceFactory& newInsurance);
 
 /// The DATE of "YYYY-MM-DD"; InputError naming `field` for anything else.
 double DateOf(const std::string& field, const Json& value);
-
-/// An argument that carries `object` (with a reference of its own).
-VARIANT ObjectArg(const Dispatch& object);
-
-/// Property put by name; throws CallError. Takes over `value` and clears it.
-void PutProperty(const Dispatch& object, const std::u16string& name, VARIANT value);
 
 }  // namespace carvix::cli

@@ -6,20 +6,20 @@
 namespace carvix::cli {
 namespace {
 
-Json ObjectProperties(const Dispatch& object);
+Json ObjectProperties(const Object& object);
 
 // A list of objects, or null when the object holds none (the getter's E_INVALIDARG).
-Json ObjectList(const Dispatch& object, const Property& p) {
-    Variant value;
+Json ObjectList(const Object& object, const Property& p) {
+    ScopedVariant value;
     const HRESULT hr = object.TryGet(p.name, value);
     if (hr == E_INVALIDARG) {
         return nullptr;
     }
     if (FAILED(hr)) {
-        throw CallError{hr, "reading " + ToUtf8(p.name)};
+        throw ClientError{hr, "reading " + Utf8(p.name)};
     }
     if (value->vt != (VT_ARRAY | VT_VARIANT) || value->parray == nullptr) {
-        throw CallError{DISP_E_TYPEMISMATCH, "reading " + ToUtf8(p.name)};
+        throw ClientError{DISP_E_TYPEMISMATCH, "reading " + Utf8(p.name)};
     }
     SAFEARRAY* array = value->parray;
     std::int32_t lower = 0;
@@ -28,31 +28,31 @@ Json ObjectList(const Dispatch& object, const Property& p) {
     SafeArrayGetUBound(array, 1, &upper);
     Json list = Json::array();
     for (std::int32_t i = lower; i <= upper; ++i) {
-        Variant element;
-        const HRESULT got = SafeArrayGetElement(array, &i, element.get());
+        ScopedVariant element;
+        const HRESULT got = SafeArrayGetElement(array, &i, element.Get());
         if (FAILED(got)) {
-            throw CallError{got, "reading " + ToUtf8(p.name)};
+            throw ClientError{got, "reading " + Utf8(p.name)};
         }
         if (element->vt != VT_DISPATCH || element->pdispVal == nullptr) {
-            throw CallError{E_INVALIDARG,
-                            "reading " + ToUtf8(p.name) + ": an element is not an object"};
+            throw ClientError{E_INVALIDARG,
+                              "reading " + Utf8(p.name) + ": an element is not an object"};
         }
         element->pdispVal->AddRef();
-        list.push_back(ObjectProperties(Dispatch(element->pdispVal)));
+        list.push_back(ObjectProperties(Object(element->pdispVal)));
     }
     return list;
 }
 
-bool Specified(const Dispatch& object, const Property& p) {
-    Variant flag;
+bool Specified(const Object& object, const Property& p) {
+    ScopedVariant flag;
     object.Get(p.name + u"Specified", flag);
     return flag->boolVal != VARIANT_FALSE;
 }
 
-Json ObjectProperties(const Dispatch& object) {
+Json ObjectProperties(const Object& object) {
     Json out = Json::object();
     for (const Property& p : PropertiesOf(object)) {
-        const std::string key = ToUtf8(p.name);
+        const std::string key = Utf8(p.name);
         if (p.vt == VT_VARIANT) {
             Json list = ObjectList(object, p);
             if (!list.is_null()) {
@@ -63,11 +63,11 @@ Json ObjectProperties(const Dispatch& object) {
         if (p.optional && !Specified(object, p)) {
             continue;
         }
-        Variant value;
+        ScopedVariant value;
         object.Get(p.name, value);
         switch (value->vt) {
             case VT_BSTR:
-                out[key] = BstrText(value->bstrVal);
+                out[key] = Utf8Of(value->bstrVal);
                 break;
             case VT_I4:
                 out[key] = value->lVal;
@@ -79,7 +79,7 @@ Json ObjectProperties(const Dispatch& object) {
                 out[key] = value->boolVal != VARIANT_FALSE;
                 break;
             default:
-                throw CallError{DISP_E_TYPEMISMATCH, "reading " + key};
+                throw ClientError{DISP_E_TYPEMISMATCH, "reading " + key};
         }
     }
     return out;
@@ -87,16 +87,16 @@ Json ObjectProperties(const Dispatch& object) {
 
 }  // namespace
 
-std::vector<Property> PropertiesOf(const Dispatch& object) {
-    const Json description = Json::parse(object.TypeDescription());
+std::vector<Property> PropertiesOf(const Object& object) {
+    const auto type = object.Type();
     std::vector<Property> all;
     std::set<std::u16string> names;
-    for (const Json& member : description.at("members")) {
-        if (member.at("kind") != "propget" || member.at("params").size() != 1) {
+    for (const automation::Member& member : type->members) {
+        if (member.kind != automation::Invocation::PropertyGet || member.params.size() != 1) {
             continue;
         }
-        const std::u16string name = ToUtf16(member.at("name").get<std::string>());
-        all.push_back({name, member.at("params")[0].at("vt").get<VARTYPE>(), false});
+        const std::u16string name = Utf16(member.name);
+        all.push_back({name, member.params[0].vt, false});
         names.insert(name);
     }
     std::vector<Property> properties;
@@ -115,22 +115,22 @@ std::vector<Property> PropertiesOf(const Dispatch& object) {
 std::string IsoDay(double date) {
     SYSTEMTIME st{};
     if (VariantTimeToSystemTime(date, &st) == 0) {
-        throw CallError{E_INVALIDARG, "converting a date"};
+        throw ClientError{E_INVALIDARG, "converting a date"};
     }
     char text[32];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u", st.wYear, st.wMonth, st.wDay);
     return text;
 }
 
-Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
-               std::uint16_t appId, Dispatch* object) {
-    Variant result;
-    docAdmin.Call(block.method, {BstrArg(reader), IntArg(appId)}, result);
+Json ReadBlock(const Object& docAdmin, const BlockInfo& block, const std::u16string& reader,
+               std::uint16_t appId, Object* object) {
+    ScopedVariant result;
+    docAdmin.Call(block.method, {TextValue(reader), IntValue(appId)}, result);
     if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) {
-        throw CallError{DISP_E_TYPEMISMATCH, ToUtf8(block.method)};
+        throw ClientError{DISP_E_TYPEMISMATCH, Utf8(block.method)};
     }
     result->pdispVal->AddRef();
-    Dispatch read(result->pdispVal);
+    Object read(result->pdispVal);
     Json values = ObjectProperties(read);
     if (object != nullptr) {
         *object = std::move(read);

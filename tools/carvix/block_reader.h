@@ -2,7 +2,7 @@
 #pragma once
 
 #include "blocks.h"
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,18 +23,18 @@ struct Property {
 
 /// The property getters of `object` in member order, from its type information; a BOOL
 /// getter <name>Specified beside a getter <name> is that property's flag rather than a
-/// property of its own. Throws CallError.
-std::vector<Property> PropertiesOf(const Dispatch& object);
+/// property of its own. Throws ClientError.
+std::vector<Property> PropertiesOf(const Object& object);
 
 /// Calls the block's read method on `docAdmin` and reads every property that the returned
 /// object's type information lists, in member order: texts as strings, numbers as integers, dates
 /// as ISO 8601 days, the photo as its Base64 text, a list of objects (the voluntary insurances) as
 /// an array of their properties. Optional fields whose flag is false are left out. Throws
-/// CallError. With `object`, the block object is handed back there as well.
-Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
-               std::uint16_t appId, Dispatch* object = nullptr);
+/// ClientError. With `object`, the block object is handed back there as well.
+Json ReadBlock(const Object& docAdmin, const BlockInfo& block, const std::u16string& reader,
+               std::uint16_t appId, Object* object = nullptr);
 
-/// "YYYY-MM-DD" of an OLE date; throws CallError(E_INVALIDARG) for a DATE out of range.
+/// "YYYY-MM-DD" of an OLE date; throws ClientError(E_INVALIDARG) for a DATE out of range.
 std::string IsoDay(double date);
 
 }  // namespace carvix::cli

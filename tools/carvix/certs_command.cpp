@@ -1,7 +1,7 @@
 #include "certs_command.h"
 
 #include "certificate_file.h"
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pkcs11_hresult.h"
@@ -27,7 +27,7 @@ int Fail(const std::string& text) {
 }
 
 int StoreFailure(const std::string& doing, const Orvel::Exception& e) {
-    std::string text = doing + ": " + ToUtf8(e.Message());
+    std::string text = doing + ": " + Utf8(e.Message());
     if (const auto* win32 = dynamic_cast<const Orvel::Win32Exception*>(&e); win32 != nullptr) {
         char code[16];
         std::snprintf(code, sizeof code, " (0x%08X)", win32->Code());
@@ -38,8 +38,7 @@ int StoreFailure(const std::string& doing, const Orvel::Exception& e) {
 
 std::string Describe(const x509::X509Certificate& certificate) {
     return certificate.Thumbprint() + "  " + ExpiryDay(certificate) + "  " +
-           (certificate.HasPrivateKey() ? "key   " : "no key") + "  " +
-           ToUtf8(certificate.Subject());
+           (certificate.HasPrivateKey() ? "key   " : "no key") + "  " + Utf8(certificate.Subject());
 }
 
 }  // namespace

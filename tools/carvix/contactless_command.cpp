@@ -56,7 +56,7 @@ std::u16string EncryptedKeyText(const std::string& path) {
     if (!FromBase64(text)) {
         throw FileError(path + ": neither DER nor Base64 (PEM)");
     }
-    return ToUtf16(text);
+    return Utf16(text);
 }
 
 std::u16string SignerText(const std::string& file) {
@@ -70,10 +70,10 @@ std::u16string SignerText(const std::string& file) {
 
 int ContactlessRead(const ContactlessOptions& o) {
     static constexpr BlockInfo kExtract{"vl-contactless", u"ReadVLContactlessData", false};
-    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     // The method's second argument is the SOD check (a BOOL), where the other reads take the
     // application ID.
-    const Json block = ReadBlock(docAdmin, kExtract, ToUtf16(o.reader), o.checkSod ? 1 : 0);
+    const Json block = ReadBlock(docAdmin, kExtract, Utf16(o.reader), o.checkSod ? 1 : 0);
     if (o.json) {
         std::cout << block.dump(2) << "\n";
     } else {
@@ -93,14 +93,15 @@ int ContactlessUpdate(const ContactlessOptions& o) {
     }
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
-    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
-    Variant ignored;
+    const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
+    ScopedVariant ignored;
     try {
-        docAdmin.Call(u"UpdateVLContactlessData",
-                      {BstrArg(ToUtf16(o.contactReader)), IntArg(o.app), BstrArg(ToUtf16(o.reader)),
-                       IntArg(o.checkSod ? 1 : 0), BstrArg(key), BstrArg(signer)},
-                      ignored);
-    } catch (const CallError&) {
+        docAdmin.Call(
+            u"UpdateVLContactlessData",
+            {TextValue(Utf16(o.contactReader)), IntValue(o.app), TextValue(Utf16(o.reader)),
+             IntValue(o.checkSod ? 1 : 0), TextValue(key), TextValue(signer)},
+            ignored);
+    } catch (const ClientError&) {
         if (chooser.UnansweredQuestion()) {
             std::cerr << "carvix: several certificates of the store \"My\" can sign and "
                          "standard input is not a terminal to ask which; name one with "

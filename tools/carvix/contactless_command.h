@@ -16,7 +16,7 @@ struct ContactlessOptions {
     std::string signer;         // update: certificate file; empty: the component chooses
 };
 
-/// Exit status 0, 1 when a call fails (thrown as CallError for the caller to report), 2 for
+/// Exit status 0, 1 when a call fails (thrown as ClientError for the caller to report), 2 for
 /// bad input.
 int ContactlessRead(const ContactlessOptions& options);
 int ContactlessUpdate(const ContactlessOptions& options);

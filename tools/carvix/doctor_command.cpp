@@ -3,7 +3,7 @@
 #include "allow_list.h"
 #include "browser_folders.h"
 #include "browser_host.h"
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include "carvix/automation/registry.h"
 #include "carvix/support/pcsc_api.h"
@@ -179,7 +179,7 @@ std::optional<std::string> RegisteredModule(reg::Hive hive) {
         return std::nullopt;
     }
     const auto module = root.Value(prefix + u"CLSID\\" + *clsid + u"\\InprocServer32");
-    return module ? std::optional<std::string>(ToUtf8(*module)) : std::optional<std::string>("");
+    return module ? std::optional<std::string>(Utf8(*module)) : std::optional<std::string>("");
 }
 
 void CheckRegistration(std::vector<DoctorCheck>& out) {

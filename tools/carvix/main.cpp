@@ -59,30 +59,14 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::string MessageOf(HRESULT hr) {
-    try {
-        const Dispatch utilities = Dispatch::Create(u"CARVIX.Utilities");
-        Variant text;
-        utilities.Call(u"GetErrorMessage", {IntArg(hr)}, text);
-        return BstrText(text->bstrVal);
-    } catch (const CallError&) {
-        return {};
-    }
-}
-
-std::string CodeText(HRESULT hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    return code;
-}
+using automation::HexCode;
 
 // The component's message, then the client's own explanation when it has one.
-int Report(const CallError& e, Addressed addressed = Addressed::Unknown,
+int Report(const ClientError& e, Addressed addressed = Addressed::Unknown,
            const std::string& prefix = {}) {
-    const std::string message = MessageOf(e.hr);
-    std::cerr << "carvix: " << prefix << e.what << ": " << CodeText(e.hr)
-              << (message.empty() ? "" : " ") << message << "\n";
-    const std::string hint = ExplainFailure(e.hr, addressed);
+    std::cerr << "carvix: " << prefix << e.doing << ": " << HexCode(e.hresult)
+              << (e.message.empty() ? "" : " ") << e.message << "\n";
+    const std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         std::cerr << "carvix: " << hint;
     }
@@ -94,9 +78,9 @@ Addressed AddressedBy(const BlockInfo& block) {
 }
 
 // The failure of one block of `read all`, as JSON under the block's name.
-Json FailureJson(const CallError& e, Addressed addressed) {
-    Json error{{"hresult", CodeText(e.hr)}, {"call", e.what}, {"message", MessageOf(e.hr)}};
-    std::string hint = ExplainFailure(e.hr, addressed);
+Json FailureJson(const ClientError& e, Addressed addressed) {
+    Json error{{"hresult", HexCode(e.hresult)}, {"call", e.doing}, {"message", e.message}};
+    std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         hint.pop_back();  // the newline
         error["hint"] = hint;
@@ -110,8 +94,8 @@ int Usage(const std::string& text) {
 }
 
 std::vector<std::string> ReaderNames() {
-    const Dispatch smartCard = Dispatch::Create(u"CARVIX.SmartCard");
-    Variant list;
+    const Object smartCard = Object::Create(u"CARVIX.SmartCard");
+    ScopedVariant list;
     smartCard.Call(u"ListReaders", {}, list);
     std::vector<std::string> names;
     if (list->vt != (VT_ARRAY | VT_VARIANT) || list->parray == nullptr) {
@@ -122,9 +106,9 @@ std::vector<std::string> ReaderNames() {
     SafeArrayGetLBound(list->parray, 1, &lower);
     SafeArrayGetUBound(list->parray, 1, &upper);
     for (std::int32_t i = lower; i <= upper; ++i) {
-        Variant name;
-        if (SUCCEEDED(SafeArrayGetElement(list->parray, &i, name.get())) && name->vt == VT_BSTR) {
-            names.push_back(BstrText(name->bstrVal));
+        ScopedVariant name;
+        if (SUCCEEDED(SafeArrayGetElement(list->parray, &i, name.Get())) && name->vt == VT_BSTR) {
+            names.push_back(Utf8Of(name->bstrVal));
         }
     }
     return names;
@@ -176,7 +160,7 @@ int Read(const ReadOptions& o) {
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     const std::string reader = ChooseReader(o.reader, false, chooser);
 
-    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     // The signers are shown when asked for, and whenever trust is configured.
     const bool showSigners = o.showSigner || o.requireTrusted || SignersConfigured();
     Json all = Json::object();
@@ -186,11 +170,11 @@ int Read(const ReadOptions& o) {
         Json block;
         std::optional<SignerView> signer;
         try {
-            Dispatch object;
+            Object object;
             block =
-                ReadBlock(docAdmin, *b, ToUtf16(reader), static_cast<std::uint16_t>(app), &object);
+                ReadBlock(docAdmin, *b, Utf16(reader), static_cast<std::uint16_t>(app), &object);
             signer = showSigners ? SignerOfBlock(object) : std::nullopt;
-        } catch (const CallError& e) {
+        } catch (const ClientError& e) {
             if (blocks.size() == 1) {
                 return Report(e, AddressedBy(*b));
             }
@@ -264,11 +248,12 @@ int ErrorText(const std::string& text) {
     if (value < INT32_MIN || value > static_cast<std::int64_t>(UINT32_MAX)) {
         return Usage("not a 32-bit error code: " + text);
     }
-    const Dispatch utilities = Dispatch::Create(u"CARVIX.Utilities");
-    Variant message;
+    const Object utilities = Object::Create(u"CARVIX.Utilities");
+    ScopedVariant message;
     utilities.Call(u"GetErrorMessage",
-                   {IntArg(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))}, message);
-    std::cout << BstrText(message->bstrVal) << "\n";
+                   {IntValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))},
+                   message);
+    std::cout << Utf8Of(message->bstrVal) << "\n";
     return 0;
 }
 
@@ -552,7 +537,7 @@ int main(int argc, char** argv) {
             reg.install = regCmd->parsed();
             rc = Register(reg);
         }
-    } catch (const CallError& e) {
+    } catch (const ClientError& e) {
         rc = Report(e);
     } catch (const ClientFailure& e) {
         std::cerr << "carvix: " << e.text << "\n";

@@ -1,6 +1,6 @@
 #include "pki_command.h"
 
-#include "dispatch_client.h"
+#include "client_names.h"
 #include "terminal_chooser.h"
 #include "terminal_pin.h"
 
@@ -13,23 +13,15 @@
 namespace carvix::cli {
 namespace {
 
-VARIANT UnsignedArg(std::uint32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_UI4;
-    v.lVal = static_cast<std::int32_t>(value);
-    return v;
-}
-
 std::uint32_t KeySpec(const std::string& usage) {
     return usage == "exchange" ? 1u : 2u;  // AT_KEYEXCHANGE, AT_SIGNATURE
 }
 
 std::u16string ContainerName(const PkiOptions& o) {
     if (o.reader.empty()) {
-        return ToUtf16(o.container);
+        return Utf16(o.container);
     }
-    return ToUtf16("\\\\.\\" + o.reader + "\\" + o.container);
+    return Utf16("\\\\.\\" + o.reader + "\\" + o.container);
 }
 
 int Emit(const std::string& text, const std::string& out) {
@@ -53,21 +45,21 @@ int Pki(const PkiOptions& o) {
     pin.Install();
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
-    const Dispatch pki = Dispatch::Create(u"CARVIX.PKI");
+    const Object pki = Object::Create(u"CARVIX.PKI");
     const std::uint32_t keySpec = KeySpec(o.usage);
-    Variant result;
+    ScopedVariant result;
     if (o.action == "keygen") {
         pki.Call(u"GenerateKeyPair",
-                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), UnsignedArg(o.bits << 16)},
+                 {TextValue(ContainerName(o)), UIntValue(keySpec), UIntValue(o.bits << 16)},
                  result);
         return 0;
     }
     if (o.action == "request") {
         pki.Call(u"CreateCertificateRequest",
-                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), BstrArg(ToUtf16(o.commonName)),
-                  IntArg(o.pem ? 1 : 0)},
+                 {TextValue(ContainerName(o)), UIntValue(keySpec), TextValue(Utf16(o.commonName)),
+                  IntValue(o.pem ? 1 : 0)},
                  result);
-        std::string text = BstrText(result->bstrVal);
+        std::string text = Utf8Of(result->bstrVal);
         return Emit(text, o.out);
     }
     if (o.action == "import") {
@@ -79,14 +71,14 @@ int Pki(const PkiOptions& o) {
             return 2;
         }
         pki.Call(u"ImportCertificate",
-                 {BstrArg(ContainerName(o)), UnsignedArg(keySpec), BstrArg(ToUtf16(content.str()))},
+                 {TextValue(ContainerName(o)), UIntValue(keySpec), TextValue(Utf16(content.str()))},
                  result);
         return 0;
     }
     // select
     pki.Call(keySpec == 1 ? u"SelectEncryptionCertificate" : u"SelectSigningCertificate",
-             {BstrArg(ToUtf16(o.reader))}, result);
-    return Emit(BstrText(result->bstrVal), o.out);
+             {TextValue(Utf16(o.reader))}, result);
+    return Emit(Utf8Of(result->bstrVal), o.out);
 }
 
 }  // namespace carvix::cli

@@ -27,7 +27,7 @@ struct PkiOptions {
     std::string pinFile;
 };
 
-/// Runs the action; throws CallError for a failed call. Returns the exit status.
+/// Runs the action; throws ClientError for a failed call. Returns the exit status.
 int Pki(const PkiOptions& options);
 
 }  // namespace carvix::cli

@@ -1,6 +1,6 @@
 #include "reader_choice.h"
 
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <cstdint>
 
@@ -16,12 +16,12 @@ std::string ChooseReader(const std::string& given, bool contactless, TerminalCho
         return given;
     }
     chooser.Install();
-    const Dispatch smartCard = Dispatch::Create(u"CARVIX.SmartCard");
-    Variant name;
+    const Object smartCard = Object::Create(u"CARVIX.SmartCard");
+    ScopedVariant name;
     try {
         smartCard.Call(contactless ? u"SelectContactlessReader" : u"SelectReader", {}, name);
-    } catch (const CallError& e) {
-        if (e.hr != kCancelled) {
+    } catch (const ClientError& e) {
+        if (e.hresult != kCancelled) {
             throw;
         }
         const std::size_t offered = chooser.UnansweredReaders();
@@ -40,7 +40,7 @@ std::string ChooseReader(const std::string& given, bool contactless, TerminalCho
         }
         throw ClientFailure{"no reader chosen", 1};
     }
-    return name->vt == VT_BSTR ? BstrText(name->bstrVal) : std::string();
+    return name->vt == VT_BSTR ? Utf8Of(name->bstrVal) : std::string();
 }
 
 }  // namespace carvix::cli

@@ -18,7 +18,7 @@ struct ClientFailure {
 /// `given` when not empty; otherwise CARVIX.SmartCard's SelectReader (SelectContactlessReader
 /// with `contactless`) with `chooser` installed as the host's chooser. A selection that
 /// nobody could answer (no terminal) throws ClientFailure naming --reader; other failed
-/// calls throw CallError.
+/// calls throw ClientError.
 std::string ChooseReader(const std::string& given, bool contactless, TerminalChooser& chooser);
 
 }  // namespace carvix::cli

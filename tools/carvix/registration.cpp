@@ -1,6 +1,6 @@
 #include "registration.h"
 
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <dlfcn.h>
 
@@ -35,7 +35,7 @@ int Register(const RegisterOptions& o) {
     }
     dlclose(module);
     if (FAILED(hr)) {
-        throw CallError{hr, entry};
+        throw ClientError{hr, entry};
     }
     return 0;
 }

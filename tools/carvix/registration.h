@@ -14,7 +14,7 @@ struct RegisterOptions {
     bool install = true;
 };
 
-/// Loads the module, calls its entry point and unloads it. Throws CallError on failure.
+/// Loads the module, calls its entry point and unloads it. Throws ClientError on failure.
 int Register(const RegisterOptions& options);
 
 }  // namespace carvix::cli

@@ -1,6 +1,6 @@
 #include "terminal_chooser.h"
 
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <cstdint>
 #include <string>
@@ -75,11 +75,11 @@ std::int32_t TerminalChooser::ChooseReader(void* context, const char16_t* title,
         }
         return 1;
     }
-    const std::string heading = ToUtf8(title);
+    const std::string heading = Utf8(title);
     self.out_ << (heading.empty() ? "Several readers hold a suitable card; choose one:" : heading)
               << "\n";
     for (std::uint32_t i = 0; i < count; ++i) {
-        self.out_ << "  " << i + 1 << ". " << ToUtf8(offers[i].reader) << "\n";
+        self.out_ << "  " << i + 1 << ". " << Utf8(offers[i].reader) << "\n";
     }
     return self.AskNumber("Reader", count, chosen) ? 1 : 0;
 }
@@ -92,13 +92,13 @@ std::int32_t TerminalChooser::Choose(void* context, const char16_t* title, const
         self.unanswered_ = true;
         return 0;
     }
-    const std::string heading = ToUtf8(title);
+    const std::string heading = Utf8(title);
     self.out_ << (heading.empty() ? "Several certificates can sign; choose one:" : heading) << "\n";
     for (std::uint32_t i = 0; i < count; ++i) {
-        self.out_ << "  " << i + 1 << ". " << ToUtf8(offers[i].subject) << "\n"
-                  << "     issued by " << ToUtf8(offers[i].issuer) << ", valid until "
-                  << ToUtf8(offers[i].notAfter) << "\n"
-                  << "     " << ToUtf8(offers[i].thumbprint) << "\n";
+        self.out_ << "  " << i + 1 << ". " << Utf8(offers[i].subject) << "\n"
+                  << "     issued by " << Utf8(offers[i].issuer) << ", valid until "
+                  << Utf8(offers[i].notAfter) << "\n"
+                  << "     " << Utf8(offers[i].thumbprint) << "\n";
     }
     return self.AskNumber("Certificate", count, chosen) ? 1 : 0;
 }

@@ -1,6 +1,6 @@
 #include "terminal_pin.h"
 
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -36,7 +36,7 @@ bool ReadPinFile(const std::string& path, std::string& pin) {
 
 // A line from the terminal with echo off; false at end of input.
 bool ReadPinFromTerminal(const std::u16string& label, std::string& pin) {
-    std::cerr << "PIN for token \"" << ToUtf8(label) << "\": " << std::flush;
+    std::cerr << "PIN for token \"" << Utf8(label) << "\": " << std::flush;
     termios saved{};
     const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (terminal) {

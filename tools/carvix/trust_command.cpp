@@ -36,8 +36,8 @@ int Fail(const std::string& text) {
     return 1;
 }
 
-std::string Text(const Variant& value) {
-    return value->vt == VT_BSTR ? BstrText(value->bstrVal) : std::string();
+std::string Text(const ScopedVariant& value) {
+    return value->vt == VT_BSTR ? Utf8Of(value->bstrVal) : std::string();
 }
 
 std::string Hex(const unsigned char* bytes, unsigned length) {
@@ -98,36 +98,36 @@ fs::path FolderFor(bool system) {
 }  // namespace
 
 bool SignersConfigured() {
-    const Dispatch trust = Dispatch::Create(u"CARVIX.SignerTrust");
-    Variant anchors;
-    Variant required;
+    const Object trust = Object::Create(u"CARVIX.SignerTrust");
+    ScopedVariant anchors;
+    ScopedVariant required;
     trust.Get(u"AnchorsInstalled", anchors);
     trust.Get(u"TrustedSignerRequired", required);
     return (anchors->vt == VT_BOOL && anchors->boolVal != 0) ||
            (required->vt == VT_BOOL && required->boolVal != 0);
 }
 
-std::optional<SignerView> SignerOfBlock(const Dispatch& block) {
-    const Dispatch trust = Dispatch::Create(u"CARVIX.SignerTrust");
-    Variant result;
+std::optional<SignerView> SignerOfBlock(const Object& block) {
+    const Object trust = Object::Create(u"CARVIX.SignerTrust");
+    ScopedVariant result;
     try {
-        trust.Call(u"SignerOf", {ObjectArg(block)}, result);
-    } catch (const CallError& e) {
-        if (e.hr == kNoSignature) {
+        trust.Call(u"SignerOf", {ObjectValue(block.Get())}, result);
+    } catch (const ClientError& e) {
+        if (e.hresult == kNoSignature) {
             return std::nullopt;
         }
         throw;
     }
     if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) {
-        throw CallError{DISP_E_TYPEMISMATCH, "SignerOf"};
+        throw ClientError{DISP_E_TYPEMISMATCH, "SignerOf"};
     }
     result->pdispVal->AddRef();
-    const Dispatch signer(result->pdispVal);
+    const Object signer(result->pdispVal);
     SignerView view;
     for (const char16_t* name : {u"Subject", u"Issuer", u"SerialNumber", u"Trust", u"Reason"}) {
-        Variant value;
+        ScopedVariant value;
         signer.Get(name, value);
-        std::string key = ToUtf8(name);
+        std::string key = Utf8(name);
         key[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[0])));
         const std::string text = Text(value);
         if (!text.empty() || key != "reason") {
@@ -245,7 +245,7 @@ void WarnIfSignerUntrusted(const std::string& certFile) {
     if (trust.status == card::TrustStatus::Trusted) {
         return;
     }
-    std::cerr << "carvix: warning: the signer " << ToUtf8(certificate.Subject())
+    std::cerr << "carvix: warning: the signer " << Utf8(certificate.Subject())
               << " does not chain to an installed trust anchor (" << card::TrustText(trust)
               << (trust.detail.empty() ? "" : ": " + trust.detail)
               << "); a card written with it reads as untrusted\n";

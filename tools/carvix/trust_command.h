@@ -2,7 +2,7 @@
 // and what the client shows of a block's signer.
 #pragma once
 
-#include "dispatch_client.h"
+#include "client_names.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,8 +23,8 @@ struct SignerView {
 bool SignersConfigured();
 
 /// The signer of a block object a read handed out (CARVIX.SignerTrust.SignerOf), or nothing
-/// for a block that has none. Throws CallError.
-std::optional<SignerView> SignerOfBlock(const Dispatch& block);
+/// for a block that has none. Throws ClientError.
+std::optional<SignerView> SignerOfBlock(const Object& block);
 
 /// Installs the certificates and revocation lists of `file` (PEM or DER) in the user's trust
 /// folder, or with `system` in the administrator's (as root). Returns the exit status.

@@ -54,8 +54,8 @@ std::u16string SignerText(const std::string& file) {
     return Orvel::ToBase64(der);
 }
 
-std::string Text(const Variant& value) {
-    return value->vt == VT_BSTR ? BstrText(value->bstrVal) : std::string();
+std::string Text(const ScopedVariant& value) {
+    return value->vt == VT_BSTR ? Utf8Of(value->bstrVal) : std::string();
 }
 
 }  // namespace
@@ -91,10 +91,10 @@ int Write(const WriteOptions& o) {
     } catch (const InputError& e) {
         return BadInput(e.what());
     }
-    const Dispatch object = Dispatch::Create(target->progId);
+    const Object object = Object::Create(target->progId);
     try {
         FillBlock(object, *block, values,
-                  [] { return Dispatch::Create(u"CARVIX.VoluntaryInsurance"); });
+                  [] { return Object::Create(u"CARVIX.VoluntaryInsurance"); });
     } catch (const InputError& e) {
         return BadInput(o.from + ": " + e.what());
     }
@@ -105,10 +105,10 @@ int Write(const WriteOptions& o) {
     chooser.Install();
 
     const std::string reader = ChooseReader(o.reader, false, chooser);
-    const Dispatch auth = Dispatch::Create(u"CARVIX.Auth");
-    Variant ignored;
-    auth.Call(u"Init", {BstrArg(ToUtf16(reader)), IntArg(app)}, ignored);
-    Variant challenge;
+    const Object auth = Object::Create(u"CARVIX.Auth");
+    ScopedVariant ignored;
+    auth.Call(u"Init", {TextValue(Utf16(reader)), IntValue(app)}, ignored);
+    ScopedVariant challenge;
     auth.Call(u"GetChallenge", {}, challenge);
     std::string response;
     try {
@@ -118,15 +118,16 @@ int Write(const WriteOptions& o) {
         return kFailed;
     }
     auth.Call(u"ExternalAuthenticate",
-              {IntArg(static_cast<std::int32_t>(static_cast<std::uint32_t>(o.role))),
-               BstrArg(ToUtf16(response))},
+              {IntValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(o.role))),
+               TextValue(Utf16(response))},
               ignored);
 
-    const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
+    const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     try {
-        docAdmin.Call(target->method, {ObjectArg(auth), ObjectArg(object), BstrArg(signer)},
+        docAdmin.Call(target->method,
+                      {ObjectValue(auth.Get()), ObjectValue(object.Get()), TextValue(signer)},
                       ignored);
-    } catch (const CallError&) {
+    } catch (const ClientError&) {
         if (chooser.UnansweredQuestion()) {
             std::cerr << "carvix: several certificates of the store \"My\" can sign and "
                          "standard input is not a terminal to ask which; name one with "

@@ -30,7 +30,7 @@ struct WriteOptions {
 };
 
 /// Runs the write; returns the exit status (0 written, 1 failed, 2 bad input). Failed
-/// automation calls are thrown as CallError for the caller to report.
+/// automation calls are thrown as ClientError for the caller to report.
 int Write(const WriteOptions& options);
 
 }  // namespace carvix::cli

@@ -2,7 +2,7 @@
 #include "values.h"
 #include "base64_text.h"
 
-#include "dispatch_client.h"
+#include "carvix/automation/client.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 namespace carvix::bridge {
 namespace {
 
-using cli::Variant;
+using automation::ScopedVariant;
 
 // Hands out handles for any pointer and finds the ones it handed out.
 class FakeBroker final : public ObjectBroker {
@@ -36,8 +36,8 @@ Json ToJson(const VARIANT& v) {
 
 Json RoundTrip(const Json& in, VARTYPE* vt = nullptr) {
     FakeBroker broker;
-    Variant v;
-    JsonToVariant(in, broker, v.get());
+    ScopedVariant v;
+    JsonToVariant(in, broker, v.Get());
     if (vt != nullptr) {
         *vt = v->vt;
     }
@@ -45,37 +45,37 @@ Json RoundTrip(const Json& in, VARTYPE* vt = nullptr) {
 }
 
 TEST(Values, ScalarsBecomeJsonOfTheirKind) {
-    Variant v;
-    v.get()->vt = VT_BOOL;
-    v.get()->boolVal = VARIANT_TRUE;
+    ScopedVariant v;
+    v.Get()->vt = VT_BOOL;
+    v.Get()->boolVal = VARIANT_TRUE;
     EXPECT_EQ(ToJson(*v), Json(true));
-    v.get()->vt = VT_I2;
-    v.get()->iVal = -7;
+    v.Get()->vt = VT_I2;
+    v.Get()->iVal = -7;
     EXPECT_EQ(ToJson(*v), Json(-7));
-    v.get()->vt = VT_UI4;
-    v.get()->ulVal = 0xFFFFFFFFu;
+    v.Get()->vt = VT_UI4;
+    v.Get()->ulVal = 0xFFFFFFFFu;
     EXPECT_EQ(ToJson(*v), Json(4294967295u));
-    v.get()->vt = VT_CY;
-    v.get()->cyVal.int64 = 12345678;  // 1234.5678
+    v.Get()->vt = VT_CY;
+    v.Get()->cyVal.int64 = 12345678;  // 1234.5678
     EXPECT_DOUBLE_EQ(ToJson(*v).get<double>(), 1234.5678);
-    v.get()->vt = VT_ERROR;
-    v.get()->scode = static_cast<SCODE>(0x80020004u);
+    v.Get()->vt = VT_ERROR;
+    v.Get()->scode = static_cast<SCODE>(0x80020004u);
     EXPECT_EQ(ToJson(*v), (Json{{"$error", 0x80020004u}}));
-    v.get()->vt = VT_EMPTY;
+    v.Get()->vt = VT_EMPTY;
     EXPECT_TRUE(ToJson(*v).is_null());
 }
 
 TEST(Values, Int64StaysANumberOnlyWhileExact) {
-    Variant v;
-    v.get()->vt = VT_I8;
-    v.get()->llVal = std::int64_t{1} << 53;
+    ScopedVariant v;
+    v.Get()->vt = VT_I8;
+    v.Get()->llVal = std::int64_t{1} << 53;
     EXPECT_EQ(ToJson(*v), Json(std::int64_t{1} << 53));
-    v.get()->llVal = (std::int64_t{1} << 53) + 1;
+    v.Get()->llVal = (std::int64_t{1} << 53) + 1;
     EXPECT_EQ(ToJson(*v), (Json{{"$int64", "9007199254740993"}}));
-    v.get()->llVal = -(std::int64_t{1} << 62);
+    v.Get()->llVal = -(std::int64_t{1} << 62);
     EXPECT_EQ(ToJson(*v), (Json{{"$int64", "-4611686018427387904"}}));
-    v.get()->vt = VT_UI8;
-    v.get()->ullVal = 0xFFFFFFFFFFFFFFFFull;
+    v.Get()->vt = VT_UI8;
+    v.Get()->ullVal = 0xFFFFFFFFFFFFFFFFull;
     EXPECT_EQ(ToJson(*v), (Json{{"$int64", "18446744073709551615"}}));
 
     VARTYPE vt = VT_EMPTY;
@@ -101,13 +101,13 @@ TEST(Values, NumbersFromThePageAreI4InRangeAndR8Otherwise) {
 }
 
 TEST(Values, DatesAreIsoTextBothWays) {
-    Variant v;
-    v.get()->vt = VT_DATE;
-    v.get()->date = 45000.75;  // 2023-03-15 18:00
+    ScopedVariant v;
+    v.Get()->vt = VT_DATE;
+    v.Get()->date = 45000.75;  // 2023-03-15 18:00
     EXPECT_EQ(ToJson(*v), (Json{{"$date", "2023-03-15T18:00:00"}}));
-    v.get()->date = -1.25;  // before the epoch the fraction still counts forward
+    v.Get()->date = -1.25;  // before the epoch the fraction still counts forward
     EXPECT_EQ(ToJson(*v), (Json{{"$date", "1899-12-29T06:00:00"}}));
-    v.get()->date = 1e9;  // beyond the year 9999
+    v.Get()->date = 1e9;  // beyond the year 9999
     EXPECT_THROW(ToJson(*v), BridgeError);
 
     VARTYPE vt = VT_EMPTY;
@@ -127,9 +127,9 @@ TEST(Values, ByteArraysAreBase64AndComeBackAsBytes) {
     ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
     std::memcpy(data, bytes, sizeof bytes);
     SafeArrayUnaccessData(array);
-    Variant v;
-    v.get()->vt = VT_ARRAY | VT_UI1;
-    v.get()->parray = array;
+    ScopedVariant v;
+    v.Get()->vt = VT_ARRAY | VT_UI1;
+    v.Get()->parray = array;
     EXPECT_EQ(ToJson(*v), (Json{{"$bytes", "/9j/4AA="}}));
 
     VARTYPE vt = VT_EMPTY;
@@ -138,8 +138,8 @@ TEST(Values, ByteArraysAreBase64AndComeBackAsBytes) {
     EXPECT_EQ(RoundTrip(Json{{"$bytes", ""}}), (Json{{"$bytes", ""}}));
     FakeBroker broker;
     for (const char* bad : {"/9j/4AA", "/9j/4A=A", "/9j/ 4AA=", "****"}) {
-        Variant out;
-        EXPECT_THROW(JsonToVariant(Json{{"$bytes", bad}}, broker, out.get()), BridgeError) << bad;
+        ScopedVariant out;
+        EXPECT_THROW(JsonToVariant(Json{{"$bytes", bad}}, broker, out.Get()), BridgeError) << bad;
         EXPECT_EQ(out->vt, VT_EMPTY);
     }
 }
@@ -171,9 +171,9 @@ TEST(Values, NestedArraysKeepTheirShape) {
     BSTR first = SysAllocString(u"Reader 0");
     SafeArrayPutElement(names, &i, first);
     SysFreeString(first);
-    Variant v;
-    v.get()->vt = VT_ARRAY | VT_BSTR;
-    v.get()->parray = names;
+    ScopedVariant v;
+    v.Get()->vt = VT_ARRAY | VT_BSTR;
+    v.Get()->parray = names;
     EXPECT_EQ(ToJson(*v), Json::array({"Reader 0", ""}));
 }
 
@@ -183,24 +183,24 @@ TEST(Values, NestingBeyondTheLimitIsRefusedNotRecursedInto) {
         deep = Json::array({deep});
     }
     FakeBroker broker;
-    Variant v;
-    EXPECT_THROW(JsonToVariant(deep, broker, v.get()), BridgeError);
+    ScopedVariant v;
+    EXPECT_THROW(JsonToVariant(deep, broker, v.Get()), BridgeError);
     EXPECT_EQ(v->vt, VT_EMPTY);
 }
 
 TEST(Values, MultiDimensionalArraysAndUnknownTypesAreErrors) {
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-    Variant v;
-    v.get()->vt = VT_ARRAY | VT_I4;
-    v.get()->parray = SafeArrayCreate(VT_I4, 2, bounds);
+    ScopedVariant v;
+    v.Get()->vt = VT_ARRAY | VT_I4;
+    v.Get()->parray = SafeArrayCreate(VT_I4, 2, bounds);
     try {
         ToJson(*v);
         FAIL() << "a two-dimensional array was accepted";
     } catch (const BridgeError& e) {
         EXPECT_EQ(e.hr, DISP_E_TYPEMISMATCH);
     }
-    Variant odd;
-    odd.get()->vt = 0x48;  // VT_CLSID: nothing the page can hold
+    ScopedVariant odd;
+    odd.Get()->vt = 0x48;  // VT_CLSID: nothing the page can hold
     try {
         ToJson(*odd);
         FAIL() << "an unknown type was accepted";
@@ -212,25 +212,25 @@ TEST(Values, MultiDimensionalArraysAndUnknownTypesAreErrors) {
 TEST(Values, ObjectsTravelAsHandlesOfTheBroker) {
     FakeBroker broker;
     auto* fake = reinterpret_cast<IDispatch*>(&broker);  // never called through
-    Variant v;
-    v.get()->vt = VT_DISPATCH;
-    v.get()->pdispVal = fake;
+    ScopedVariant v;
+    v.Get()->vt = VT_DISPATCH;
+    v.Get()->pdispVal = fake;
     EXPECT_EQ(VariantToJson(*v, broker), (Json{{"$object", 1}}));
-    v.get()->pdispVal = nullptr;
+    v.Get()->pdispVal = nullptr;
     EXPECT_TRUE(VariantToJson(*v, broker).is_null());
-    v.get()->vt = VT_EMPTY;  // the fake must not be released
+    v.Get()->vt = VT_EMPTY;  // the fake must not be released
 
-    Variant missing;
+    ScopedVariant missing;
     try {
-        JsonToVariant(Json{{"$object", 7}}, broker, missing.get());
+        JsonToVariant(Json{{"$object", 7}}, broker, missing.Get());
         FAIL() << "an unknown handle was accepted";
     } catch (const BridgeError& e) {
         EXPECT_EQ(e.hr, E_HANDLE);
     }
     for (const Json& bad : {Json{{"x", 1}}, Json{{"$object", 1}, {"extra", 2}},
                             Json{{"$int64", "12a"}}, Json{{"$int64", 5}}, Json{{"$date", 5}}}) {
-        Variant out;
-        EXPECT_THROW(JsonToVariant(bad, broker, out.get()), BridgeError) << bad.dump();
+        ScopedVariant out;
+        EXPECT_THROW(JsonToVariant(bad, broker, out.Get()), BridgeError) << bad.dump();
     }
 }
 

@@ -17,20 +17,20 @@ namespace {
 using namespace carvix::cli;
 using carvix::com::CreateObject;
 
-Dispatch NewObject(REFCLSID clsid) {
+Object NewObject(REFCLSID clsid) {
     void* p = nullptr;
     EXPECT_EQ(CreateObject(clsid, IID_IDispatch, &p), S_OK);
-    return Dispatch(static_cast<IDispatch*>(p));
+    return Object(static_cast<IDispatch*>(p));
 }
 
-Dispatch NewInsurance() {
+Object NewInsurance() {
     return NewObject(carvix::com::kClsidVoluntaryInsurance);
 }
 
 // Has the object store its fields into `model`, as the write methods do.
 template <class Model>
-void Store(const Dispatch& object, Model& model) {
-    EXPECT_EQ(carvix::com::StoreBlock(object.get(), model), S_OK);
+void Store(const Object& object, Model& model) {
+    EXPECT_EQ(carvix::com::StoreBlock(object.Get(), model), S_OK);
 }
 
 void ExpectDay(const Orvel::DateTime& date, int year, int month, int day) {
@@ -45,7 +45,7 @@ const Json kVlVariable = Json::parse(R"({
   "ServiceEndDate": "2035-08-31", "HealthWorkerID": "HW123456"})");
 
 TEST(FillBlock, EveryVlVariableFieldReachesTheModel) {
-    const Dispatch object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
+    const Object object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
     FillBlock(object, *FindBlock("vl-variable"), kVlVariable, NewInsurance);
     VLVariablePersoModel model;
     Store(object, model);
@@ -59,7 +59,7 @@ TEST(FillBlock, EveryVlVariableFieldReachesTheModel) {
 }
 
 TEST(FillBlock, OptionalFieldsLeftOutStayOutOfTheBlock) {
-    const Dispatch object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
+    const Object object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
     Json values = kVlVariable;
     for (const char* key : {"Rank", "UnitNo", "ServiceEndDate", "HealthWorkerID"}) {
         values.erase(key);
@@ -83,7 +83,7 @@ TEST(FillBlock, CyrillicTextsAndTheVoluntaryInsurancesOfTheZkAdminBlock) {
       "InsurerID": "RFZO-000000001", "TaxpayerName": "Пример", "TaxpayerNameLatin": "Primer",
       "TaxpayerResidence": "Нови Сад", "TaxpayerResidenceLatin": "Novi Sad",
       "TaxpayerNumber": "100200300", "TaxpayerActivityCode": "62010"})");
-    const Dispatch object = NewObject(carvix::com::kClsidZKVariableAdminBlock);
+    const Object object = NewObject(carvix::com::kClsidZKVariableAdminBlock);
     FillBlock(object, *FindBlock("zk-variable-admin"), values, NewInsurance);
     ZKVariableAdminModel model;
     Store(object, model);
@@ -104,7 +104,7 @@ TEST(FillBlock, AnEmptyInsuranceListIsAList) {
       "InsurerNameLatin": "I", "InsurerID": "1", "TaxpayerName": "T", "TaxpayerNameLatin": "T",
       "TaxpayerResidence": "R", "TaxpayerResidenceLatin": "R", "TaxpayerNumber": "1",
       "TaxpayerActivityCode": "1"})");
-    const Dispatch object = NewObject(carvix::com::kClsidZKVariableAdminBlock);
+    const Object object = NewObject(carvix::com::kClsidZKVariableAdminBlock);
     FillBlock(object, *FindBlock("zk-variable-admin"), values, NewInsurance);
     ZKVariableAdminModel model;
     Store(object, model);
@@ -144,7 +144,7 @@ TEST(FillBlock, BadInputIsRefusedBeforeAnythingIsPut) {
     for (const Case& c : cases) {
         Json values = kVlVariable;
         c.spoil(values);
-        const Dispatch object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
+        const Object object = NewObject(carvix::com::kClsidVLVariablePersoBlock);
         try {
             FillBlock(object, *FindBlock("vl-variable"), values, NewInsurance);
             ADD_FAILURE() << c.name << ": accepted";
@@ -152,7 +152,7 @@ TEST(FillBlock, BadInputIsRefusedBeforeAnythingIsPut) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
                 << c.name << ": " << e.what();
         }
-        Variant flag;
+        ScopedVariant flag;
         object.Get(u"RankSpecified", flag);
         EXPECT_EQ(flag->boolVal, VARIANT_FALSE) << c.name << ": the object was touched";
     }

@@ -36,7 +36,7 @@ for f in "$lib/carvix-qx/carvix-qx.so" "$lib/libcarvix-com.so.0.1.0" "$root"/bin
     check "no run path into the build tree: $f" \
         bash -c "! readelf -d '$f' 2>/dev/null | grep -E 'R(UN)?PATH' | grep -q '$build'"
 done
-for h in types.h interfaces.h oleauto.h host_hooks.h scoped.h oleauto_c.h; do
+for h in types.h interfaces.h oleauto.h host_hooks.h scoped.h client.h oleauto_c.h; do
     check "public header $h" test -f "$root/include/carvix/automation/$h"
 done
 for h in registry.h typeinfo.h guid.h; do

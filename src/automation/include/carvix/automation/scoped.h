@@ -103,6 +103,8 @@ class ScopedVariant {
     VARIANT* Get() noexcept { return &v_; }
     const VARIANT* Get() const noexcept { return &v_; }
     VARIANT* operator->() noexcept { return &v_; }
+    const VARIANT* operator->() const noexcept { return &v_; }
+    const VARIANT& operator*() const noexcept { return v_; }
 
   private:
     VARIANT v_;
