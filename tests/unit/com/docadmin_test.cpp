@@ -355,4 +355,36 @@ TEST_F(DocAdmin, AScriptReadsABlockThroughInvokeAndSeesFailuresAsExceptions) {
     EXPECT_TRUE(notices.empty());
 }
 
+TEST_F(DocAdmin, ACardFailureMessageReachesTheScriptBesideTheNotice) {
+    VARIANT args[2];
+    VariantInit(&args[0]);
+    VariantInit(&args[1]);
+    args[0].vt = VT_I4;
+    args[0].lVal = 2;
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = reader;
+    DISPPARAMS params{args, nullptr, 2, 0};
+    const std::u16string message = u"Read document has ID 1, but ID 2 was requested.";
+    backend.fail = [&] { throw CardException(message); };
+    EXCEPINFO info{};
+    ASSERT_EQ(service->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &info, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_FAIL);
+    ASSERT_NE(info.bstrDescription, nullptr);
+    EXPECT_EQ(std::u16string(info.bstrDescription, SysStringLen(info.bstrDescription)), message);
+    ASSERT_EQ(notices.size(), 1u) << "the notice is shown as before";
+    EXPECT_EQ(notices[0].text, message);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+
+    // A status word carries no text of its own: the description stays empty.
+    backend.fail = [] { throw CardException(JavaCard::AppletException(0x6A82)); };
+    info = EXCEPINFO{};
+    ASSERT_EQ(service->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &info, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x80076A82u);
+    EXPECT_EQ(info.bstrDescription, nullptr);
+    SysFreeString(info.bstrSource);
+}
+
 }  // namespace
