@@ -51,10 +51,15 @@ static HRESULT Create(const char* progId, IDispatch** out) {
     return hr;
 }
 
+/* The description of the last member failure (what the component said went wrong), or NULL. */
+static BSTR lastDescription = NULL;
+
 /* Calls a member by name. args[] are in call order; the result lands in *result. A member's
  * own failure comes back as DISP_E_EXCEPTION; its HRESULT is returned instead. */
 static HRESULT Call(IDispatch* d, const char* member, uint16_t flags, VARIANT* args, uint32_t count,
                     VARIANT* result) {
+    SysFreeString(lastDescription);
+    lastDescription = NULL;
     BSTR name = AsciiBstr(member);
     DISPID id = 0;
     HRESULT hr = name == NULL
@@ -77,17 +82,23 @@ static HRESULT Call(IDispatch* d, const char* member, uint16_t flags, VARIANT* a
     if (hr == DISP_E_EXCEPTION) {
         hr = failure.scode;
         SysFreeString(failure.bstrSource);
-        SysFreeString(failure.bstrDescription);
+        lastDescription = failure.bstrDescription; /* NULL when the member left no text */
         SysFreeString(failure.bstrHelpFile);
     }
     return hr;
 }
 
-/* Prints what failed: the HRESULT and the component's message text for it. */
+/* Prints what failed: the HRESULT and the member's description of the failure, or else the
+ * component's message text for the HRESULT. */
 static void Report(const char* what, HRESULT hr) {
     fprintf(stderr, "read_document: %s failed: 0x%08X", what, (unsigned)hr);
     IDispatch* utilities = NULL;
-    if (SUCCEEDED(Create("CARVIX.Utilities", &utilities))) {
+    if (SysStringLen(lastDescription) > 0) {
+        fputc(' ', stderr);
+        for (uint32_t i = 0; i < SysStringLen(lastDescription); ++i) {
+            fputc(lastDescription[i] < 0x80 ? (int)lastDescription[i] : '?', stderr);
+        }
+    } else if (SUCCEEDED(Create("CARVIX.Utilities", &utilities))) {
         VARIANT code, text;
         VariantInit(&code);
         code.vt = VT_I4;

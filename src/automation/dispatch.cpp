@@ -117,6 +117,21 @@ HRESULT CallMember(const MemberDesc& m, void* self, VARIANT* args) {
     }
 }
 
+// The description of the thread's error object (null when there is none or it has no text);
+// the object is taken, so that it describes this one failure only.
+BSTR TakeDescription() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) {
+        return nullptr;
+    }
+    BSTR description = nullptr;
+    if (FAILED(info->GetDescription(&description))) {
+        description = nullptr;
+    }
+    info->Release();
+    return description;
+}
+
 }  // namespace
 
 HRESULT DispatchGetIDsOfNames(const InterfaceDesc& desc, REFIID riid, LPOLESTR* names,
@@ -207,12 +222,15 @@ HRESULT DispatchInvoke(const InterfaceDesc& desc, void* self, DISPID id, REFIID 
             return hr;
         }
     }
+    // Only what this member records may describe its failure, never an older call's text.
+    SetErrorInfo(0, nullptr);
     HRESULT hr = CallMember(*m, self, slots.v);
     if (FAILED(hr)) {
         if (excepInfo != nullptr) {
             *excepInfo = EXCEPINFO{};
             excepInfo->scode = hr;
             excepInfo->bstrSource = SysAllocString(desc.name);
+            excepInfo->bstrDescription = TakeDescription();
         }
         return DISP_E_EXCEPTION;
     }

@@ -1,6 +1,6 @@
 #include "class_factory.h"
 
-#include <new>
+#include "carvix/com/failure_boundary.h"
 
 namespace carvix::com {
 
@@ -41,13 +41,7 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
         return E_POINTER;
     }
     *ppv = nullptr;
-    try {
-        return create_(outer, riid, ppv);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return Guarded(FailurePolicy::Plain, [&] { return create_(outer, riid, ppv); });
 }
 
 HRESULT ClassFactory::LockServer(std::int32_t lock) {

@@ -3,10 +3,9 @@
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
 #include "carvix/card/card_authentication.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/support/base64.h"
 #include "carvix/support/exceptions.h"
-#include "carvix/support/framework_error.h"
-#include "carvix/support/hresult.h"
 #include "carvix/support/pcsc_constants.h"
 #include "carvix/support/trace.h"
 
@@ -35,28 +34,11 @@ const ca::InterfaceDesc kAuthenticationServiceDesc{
 
 namespace {
 
+// Applet status words as 0x8004SSSS, system and PC/SC codes as themselves, never a notice.
+constexpr FailurePolicy kPolicy = FailurePolicy::Authentication;
+
 // The largest response one (extended) EXTERNAL AUTHENTICATE carries.
 constexpr std::size_t kLongestResponse = 65535;
-
-// The HRESULT of the exception being handled: an applet status word SW as 0x8004SSSS, a
-// PC/SC code as itself; no message is shown for any of them.
-HRESULT CurrentFailure() noexcept {
-    try {
-        throw;
-    } catch (const JavaCard::AppletException& e) {
-        return static_cast<HRESULT>(0x80040000u | e.StatusWord());
-    } catch (const Orvel::Win32Exception& e) {
-        return Orvel::HResultFromCode(static_cast<std::int32_t>(e.Code()));
-    } catch (const CardException& e) {
-        return Orvel::HResultFromCode(e.Code());
-    } catch (const Orvel::FrameworkError& e) {
-        return e.HResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 
 }  // namespace
 
@@ -77,12 +59,10 @@ auto AuthenticationService::OnCard(Operation&& operation) {
 }
 
 HRESULT AuthenticationService::FinalConstruct() {
-    try {
+    return Guarded(kPolicy, [&] {
         context_.emplace(Orvel::PCSC::kScopeUser);
         return S_OK;
-    } catch (...) {
-        return CurrentFailure();
-    }
+    });
 }
 
 AuthenticationService::~AuthenticationService() {
@@ -101,7 +81,7 @@ AuthenticationService::~AuthenticationService() {
 }
 
 HRESULT AuthenticationService::Init(BSTR bsReaderName, std::uint16_t uwAppID) {
-    try {
+    return Guarded(kPolicy, [&] {
         const std::u16string reader = ca::BstrText(bsReaderName);
         if (reader.empty()) {
             return E_INVALIDARG;
@@ -110,9 +90,7 @@ HRESULT AuthenticationService::Init(BSTR bsReaderName, std::uint16_t uwAppID) {
         initialised_ = true;
         appId_ = uwAppID;
         return S_OK;
-    } catch (...) {
-        return CurrentFailure();
-    }
+    });
 }
 
 HRESULT AuthenticationService::GetChallenge(BSTR* challenge) {
@@ -122,7 +100,7 @@ HRESULT AuthenticationService::GetChallenge(BSTR* challenge) {
     if (!initialised_) {
         return kNotInitialised;
     }
-    try {
+    return Guarded(kPolicy, [&] {
         const std::u16string text = Orvel::ToBase64(OnCard([this](SCARDHANDLE handle) {
             return CardAuthentication::GetChallenge(handle, appId_);
         }));
@@ -134,13 +112,11 @@ HRESULT AuthenticationService::GetChallenge(BSTR* challenge) {
         }
         *challenge = out;
         return S_OK;
-    } catch (...) {
-        return CurrentFailure();
-    }
+    });
 }
 
 HRESULT AuthenticationService::ExternalAuthenticate(std::uint32_t ulRoleID, BSTR bsResponse) {
-    try {
+    return Guarded(kPolicy, [&] {
         Orvel::ByteArray response;
         try {
             response = Orvel::FromBase64(ca::BstrText(bsResponse));
@@ -157,21 +133,17 @@ HRESULT AuthenticationService::ExternalAuthenticate(std::uint32_t ulRoleID, BSTR
             CardAuthentication::ExternalAuthenticate(handle, appId_, ulRoleID, response);
         });
         return S_OK;
-    } catch (...) {
-        return CurrentFailure();
-    }
+    });
 }
 
 HRESULT AuthenticationService::Logout(std::uint32_t ulRoleID) {
     if (!initialised_) {
         return kNotInitialised;
     }
-    try {
+    return Guarded(kPolicy, [&] {
         OnCard([&](SCARDHANDLE handle) { CardAuthentication::Logout(handle, appId_, ulRoleID); });
         return S_OK;
-    } catch (...) {
-        return CurrentFailure();
-    }
+    });
 }
 
 HRESULT AuthenticationService::GetConnection(impd** phConnection) {

@@ -6,11 +6,11 @@
 
 #include "block_members.h"
 #include "carvix/com/block_fields.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/object.h"
 #include "carvix/com/signer_trust_service.h"
 
-#include <new>
 #include <typeinfo>
 
 namespace carvix::com {
@@ -18,14 +18,10 @@ namespace carvix::com {
 /// Runs `copy` and turns what it throws into an HRESULT: none may cross the interface.
 template <class Copy>
 HRESULT CopyFields(Copy copy) noexcept {
-    try {
+    return Guarded(FailurePolicy::Plain, [&] {
         copy();
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 /// `model` as Model when it is one (models are final classes), else nullptr.

@@ -1,11 +1,9 @@
 #include "carvix/com/block_fields.h"
 
 #include "carvix/automation/oleauto.h"
-#include "carvix/com/notifier.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/support/base64.h"
 #include "date_convert.h"
-
-#include <new>
 
 namespace carvix::com {
 namespace {
@@ -56,8 +54,7 @@ HRESULT FieldStore::GetDate(std::size_t i, bool optional, DATE* out) const noexc
     }
     const std::optional<DATE> date = DateTimeToOleDate(slots_[i].date, BlockTimeZone());
     if (!date) {
-        ShowWarning(u"Invalid value for date/time.");
-        return E_FAIL;
+        return Fail(E_FAIL, u"Invalid value for date/time.", Notice::Warning);
     }
     *out = *date;
     return S_OK;
@@ -70,11 +67,8 @@ HRESULT FieldStore::GetPhoto(std::size_t i, bool optional, BSTR* out) const noex
     if (optional && !slots_[i].specified) {
         return E_FAIL;
     }
-    try {
-        return AllocText(Orvel::ToBase64(slots_[i].bytes), out);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return Guarded(FailurePolicy::Plain,
+                   [&] { return AllocText(Orvel::ToBase64(slots_[i].bytes), out); });
 }
 
 HRESULT FieldStore::GetFlag(std::size_t i, VARIANT_BOOL* out) const noexcept {
@@ -86,15 +80,13 @@ HRESULT FieldStore::GetFlag(std::size_t i, VARIANT_BOOL* out) const noexcept {
 }
 
 HRESULT FieldStore::PutText(std::size_t i, bool optional, BSTR value) noexcept {
-    try {
+    return Guarded(FailurePolicy::Plain, [&] {
         slots_[i].text.assign(value != nullptr ? value : u"", SysStringLen(value));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    if (optional) {
-        slots_[i].specified = true;
-    }
-    return S_OK;
+        if (optional) {
+            slots_[i].specified = true;
+        }
+        return S_OK;
+    });
 }
 
 HRESULT FieldStore::PutNumber(std::size_t i, bool optional, std::int32_t value) noexcept {

@@ -4,15 +4,14 @@
 // it returns.
 #include "carvix/automation/oleauto.h"
 #include "carvix/blocks/vl_models.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/contactless/cl_card.h"
 #include "carvix/support/base64.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/hresult.h"
-#include "docadmin/card_failure.h"
 #include "docadmin/docadmin_service.h"
 #include "docadmin/signer_from_base64.h"
 
-#include <new>
 #include <optional>
 #include <string>
 
@@ -46,19 +45,17 @@ HRESULT DocAdminService::ReadVLContactlessData(BSTR bsContactlessReaderName,
         return E_INVALIDARG;
     }
     *ppBlock = nullptr;
-    try {
+    return Guarded(FailurePolicy::Document, [&] {
         HRESULT failure = E_FAIL;
         const std::optional<std::string> directory = ModuleDirectory(failure);
         if (!directory) {
             return failure;
         }
         VLContactlessModel model;
-        const HRESULT read = RunCardSteps([&] {
+        {
+            // The library is freed before the block object is made.
             const std::unique_ptr<cl::CLCard> card = cl::CLCard::Create(*directory, reader);
             card->Read(model, bCheckCLSod != 0);
-        });
-        if (FAILED(read)) {
-            return read;
         }
         void* object = nullptr;
         const HRESULT handed = HandOut(kReadOf<IVLContactlessBlock>, model, &object);
@@ -66,11 +63,7 @@ HRESULT DocAdminService::ReadVLContactlessData(BSTR bsContactlessReaderName,
             *ppBlock = static_cast<IVLContactlessBlockArg*>(object);
         }
         return handed;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT DocAdminService::UpdateVLContactlessData(BSTR bsContactReaderName, std::uint16_t uwAppID,
@@ -82,7 +75,7 @@ HRESULT DocAdminService::UpdateVLContactlessData(BSTR bsContactReaderName, std::
     if (contactReader.empty() || contactlessReader.empty()) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(FailurePolicy::Document, [&] {
         Orvel::ByteArray encryptedKey;
         try {
             encryptedKey = Orvel::FromBase64(Text(bsEncryptedKeyB64));
@@ -98,16 +91,10 @@ HRESULT DocAdminService::UpdateVLContactlessData(BSTR bsContactReaderName, std::
         if (!directory) {
             return failure;
         }
-        return RunCardSteps([&] {
-            const std::unique_ptr<cl::CLCard> card =
-                cl::CLCard::Create(*directory, contactlessReader);
-            card->Update(contactReader, uwAppID, bCheckCLSod != 0, encryptedKey, signer);
-        });
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+        const std::unique_ptr<cl::CLCard> card = cl::CLCard::Create(*directory, contactlessReader);
+        card->Update(contactReader, uwAppID, bCheckCLSod != 0, encryptedKey, signer);
+        return S_OK;
+    });
 }
 
 }  // namespace carvix::com

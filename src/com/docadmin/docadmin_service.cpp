@@ -3,9 +3,9 @@
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
 #include "carvix/blocks/card_block.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/com/module.h"
 #include "carvix/com/signer_trust_service.h"
-#include "docadmin/card_failure.h"
 
 #include <new>
 #include <string>
@@ -75,25 +75,17 @@ HRESULT DocAdminService::ReadBlock(const ReadMethod& method, BSTR readerName, st
         return E_INVALIDARG;
     }
     *out = nullptr;
-    try {
+    return Guarded(FailurePolicy::Document, [&] {
         const std::u16string reader(readerName, length);
         const std::unique_ptr<CardBlock> model = method.makeModel();
-        std::shared_ptr<const BlockSigner> signer;
-        const HRESULT read =
-            RunCardSteps([&] { signer = backend_.ReadVerifiedSigned(reader, appId, *model); });
-        if (FAILED(read)) {
-            return read;
-        }
+        const std::shared_ptr<const BlockSigner> signer =
+            backend_.ReadVerifiedSigned(reader, appId, *model);
         const HRESULT handed = HandOut(method, *model, out);
         if (SUCCEEDED(handed)) {
-            AttachSigner(static_cast<IUnknown*>(*out), std::move(signer));
+            AttachSigner(static_cast<IUnknown*>(*out), signer);
         }
         return handed;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT DocAdminService::HandOut(const ReadMethod& method, CardBlock& model, void** out) {

@@ -4,14 +4,13 @@
 #include "carvix/automation/oleauto.h"
 #include "carvix/blocks/vl_models.h"
 #include "carvix/blocks/zk_models.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/support/base64.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/x509_certificate.h"
-#include "docadmin/card_failure.h"
 #include "docadmin/docadmin_service.h"
 #include "docadmin/signer_from_base64.h"
 
-#include <new>
 #include <string_view>
 
 namespace carvix::com {
@@ -30,7 +29,7 @@ HRESULT DocAdminService::Write(CardBlock& model, IAuthenticationService* auth, I
     if (auth == nullptr || block == nullptr) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(FailurePolicy::Document, [&] {
         x509::X509Certificate signer;
         if (const HRESULT hr = SignerFromBase64(signerB64, signer); FAILED(hr)) {
             return hr;
@@ -55,13 +54,9 @@ HRESULT DocAdminService::Write(CardBlock& model, IAuthenticationService* auth, I
         if (handle == nullptr) {
             return kInvalidHandle;
         }
-        const auto value = reinterpret_cast<std::uintptr_t>(handle);
-        return RunCardSteps([&] { backend_.WriteToCard(value, appId, model, signer); });
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+        backend_.WriteToCard(reinterpret_cast<std::uintptr_t>(handle), appId, model, signer);
+        return S_OK;
+    });
 }
 
 HRESULT DocAdminService::WriteVLVariablePersoData(IAuthenticationServiceArg* pAuth,

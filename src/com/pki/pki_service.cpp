@@ -2,6 +2,7 @@
 
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/pki/card_certificate_selection.h"
 #include "carvix/pki/certificate_request.h"
 #include "carvix/pki/key_container.h"
@@ -39,9 +40,8 @@ const ca::InterfaceDesc kPKIServiceDesc{u"IPKIService", kIidIPKIService, u"IPKIS
 
 namespace {
 
-HRESULT Failure() noexcept {
-    return static_cast<HRESULT>(pki::CurrentProviderFailure());
-}
+// The token provider reads every failure of these methods.
+constexpr FailurePolicy kPolicy = FailurePolicy::Provider;
 
 HRESULT Return(const std::u16string& text, BSTR* out) {
     BSTR copy = SysAllocStringLen(text.data(), static_cast<std::uint32_t>(text.size()));
@@ -75,13 +75,11 @@ std::u16string TrimWhiteSpace(const std::u16string& text) {
 
 HRESULT PKIService::GenerateKeyPair(BSTR bsContainerName, std::uint32_t ulKeySpec,
                                     std::uint32_t ulFlags) {
-    try {
+    return Guarded(kPolicy, [&] {
         auto container = pki::KeyContainer::Acquire(ca::BstrText(bsContainerName), 0, true);
         container.GenerateKeyPair(ulKeySpec, ulFlags);
         return S_OK;
-    } catch (...) {
-        return Failure();
-    }
+    });
 }
 
 HRESULT PKIService::CreateCertificateRequest(BSTR bsContainerName, std::uint32_t ulKeySpec,
@@ -90,43 +88,37 @@ HRESULT PKIService::CreateCertificateRequest(BSTR bsContainerName, std::uint32_t
     if (bsCertReqB64 == nullptr) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(kPolicy, [&] {
         auto container = pki::KeyContainer::Acquire(ca::BstrText(bsContainerName), 0);
         const auto der =
             pki::CreateCertificateRequest(container, ulKeySpec, ca::BstrText(bsCommonName));
         return Return(pki::RequestText(der, (bSetHeaderFooter & 0xFFFF) != 0), bsCertReqB64);
-    } catch (...) {
-        return Failure();
-    }
+    });
 }
 
 HRESULT PKIService::ImportCertificate(BSTR bsContainerName, std::uint32_t ulKeySpec,
                                       BSTR bsCertB64) {
-    Orvel::ByteArray der;
-    try {
-        std::u16string text = ca::BstrText(bsCertB64);
-        RemoveAll(text, u"-----BEGIN CERTIFICATE-----");
-        RemoveAll(text, u"-----END CERTIFICATE-----");
-        der = Orvel::FromBase64(TrimWhiteSpace(text));
-    } catch (const Orvel::ArgumentException&) {
-        return E_INVALIDARG;
-    } catch (...) {
-        return Failure();
-    }
-    try {
+    return Guarded(kPolicy, [&] {
+        Orvel::ByteArray der;
+        try {
+            std::u16string text = ca::BstrText(bsCertB64);
+            RemoveAll(text, u"-----BEGIN CERTIFICATE-----");
+            RemoveAll(text, u"-----END CERTIFICATE-----");
+            der = Orvel::FromBase64(TrimWhiteSpace(text));
+        } catch (const Orvel::ArgumentException&) {
+            return E_INVALIDARG;  // text that is not Base64, before any token is looked for
+        }
         auto container = pki::KeyContainer::Acquire(ca::BstrText(bsContainerName), 0);
         container.SetCertificate(ulKeySpec, der);
         return S_OK;
-    } catch (...) {
-        return Failure();
-    }
+    });
 }
 
 HRESULT PKIService::Select(BSTR bsReaderName, std::uint32_t keySpec, BSTR* bsCertB64) {
     if (bsCertB64 == nullptr || SysStringLen(bsReaderName) == 0) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(kPolicy, [&] {
         const auto chosen = pki::SelectCardCertificate(ca::BstrText(bsReaderName), keySpec);
         if (!chosen) {
             // The named code of a cancelled choice (not 0x8010002D, which means a certificate
@@ -134,9 +126,7 @@ HRESULT PKIService::Select(BSTR bsReaderName, std::uint32_t keySpec, BSTR* bsCer
             return kCancelled;
         }
         return Return(Orvel::ToBase64(chosen->RawData()), bsCertB64);
-    } catch (...) {
-        return Failure();
-    }
+    });
 }
 
 HRESULT PKIService::SelectEncryptionCertificate(BSTR bsReaderName, BSTR* bsCertB64) {

@@ -5,8 +5,8 @@
 
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/support/exceptions.h"
-#include "carvix/support/hresult.h"
 #include "carvix/support/pcsc_context.h"
 
 namespace carvix::com {
@@ -38,7 +38,7 @@ HRESULT SelectReaderWith(BSTR* bsReaderName, CardCheck check, const std::u16stri
     if (bsReaderName == nullptr) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(FailurePolicy::Plain, [&] {
         std::u16string name;
         {
             Orvel::PCSC::PCSCContext context(Orvel::PCSC::kScopeSystem);
@@ -55,13 +55,7 @@ HRESULT SelectReaderWith(BSTR* bsReaderName, CardCheck check, const std::u16stri
         }
         *bsReaderName = text;
         return S_OK;
-    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
-        return Orvel::HResultFromCode(static_cast<std::int32_t>(e.Code()));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT SmartCardService::SelectReader(BSTR* bsReaderName) {
@@ -79,15 +73,17 @@ HRESULT SmartCardService::ListReaders(VARIANT* pReaders) {
         return E_INVALIDARG;
     }
     std::vector<std::u16string> names;
-    try {
-        names = SystemReaderNames();
-    } catch (const Orvel::PCSC::PCSCWin32Exception&) {
-        // A resource manager that cannot be asked has no readers to offer.
-        names.clear();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
+    const HRESULT listed = Guarded(FailurePolicy::Plain, [&] {
+        try {
+            names = SystemReaderNames();
+        } catch (const Orvel::PCSC::PCSCWin32Exception&) {
+            // A resource manager that cannot be asked has no readers to offer.
+            names.clear();
+        }
+        return S_OK;
+    });
+    if (FAILED(listed)) {
+        return listed;
     }
     // An empty list is an empty array, never a missing one: scripts can always take its
     // bounds and walk it.

@@ -3,14 +3,13 @@
 #include "carvix/automation/oleauto.h"
 #include "carvix/automation/scoped.h"
 #include "carvix/card/trust_anchors.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/support/base64.h"
 #include "carvix/support/unicode.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/x509.h>
-
-#include <new>
 
 namespace carvix::com {
 
@@ -134,14 +133,10 @@ HRESULT SignerTrustService::get_AnchorsInstalled(std::int16_t* pVal) {
     if (pVal == nullptr) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(FailurePolicy::Plain, [&] {
         *pVal = card::AnchorSet::Installed()->HasCertificates() ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT SignerTrustService::get_TrustedSignerRequired(std::int16_t* pVal) {
@@ -162,11 +157,9 @@ HRESULT SignerInfo::get_SerialNumber(BSTR* pVal) {
     return OutText(signer_ ? signer_->serialNumber : u"", pVal);
 }
 HRESULT SignerInfo::get_Certificate(BSTR* pVal) {
-    try {
+    return Guarded(FailurePolicy::Plain, [&] {
         return OutText(signer_ ? Orvel::ToBase64(signer_->certificate) : u"", pVal);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 HRESULT SignerInfo::get_Trust(BSTR* pVal) {
     if (!signer_) {

@@ -169,6 +169,41 @@ TEST_F(DocAdminOnBench, TheWrongApplicationFailsWhileOpening) {
     EXPECT_TRUE(card.ApduLog().empty()) << "an unknown application ID never reaches the card";
 }
 
+TEST_F(DocAdminOnBench, AScriptGetsTheCardsMessageInExcepInfoAndTheNoticeStays) {
+    BenchCard card(Image("vl-full"));
+    // ReadVLFixedPersoData(reader, appId) by dispatch: arguments last first.
+    auto invokeRead = [&](std::int32_t appId, EXCEPINFO& info) {
+        VARIANT args[2];
+        VariantInit(&args[0]);
+        VariantInit(&args[1]);
+        args[0].vt = VT_I4;
+        args[0].lVal = appId;
+        args[1].vt = VT_BSTR;
+        args[1].bstrVal = Reader(card);
+        DISPPARAMS params{args, nullptr, 2, 0};
+        info = EXCEPINFO{};
+        return service->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
+    };
+    auto text = [](BSTR b) {
+        return b == nullptr ? std::u16string(u"<null>") : std::u16string(b, SysStringLen(b));
+    };
+    EXCEPINFO info{};
+    ASSERT_EQ(invokeRead(2, info), DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_FAIL);
+    EXPECT_EQ(text(info.bstrDescription), u"Read document has ID 1, but ID 2 was requested.");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, u"Read document has ID 1, but ID 2 was requested.");
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+
+    // A status word has no text of its own: clients explain the code.
+    ASSERT_EQ(invokeRead(5, info), DISP_E_EXCEPTION);
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x80076A82u);
+    EXPECT_EQ(info.bstrDescription, nullptr);
+    SysFreeString(info.bstrSource);
+    EXPECT_EQ(notices.size(), 1u);
+}
+
 TEST_F(DocAdminOnBench, EveryCallReadsTheCardAgain) {
     BenchCard card(Image("zk-full"));
     card.ClearApduLog();

@@ -143,6 +143,19 @@ class DocAdmin : public ::testing::Test {
         return hr;
     }
 
+    // A read method called by a script: arguments in reverse order, uwAppID, then the reader.
+    HRESULT InvokeRead(DISPID id, std::int32_t appId, VARIANT* result, EXCEPINFO* info) {
+        VARIANT args[2];
+        VariantInit(&args[0]);
+        VariantInit(&args[1]);
+        args[0].vt = VT_I4;
+        args[0].lVal = appId;
+        args[1].vt = VT_BSTR;
+        args[1].bstrVal = reader;
+        DISPPARAMS params{args, nullptr, 2, 0};
+        return service->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, info, nullptr);
+    }
+
     FakeBackend backend;
     DocAdminService* service = nullptr;
     carvix::com::NotifierFn previous = nullptr;
@@ -324,19 +337,9 @@ TEST_F(DocAdmin, AScriptFindsTheFourteenMethodsInDispidOrder) {
 }
 
 TEST_F(DocAdmin, AScriptReadsABlockThroughInvokeAndSeesFailuresAsExceptions) {
-    // Arguments in reverse order: uwAppID, then the reader name.
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_I4;
-    args[0].lVal = 5;
-    args[1].vt = VT_BSTR;
-    args[1].bstrVal = reader;
-    DISPPARAMS params{args, nullptr, 2, 0};
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(service->Invoke(9, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
-              S_OK);
+    ASSERT_EQ(InvokeRead(9, 5, &result, nullptr), S_OK);
     EXPECT_EQ(result.vt, VT_DISPATCH);
     EXPECT_EQ(result.pdispVal, static_cast<IDispatch*>(&backend.block));
     ASSERT_EQ(backend.reads.size(), 1u);
@@ -346,13 +349,34 @@ TEST_F(DocAdmin, AScriptReadsABlockThroughInvokeAndSeesFailuresAsExceptions) {
 
     backend.fail = [] { throw CardException(u"Applet exception: x", 0x6982); };
     EXCEPINFO info{};
-    EXPECT_EQ(service->Invoke(9, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &info, nullptr),
-              DISP_E_EXCEPTION);
+    EXPECT_EQ(InvokeRead(9, 5, &result, &info), DISP_E_EXCEPTION);
     EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x80076982u);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
     EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(DocAdmin, ACardFailureMessageReachesTheScriptBesideTheNotice) {
+    const std::u16string message = u"Read document has ID 1, but ID 2 was requested.";
+    backend.fail = [&] { throw CardException(message); };
+    EXCEPINFO info{};
+    ASSERT_EQ(InvokeRead(1, 2, nullptr, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_FAIL);
+    ASSERT_NE(info.bstrDescription, nullptr);
+    EXPECT_EQ(std::u16string(info.bstrDescription, SysStringLen(info.bstrDescription)), message);
+    ASSERT_EQ(notices.size(), 1u) << "the notice is shown as before";
+    EXPECT_EQ(notices[0].text, message);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+
+    // A status word carries no text of its own: the description stays empty.
+    backend.fail = [] { throw CardException(JavaCard::AppletException(0x6A82)); };
+    info = EXCEPINFO{};
+    ASSERT_EQ(InvokeRead(1, 2, nullptr, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x80076A82u);
+    EXPECT_EQ(info.bstrDescription, nullptr);
+    SysFreeString(info.bstrSource);
 }
 
 }  // namespace

@@ -135,7 +135,47 @@ static void Activation(void) {
     CHECK(argErr == 0);
     VariantClear(&arg);
 
+    /* The object says that its interface leaves error objects. */
+    ISupportErrorInfo* support = NULL;
+    CHECK(utilities->lpVtbl->QueryInterface(utilities, &IID_ISupportErrorInfo, (void**)&support) ==
+          S_OK);
+    if (support != NULL) {
+        CHECK(support->lpVtbl->InterfaceSupportsErrorInfo(support, &IID_IDispatch) == S_OK);
+        CHECK(support->lpVtbl->InterfaceSupportsErrorInfo(support, &IID_IUnknown) == S_FALSE);
+        support->lpVtbl->Release(support);
+    }
+
     CHECK(utilities->lpVtbl->Release(utilities) == 0);
+}
+
+/* Error objects through the C tables: made, filled, made the thread's and handed over. */
+static void ErrorObjects(void) {
+    ICreateErrorInfo* created = NULL;
+    CHECK(CreateErrorInfo(&created) == S_OK);
+    if (created == NULL) {
+        return;
+    }
+    OLECHAR text[] = u"Read document has ID 1, but ID 2 was requested.";
+    CHECK(created->lpVtbl->SetDescription(created, text) == S_OK);
+    IErrorInfo* info = NULL;
+    CHECK(created->lpVtbl->QueryInterface(created, &IID_IErrorInfo, (void**)&info) == S_OK);
+    created->lpVtbl->Release(created);
+    if (info == NULL) {
+        return;
+    }
+    CHECK(SetErrorInfo(0, info) == S_OK);
+    info->lpVtbl->Release(info);
+
+    IErrorInfo* current = NULL;
+    CHECK(GetErrorInfo(0, &current) == S_OK && current != NULL);
+    if (current != NULL) {
+        BSTR description = NULL;
+        CHECK(current->lpVtbl->GetDescription(current, &description) == S_OK);
+        CHECK(SameText(description, "Read document has ID 1, but ID 2 was requested."));
+        SysFreeString(description);
+        CHECK(current->lpVtbl->Release(current) == 0);
+    }
+    CHECK(GetErrorInfo(0, &current) == S_FALSE && current == NULL);
 }
 
 int main(void) {
@@ -159,6 +199,7 @@ int main(void) {
 
     ValueFunctions();
     Activation();
+    ErrorObjects();
 
     CHECK(install != NULL && install(0, u"user") == S_OK);
     CoFreeUnusedLibraries();

@@ -15,6 +15,12 @@ inline constexpr IID IID_IDispatch = {0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0,
 inline constexpr IID IID_ITypeInfo = {0x00020401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IObjectSafety = {
     0xCB5BDC81, 0x93C1, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+inline constexpr IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 
 struct ITypeInfo;
 
@@ -64,6 +70,47 @@ struct IObjectSafety : IUnknown {
 
   protected:
     ~IObjectSafety() = default;
+};
+
+/// What a failed call left for its caller: the failure's text (description), where it
+/// happened (source), the interface (GUID) and a help reference. Read-only; the thread's
+/// current one is handed out by GetErrorInfo (oleauto.h).
+struct IErrorInfo : IUnknown {
+    static constexpr const IID& kIid = IID_IErrorInfo;
+    static constexpr const char16_t* kName = u"IErrorInfo";
+    virtual HRESULT GetGUID(GUID* pGUID) = 0;
+    virtual HRESULT GetSource(BSTR* pBstrSource) = 0;
+    virtual HRESULT GetDescription(BSTR* pBstrDescription) = 0;
+    virtual HRESULT GetHelpFile(BSTR* pBstrHelpFile) = 0;
+    virtual HRESULT GetHelpContext(std::uint32_t* pdwHelpContext) = 0;
+
+  protected:
+    ~IErrorInfo() = default;
+};
+
+/// Fills an error object made by CreateErrorInfo; the object also answers IErrorInfo.
+struct ICreateErrorInfo : IUnknown {
+    static constexpr const IID& kIid = IID_ICreateErrorInfo;
+    static constexpr const char16_t* kName = u"ICreateErrorInfo";
+    virtual HRESULT SetGUID(REFGUID rguid) = 0;
+    virtual HRESULT SetSource(LPOLESTR szSource) = 0;
+    virtual HRESULT SetDescription(LPOLESTR szDescription) = 0;
+    virtual HRESULT SetHelpFile(LPOLESTR szHelpFile) = 0;
+    virtual HRESULT SetHelpContext(std::uint32_t dwHelpContext) = 0;
+
+  protected:
+    ~ICreateErrorInfo() = default;
+};
+
+/// Answers S_OK for the interfaces whose failures leave an error object (SetErrorInfo), so
+/// a caller knows that GetErrorInfo after a failed call describes that call.
+struct ISupportErrorInfo : IUnknown {
+    static constexpr const IID& kIid = IID_ISupportErrorInfo;
+    static constexpr const char16_t* kName = u"ISupportErrorInfo";
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+
+  protected:
+    ~ISupportErrorInfo() = default;
 };
 
 /// Type information of one interface. GetIDsOfNames, GetNames, GetDocumentation and Invoke

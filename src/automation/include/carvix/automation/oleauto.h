@@ -78,6 +78,14 @@ CARVIX_COM_API void CoFreeUnusedLibraries(void);
 CARVIX_COM_API void* CoTaskMemAlloc(std::size_t cb);
 CARVIX_COM_API void CoTaskMemFree(void* pv);
 
+// Error objects: the text of a failure for the caller, one per thread. A member that fails
+// records one with SetErrorInfo; Invoke moves its description into EXCEPINFO and clears it;
+// GetErrorInfo hands the current one over (S_FALSE and null when there is none) and clears
+// it. SetErrorInfo(0, nullptr) clears it. dwReserved must be 0 (E_INVALIDARG otherwise).
+CARVIX_COM_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+CARVIX_COM_API HRESULT SetErrorInfo(std::uint32_t dwReserved, IErrorInfo* perrinfo);
+CARVIX_COM_API HRESULT GetErrorInfo(std::uint32_t dwReserved, IErrorInfo** pperrinfo);
+
 // Not a Windows name: the members of an object as JSON (a new BSTR in *json), from the
 // ITypeInfo its GetTypeInfo returned. Clients behind a C or foreign-function interface
 // (Python's ctypes, the browser bridge) learn methods and properties from it. E_INVALIDARG

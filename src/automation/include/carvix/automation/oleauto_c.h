@@ -167,9 +167,57 @@ struct IDispatch {
     const IDispatchVtbl* lpVtbl;
 };
 
+/* The error object of a failed call: GetErrorInfo hands over the thread's current one. */
+typedef struct IErrorInfo IErrorInfo;
+typedef struct IErrorInfoVtbl {
+    HRESULT (*QueryInterface)(IErrorInfo* self, REFIID riid, void** ppv);
+    uint32_t (*AddRef)(IErrorInfo* self);
+    uint32_t (*Release)(IErrorInfo* self);
+    HRESULT (*GetGUID)(IErrorInfo* self, GUID* pGUID);
+    HRESULT (*GetSource)(IErrorInfo* self, BSTR* pBstrSource);
+    HRESULT (*GetDescription)(IErrorInfo* self, BSTR* pBstrDescription);
+    HRESULT (*GetHelpFile)(IErrorInfo* self, BSTR* pBstrHelpFile);
+    HRESULT (*GetHelpContext)(IErrorInfo* self, uint32_t* pdwHelpContext);
+} IErrorInfoVtbl;
+struct IErrorInfo {
+    const IErrorInfoVtbl* lpVtbl;
+};
+
+typedef struct ICreateErrorInfo ICreateErrorInfo;
+typedef struct ICreateErrorInfoVtbl {
+    HRESULT (*QueryInterface)(ICreateErrorInfo* self, REFIID riid, void** ppv);
+    uint32_t (*AddRef)(ICreateErrorInfo* self);
+    uint32_t (*Release)(ICreateErrorInfo* self);
+    HRESULT (*SetGUID)(ICreateErrorInfo* self, REFGUID rguid);
+    HRESULT (*SetSource)(ICreateErrorInfo* self, LPOLESTR szSource);
+    HRESULT (*SetDescription)(ICreateErrorInfo* self, LPOLESTR szDescription);
+    HRESULT (*SetHelpFile)(ICreateErrorInfo* self, LPOLESTR szHelpFile);
+    HRESULT (*SetHelpContext)(ICreateErrorInfo* self, uint32_t dwHelpContext);
+} ICreateErrorInfoVtbl;
+struct ICreateErrorInfo {
+    const ICreateErrorInfoVtbl* lpVtbl;
+};
+
+typedef struct ISupportErrorInfo ISupportErrorInfo;
+typedef struct ISupportErrorInfoVtbl {
+    HRESULT (*QueryInterface)(ISupportErrorInfo* self, REFIID riid, void** ppv);
+    uint32_t (*AddRef)(ISupportErrorInfo* self);
+    uint32_t (*Release)(ISupportErrorInfo* self);
+    HRESULT (*InterfaceSupportsErrorInfo)(ISupportErrorInfo* self, REFIID riid);
+} ISupportErrorInfoVtbl;
+struct ISupportErrorInfo {
+    const ISupportErrorInfoVtbl* lpVtbl;
+};
+
 static const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 static const IID IID_IUnknown = {0x00000000, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const IID IID_IDispatch = {0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+static const IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+static const IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 
 enum {
     VT_EMPTY = 0,
@@ -282,6 +330,13 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, uint32_t dwClsCon
 void CoFreeUnusedLibraries(void);
 void* CoTaskMemAlloc(size_t cb);
 void CoTaskMemFree(void* pv);
+
+/* Error objects, one per thread: a failing member records one with SetErrorInfo; Invoke
+ * moves its description into EXCEPINFO.bstrDescription and clears it; GetErrorInfo hands the
+ * current one over and clears it (S_FALSE and NULL when there is none). */
+HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+HRESULT SetErrorInfo(uint32_t dwReserved, IErrorInfo* perrinfo);
+HRESULT GetErrorInfo(uint32_t dwReserved, IErrorInfo** pperrinfo);
 
 /* Not a Windows name: an object's members as JSON (a new BSTR in *json), from the ITypeInfo
  * its GetTypeInfo returned. E_INVALIDARG for a null argument or type information this

@@ -1,6 +1,6 @@
 // The machinery every scripting class shares: reference counting with optional
 // aggregation, IDispatch served from the interface's static description, IObjectSafety,
-// and creation for the class factory.
+// ISupportErrorInfo and creation for the class factory.
 //
 // A class is written as
 //     class UtilitiesService final
@@ -12,6 +12,7 @@
 
 #include "carvix/automation/typeinfo.h"
 #include "carvix/com/call_log.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/com/module.h"
 #include "carvix/support/trace.h"
 
@@ -33,7 +34,7 @@ class ObjectSafety : public IObjectSafety {
 };
 
 template <class Derived, class Primary, const automation::InterfaceDesc& Desc, class... Extra>
-class CoClass : public Primary, public Extra... {
+class CoClass : public Primary, public ISupportErrorInfo, public Extra... {
   public:
     CoClass() : outer_(&inner_) { LockModule(); }
     CoClass(const CoClass&) = delete;
@@ -71,6 +72,12 @@ class CoClass : public Primary, public Extra... {
                                                     flags, params, result, excep, argErr));
     }
 
+    // Every member fails through the failure boundary (failure_boundary.h), which leaves the
+    // failure's message as the thread's error object, for direct and IDispatch callers alike.
+    HRESULT InterfaceSupportsErrorInfo(REFIID riid) override {
+        return riid == Primary::kIid || riid == IID_IDispatch ? S_OK : S_FALSE;
+    }
+
     /// Creation for the class factory: standalone, or aggregated when `outer` is given (then
     /// only IUnknown may be asked for, and the inner unknown is returned). A class that
     /// needs to acquire something first defines `HRESULT FinalConstruct()`; its failure
@@ -84,23 +91,20 @@ class CoClass : public Primary, public Extra... {
             return CLASS_E_NOAGGREGATION;
         }
         Derived* object = nullptr;
-        try {
-            object = new Derived();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_FAIL;
+        if (const HRESULT made = Guarded(FailurePolicy::Plain,
+                                         [&] {
+                                             object = new Derived();
+                                             return S_OK;
+                                         });
+            FAILED(made)) {
+            return made;
         }
         if (outer != nullptr) {
             object->outer_ = outer;
         }
         HRESULT hr = S_OK;
         if constexpr (requires(Derived & d) { d.FinalConstruct(); }) {
-            try {
-                hr = object->FinalConstruct();
-            } catch (...) {
-                hr = E_FAIL;
-            }
+            hr = Guarded(FailurePolicy::Plain, [&] { return object->FinalConstruct(); });
         }
         if (SUCCEEDED(hr)) {
             hr = object->inner_.QueryInterface(riid, ppv);
@@ -125,6 +129,8 @@ class CoClass : public Primary, public Extra... {
                 p = static_cast<IUnknown*>(this);
             } else if (riid == IID_IDispatch || riid == Primary::kIid) {
                 p = static_cast<Primary*>(owner);
+            } else if (riid == IID_ISupportErrorInfo) {
+                p = static_cast<ISupportErrorInfo*>(owner);
             } else {
                 ((riid == Extra::kIid ? (p = static_cast<Extra*>(owner), 0) : 0), ...);
             }
