@@ -4,131 +4,183 @@ One class per interface of the type library, so that help() and dir() show
 the members with their parameters and help strings. An object created by ProgID or
 handed back by another object is of its interface's class; calls still go by name
 through Dispatch."""
-from ._dispatch import Dispatch, _call_member, _get_member
+from ._dispatch import Dispatch, _call_member, _get_member, _signature
 
 
 class IAuthenticationService(Dispatch):
     "IAuthenticationService Interface"
     __slots__ = ()
 
-    def Init(self, bsReaderName, uwAppID):
+    def Init(self, *args):
         "method Init"
-        return _call_member(self, "Init", bsReaderName, uwAppID)
+        return _call_member(self, "Init", *args)
 
-    def GetChallenge(self):
+    Init.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def GetChallenge(self, *args):
         "method GetChallenge"
-        return _call_member(self, "GetChallenge")
+        return _call_member(self, "GetChallenge", *args)
 
-    def ExternalAuthenticate(self, ulRoleID, bsResponse):
+    GetChallenge.__signature__ = _signature()
+
+    def ExternalAuthenticate(self, *args):
         "method ExternalAuthenticate"
-        return _call_member(self, "ExternalAuthenticate", ulRoleID, bsResponse)
+        return _call_member(self, "ExternalAuthenticate", *args)
 
-    def Logout(self, ulRoleID):
+    ExternalAuthenticate.__signature__ = _signature("ulRoleID", "bsResponse")
+
+    def Logout(self, *args):
         "method Logout"
-        return _call_member(self, "Logout", ulRoleID)
+        return _call_member(self, "Logout", *args)
 
-    def GetConnection(self):
+    Logout.__signature__ = _signature("ulRoleID")
+
+    def GetConnection(self, *args):
         "method GetConnection"
-        return _call_member(self, "GetConnection")
+        return _call_member(self, "GetConnection", *args)
 
-    def GetAppID(self):
+    GetConnection.__signature__ = _signature()
+
+    def GetAppID(self, *args):
         "method GetAppID"
-        return _call_member(self, "GetAppID")
+        return _call_member(self, "GetAppID", *args)
+
+    GetAppID.__signature__ = _signature()
 
 
 class IDocAdminService(Dispatch):
     "IDocAdminService Interface"
     __slots__ = ()
 
-    def ReadVLDocumentData(self, bsReaderName, uwAppID):
+    def ReadVLDocumentData(self, *args):
         "method ReadVLDocumentData"
-        return _call_member(self, "ReadVLDocumentData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadVLDocumentData", *args)
 
-    def ReadVLFixedPersoData(self, bsReaderName, uwAppID):
+    ReadVLDocumentData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadVLFixedPersoData(self, *args):
         "method ReadVLFixedPersoData"
-        return _call_member(self, "ReadVLFixedPersoData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadVLFixedPersoData", *args)
 
-    def ReadVLPhotoData(self, bsReaderName, uwAppID):
+    ReadVLFixedPersoData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadVLPhotoData(self, *args):
         "method ReadVLPhotoData"
-        return _call_member(self, "ReadVLPhotoData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadVLPhotoData", *args)
 
-    def ReadVLVariablePersoData(self, bsReaderName, uwAppID):
+    ReadVLPhotoData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadVLVariablePersoData(self, *args):
         "method ReadVLVariablePersoData"
-        return _call_member(self, "ReadVLVariablePersoData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadVLVariablePersoData", *args)
 
-    def WriteVLVariablePersoData(self, pAuth, pBlock, bsSignerCertB64):
+    ReadVLVariablePersoData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def WriteVLVariablePersoData(self, *args):
         "method WriteVLVariablePersoData"
-        return _call_member(self, "WriteVLVariablePersoData", pAuth, pBlock, bsSignerCertB64)
+        return _call_member(self, "WriteVLVariablePersoData", *args)
 
-    def ReadZKDocumentData(self, bsReaderName, uwAppID):
+    WriteVLVariablePersoData.__signature__ = _signature("pAuth", "pBlock", "bsSignerCertB64")
+
+    def ReadZKDocumentData(self, *args):
         "method ReadZKDocumentData"
-        return _call_member(self, "ReadZKDocumentData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadZKDocumentData", *args)
 
-    def ReadZKFixedAdminData(self, bsReaderName, uwAppID):
+    ReadZKDocumentData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadZKFixedAdminData(self, *args):
         "method ReadZKFixedAdminData"
-        return _call_member(self, "ReadZKFixedAdminData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadZKFixedAdminData", *args)
 
-    def ReadZKFixedPersoData(self, bsReaderName, uwAppID):
+    ReadZKFixedAdminData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadZKFixedPersoData(self, *args):
         "method ReadZKFixedPersoData"
-        return _call_member(self, "ReadZKFixedPersoData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadZKFixedPersoData", *args)
 
-    def ReadZKVariableAdminData(self, bsReaderName, uwAppID):
+    ReadZKFixedPersoData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def ReadZKVariableAdminData(self, *args):
         "method ReadZKVariableAdminData"
-        return _call_member(self, "ReadZKVariableAdminData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadZKVariableAdminData", *args)
 
-    def WriteZKVariableAdminData(self, pAuth, pBlock, bsSignerCertB64):
+    ReadZKVariableAdminData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def WriteZKVariableAdminData(self, *args):
         "method WriteZKVariableAdminData"
-        return _call_member(self, "WriteZKVariableAdminData", pAuth, pBlock, bsSignerCertB64)
+        return _call_member(self, "WriteZKVariableAdminData", *args)
 
-    def ReadZKVariablePersoData(self, bsReaderName, uwAppID):
+    WriteZKVariableAdminData.__signature__ = _signature("pAuth", "pBlock", "bsSignerCertB64")
+
+    def ReadZKVariablePersoData(self, *args):
         "method ReadZKVariablePersoData"
-        return _call_member(self, "ReadZKVariablePersoData", bsReaderName, uwAppID)
+        return _call_member(self, "ReadZKVariablePersoData", *args)
 
-    def WriteZKVariablePersoData(self, pAuth, pBlock, bsSignerCertB64):
+    ReadZKVariablePersoData.__signature__ = _signature("bsReaderName", "uwAppID")
+
+    def WriteZKVariablePersoData(self, *args):
         "method WriteZKVariablePersoData"
-        return _call_member(self, "WriteZKVariablePersoData", pAuth, pBlock, bsSignerCertB64)
+        return _call_member(self, "WriteZKVariablePersoData", *args)
 
-    def ReadVLContactlessData(self, bsContactlessReaderName, bCheckCLSod):
+    WriteZKVariablePersoData.__signature__ = _signature("pAuth", "pBlock", "bsSignerCertB64")
+
+    def ReadVLContactlessData(self, *args):
         "method ReadVLContactlessData"
-        return _call_member(self, "ReadVLContactlessData", bsContactlessReaderName, bCheckCLSod)
+        return _call_member(self, "ReadVLContactlessData", *args)
 
-    def UpdateVLContactlessData(self, bsContactReaderName, uwAppID, bsContactlessReaderName, bCheckCLSod, bsEncryptedKeyB64, bsSignerCertB64):
+    ReadVLContactlessData.__signature__ = _signature("bsContactlessReaderName", "bCheckCLSod")
+
+    def UpdateVLContactlessData(self, *args):
         "method UpdateVLContactlessData"
-        return _call_member(self, "UpdateVLContactlessData", bsContactReaderName, uwAppID, bsContactlessReaderName, bCheckCLSod, bsEncryptedKeyB64, bsSignerCertB64)
+        return _call_member(self, "UpdateVLContactlessData", *args)
+
+    UpdateVLContactlessData.__signature__ = _signature("bsContactReaderName", "uwAppID", "bsContactlessReaderName", "bCheckCLSod", "bsEncryptedKeyB64", "bsSignerCertB64")
 
 
 class IPKIService(Dispatch):
     "IPKIService Interface"
     __slots__ = ()
 
-    def GenerateKeyPair(self, bsContainerName, ulKeySpec, ulFlags):
+    def GenerateKeyPair(self, *args):
         "method GenerateKeyPair"
-        return _call_member(self, "GenerateKeyPair", bsContainerName, ulKeySpec, ulFlags)
+        return _call_member(self, "GenerateKeyPair", *args)
 
-    def CreateCertificateRequest(self, bsContainerName, ulKeySpec, bsCommonName, bSetHeaderFooter):
+    GenerateKeyPair.__signature__ = _signature("bsContainerName", "ulKeySpec", "ulFlags")
+
+    def CreateCertificateRequest(self, *args):
         "method CreateCertificateRequest"
-        return _call_member(self, "CreateCertificateRequest", bsContainerName, ulKeySpec, bsCommonName, bSetHeaderFooter)
+        return _call_member(self, "CreateCertificateRequest", *args)
 
-    def ImportCertificate(self, bsContainerName, ulKeySpec, bsCertB64):
+    CreateCertificateRequest.__signature__ = _signature("bsContainerName", "ulKeySpec", "bsCommonName", "bSetHeaderFooter")
+
+    def ImportCertificate(self, *args):
         "method ImportCertificate"
-        return _call_member(self, "ImportCertificate", bsContainerName, ulKeySpec, bsCertB64)
+        return _call_member(self, "ImportCertificate", *args)
 
-    def SelectEncryptionCertificate(self, bsReaderName):
+    ImportCertificate.__signature__ = _signature("bsContainerName", "ulKeySpec", "bsCertB64")
+
+    def SelectEncryptionCertificate(self, *args):
         "method SelectEncryptionCertificate"
-        return _call_member(self, "SelectEncryptionCertificate", bsReaderName)
+        return _call_member(self, "SelectEncryptionCertificate", *args)
 
-    def SelectSigningCertificate(self, bsReaderName):
+    SelectEncryptionCertificate.__signature__ = _signature("bsReaderName")
+
+    def SelectSigningCertificate(self, *args):
         "method SelectSigningCertificate"
-        return _call_member(self, "SelectSigningCertificate", bsReaderName)
+        return _call_member(self, "SelectSigningCertificate", *args)
+
+    SelectSigningCertificate.__signature__ = _signature("bsReaderName")
 
 
 class ISignerTrustService(Dispatch):
     "ISignerTrustService Interface"
     __slots__ = ()
 
-    def SignerOf(self, pBlock):
+    def SignerOf(self, *args):
         "Returns the signer of a block that was read, with its trust"
-        return _call_member(self, "SignerOf", pBlock)
+        return _call_member(self, "SignerOf", *args)
+
+    SignerOf.__signature__ = _signature("pBlock")
 
     AnchorsInstalled = property(lambda self: _get_member(self, "AnchorsInstalled"), doc="property AnchorsInstalled")
 
@@ -139,35 +191,45 @@ class ISmartCardService(Dispatch):
     "ISmartCardService Interface"
     __slots__ = ()
 
-    def SelectReader(self):
+    def SelectReader(self, *args):
         "Returns name of the selected smart card reader"
-        return _call_member(self, "SelectReader")
+        return _call_member(self, "SelectReader", *args)
 
-    def SelectContactlessReader(self):
+    SelectReader.__signature__ = _signature()
+
+    def SelectContactlessReader(self, *args):
         "Returns name of the selected contactless smart card reader"
-        return _call_member(self, "SelectContactlessReader")
+        return _call_member(self, "SelectContactlessReader", *args)
 
-    def ListReaders(self):
+    SelectContactlessReader.__signature__ = _signature()
+
+    def ListReaders(self, *args):
         "Returns list of the readers available on the system"
-        return _call_member(self, "ListReaders")
+        return _call_member(self, "ListReaders", *args)
+
+    ListReaders.__signature__ = _signature()
 
 
 class IUtilitiesService(Dispatch):
     "IUtilitiesService Interface"
     __slots__ = ()
 
-    def GetErrorMessage(self, ulErrorCode):
+    def GetErrorMessage(self, *args):
         "Returns formated message string for the requested error code"
-        return _call_member(self, "GetErrorMessage", ulErrorCode)
+        return _call_member(self, "GetErrorMessage", *args)
+
+    GetErrorMessage.__signature__ = _signature("ulErrorCode")
 
 
 class IVLContactlessBlock(Dispatch):
     "IVLContactlessBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     CardID = property(lambda self: _get_member(self, "CardID"), doc="property CardID")
 
@@ -198,9 +260,11 @@ class IVLDocumentBlock(Dispatch):
     "IVLDocumentBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "Loads data from block"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     CardID = property(lambda self: _get_member(self, "CardID"), doc="property CardID")
 
@@ -215,9 +279,11 @@ class IVLFixedPersoBlock(Dispatch):
     "IVLFixedPersoBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "Loads data from block"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     PersonalNumber = property(lambda self: _get_member(self, "PersonalNumber"), doc="property PersonalNumber")
 
@@ -238,9 +304,11 @@ class IVLPhotoBlock(Dispatch):
     "IVLPhotoBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "Loads data from block"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     Photo = property(lambda self: _get_member(self, "Photo"), doc="property Photo")
 
@@ -249,13 +317,17 @@ class IVLVariablePersoBlock(Dispatch):
     "IVLVariablePersoBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "Loads data from block"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
 
-    def Store(self, pData):
+    Load.__signature__ = _signature("pData")
+
+    def Store(self, *args):
         "Stores data into block"
-        return _call_member(self, "Store", pData)
+        return _call_member(self, "Store", *args)
+
+    Store.__signature__ = _signature("pData")
 
     Rank = property(lambda self: _get_member(self, "Rank"), doc="property Rank")
 
@@ -284,13 +356,17 @@ class IVoluntaryInsurance(Dispatch):
     "IVoluntaryInsurance Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
 
-    def Store(self, pData):
+    Load.__signature__ = _signature("pData")
+
+    def Store(self, *args):
         "method Store"
-        return _call_member(self, "Store", pData)
+        return _call_member(self, "Store", *args)
+
+    Store.__signature__ = _signature("pData")
 
     Code = property(lambda self: _get_member(self, "Code"), doc="property Code")
 
@@ -303,9 +379,11 @@ class IZKDocumentBlock(Dispatch):
     "IZKDocumentBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     CardID = property(lambda self: _get_member(self, "CardID"), doc="property CardID")
 
@@ -322,9 +400,11 @@ class IZKFixedAdminBlock(Dispatch):
     "IZKFixedAdminBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     InsurantNumber = property(lambda self: _get_member(self, "InsurantNumber"), doc="property InsurantNumber")
 
@@ -381,9 +461,11 @@ class IZKFixedPersoBlock(Dispatch):
     "IZKFixedPersoBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
+
+    Load.__signature__ = _signature("pData")
 
     IDNumber = property(lambda self: _get_member(self, "IDNumber"), doc="property IDNumber")
 
@@ -408,13 +490,17 @@ class IZKVariableAdminBlock(Dispatch):
     "IZKVariableAdminBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
 
-    def Store(self, pData):
+    Load.__signature__ = _signature("pData")
+
+    def Store(self, *args):
         "method Store"
-        return _call_member(self, "Store", pData)
+        return _call_member(self, "Store", *args)
+
+    Store.__signature__ = _signature("pData")
 
     VoluntaryInsurances = property(lambda self: _get_member(self, "VoluntaryInsurances"), doc="property VoluntaryInsurances")
 
@@ -465,13 +551,17 @@ class IZKVariablePersoBlock(Dispatch):
     "IZKVariablePersoBlock Interface"
     __slots__ = ()
 
-    def Load(self, pData):
+    def Load(self, *args):
         "method Load"
-        return _call_member(self, "Load", pData)
+        return _call_member(self, "Load", *args)
 
-    def Store(self, pData):
+    Load.__signature__ = _signature("pData")
+
+    def Store(self, *args):
         "method Store"
-        return _call_member(self, "Store", pData)
+        return _call_member(self, "Store", *args)
+
+    Store.__signature__ = _signature("pData")
 
     Street = property(lambda self: _get_member(self, "Street"), doc="property Street")
 

@@ -18,7 +18,11 @@ let docAdmin = null;
 let readers = [];
 
 function showError(e) {
-  const text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
+  let text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
+  if (e && e.meaning) {
+    text += ` ${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}` +
+            (e.nextStep ? `: ${e.nextStep}.` : ".");
+  }
   $("error").textContent = text;
   document.body.dataset.error = e && e.hex ? e.hex : "error";
 }
@@ -178,7 +182,7 @@ async function readAll() {
     try {
       cards.push(await readCard(reader));
     } catch (e) {
-      if (e.hex !== "0x8010000C" && e.hex !== "0x80100069") {  // no card in this reader
+      if (e.hresult !== carvix.Failures.NoCard && e.hresult !== carvix.Failures.CardRemoved) {
         throw e;
       }
     }

@@ -282,6 +282,8 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, uint32_t dwClsCon
 void CoFreeUnusedLibraries(void);
 void* CoTaskMemAlloc(size_t cb);
 void CoTaskMemFree(void* pv);
+uint32_t FormatMessageW(uint32_t dwFlags, const void* lpSource, uint32_t dwMessageId,
+                        uint32_t dwLanguageId, OLECHAR* lpBuffer, uint32_t nSize, void* Arguments);
 
 /* Not a Windows name: an object's members as JSON (a new BSTR in *json), from the ITypeInfo
  * its GetTypeInfo returned. E_INVALIDARG for a null argument or type information this
