@@ -29,8 +29,10 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "carvix/automation/failures.h"
 #include "carvix/automation/host_hooks.h"
 #include "carvix/support/log.h"
+#include "carvix/support/unicode.h"
 
 #include "certs_command.h"
 #include "contactless_command.h"
@@ -59,15 +61,19 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
+// The system's text for the code, from the runtime (no object is created to find it).
 std::string MessageOf(HRESULT hr) {
-    try {
-        const Dispatch utilities = Dispatch::Create(u"CARVIX.Utilities");
-        Variant text;
-        utilities.Call(u"GetErrorMessage", {IntArg(hr)}, text);
-        return BstrText(text->bstrVal);
-    } catch (const CallError&) {
+    OLECHAR* text = nullptr;
+    constexpr std::uint32_t kFromSystemAllocated = 0x1000 | 0x200 | 0x100;
+    const std::uint32_t length =
+        FormatMessageW(kFromSystemAllocated, nullptr, static_cast<std::uint32_t>(hr), 0x400,
+                       reinterpret_cast<OLECHAR*>(&text), 0, nullptr);
+    if (text == nullptr) {
         return {};
     }
+    std::string utf8 = Orvel::Utf16ToUtf8(std::u16string_view(text, length));
+    CoTaskMemFree(text);
+    return utf8;
 }
 
 std::string CodeText(HRESULT hr) {
@@ -269,6 +275,13 @@ int ErrorText(const std::string& text) {
     utilities.Call(u"GetErrorMessage",
                    {IntArg(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))}, message);
     std::cout << BstrText(message->bstrVal) << "\n";
+    // What the failure table adds: the failure's name, its meaning and what to do next.
+    const carvix::automation::FailureExplanation known =
+        carvix::automation::ExplainFailure(static_cast<HRESULT>(static_cast<std::uint32_t>(value)));
+    if (!known.name.empty()) {
+        std::cout << known.name << ": " << known.meaning << (known.nextStep.empty() ? "" : "; ")
+                  << known.nextStep << "\n";
+    }
     return 0;
 }
 

@@ -43,25 +43,25 @@ const TABLE = {
    "ClassNotRegistered",
    "NotRegistered",
    "the carvix-qx module is not registered for this user",
-   "register it with: carvix register (or carvix register --module PATH/carvix-qx.so)"
+   "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"
   ],
   "0x800401F3": [
    "NotRegistered",
    "NotRegistered",
    "the carvix-qx module is not registered for this user",
-   "register it with: carvix register (or carvix register --module PATH/carvix-qx.so)"
+   "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"
   ],
   "0x800401F8": [
    "ModuleMissing",
    "NotRegistered",
    "the registered carvix-qx module file is missing",
-   "register it again with: carvix register --module PATH/carvix-qx.so"
+   "register it again with carvix register --module PATH/carvix-qx.so"
   ],
   "0x800401F9": [
    "ModuleBroken",
    "NotRegistered",
    "the registered carvix-qx module could not be loaded",
-   "register it again with: carvix register --module PATH/carvix-qx.so"
+   "register it again with carvix register --module PATH/carvix-qx.so"
   ],
   "0x80070002": [
    "FileNotFound",
@@ -85,7 +85,7 @@ const TABLE = {
    "ModuleNotLoaded",
    "NotRegistered",
    "the registered carvix-qx module cannot be loaded",
-   "register it again with: carvix register --module PATH/carvix-qx.so"
+   "register it again with carvix register --module PATH/carvix-qx.so"
   ],
   "0x800700E9": [
    "Disconnected",
