@@ -132,8 +132,8 @@ export declare const Failures: {
   readonly Disconnected: 0x800700E9;
   /** More data is available than the buffer takes. */
   readonly MoreData: 0x800700EA;
-  /** No reader was chosen. */
-  readonly NothingChosen: 0x800704C7;
+  /** The operation was cancelled: the user declined, or no reader or certificate was chosen. */
+  readonly OperationCancelled: 0x800704C7;
   /** The data is not valid for the key. */
   readonly BadData: 0x80090005;
   /** The signature is not valid. */
@@ -209,7 +209,7 @@ export type FailureName =
   | "ModuleNotLoaded"
   | "Disconnected"
   | "MoreData"
-  | "NothingChosen"
+  | "OperationCancelled"
   | "BadData"
   | "BadSignature"
   | "BadAlgorithm"

@@ -4,7 +4,7 @@ import { Failures, explain } from "./failures.js";
 
 const E_ACCESSDENIED = Failures.AccessDenied;
 const E_INVALIDARG = Failures.InvalidArgument;
-const ERROR_CANCELLED = Failures.NothingChosen;
+const ERROR_CANCELLED = Failures.OperationCancelled;
 // The host could not be started or ended unexpectedly (ERROR_PIPE_NOT_CONNECTED and
 // ERROR_FILE_NOT_FOUND as HRESULTs).
 const HOST_ENDED = Failures.Disconnected;

@@ -100,10 +100,10 @@ const TABLE = {
    ""
   ],
   "0x800704C7": [
-   "NothingChosen",
+   "OperationCancelled",
    "Cancelled",
-   "no reader was chosen",
-   "choose one when asked, or name it with --reader"
+   "the operation was cancelled: the user declined, or no reader or certificate was chosen",
+   ""
   ],
   "0x80090005": [
    "BadData",
@@ -501,7 +501,7 @@ export const Failures = Object.freeze({
   ModuleNotLoaded: 0x8007007E,
   Disconnected: 0x800700E9,
   MoreData: 0x800700EA,
-  NothingChosen: 0x800704C7,
+  OperationCancelled: 0x800704C7,
   BadData: 0x80090005,
   BadSignature: 0x80090006,
   BadAlgorithm: 0x80090008,

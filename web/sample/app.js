@@ -18,17 +18,18 @@ let docAdmin = null;
 let readers = [];
 
 function showError(e) {
-  let text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
-  if (e && e.meaning) {
-    text += ` ${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}` +
-            (e.nextStep ? `: ${e.nextStep}.` : ".");
-  }
+  const text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
   $("error").textContent = text;
   document.body.dataset.error = e && e.hex ? e.hex : "error";
+  // What the failure table says: its meaning and what to do next.
+  $("explanation").textContent = e && e.meaning
+    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}.`
+    : "";
 }
 
 function clearError() {
   $("error").textContent = "";
+  $("explanation").textContent = "";
   delete document.body.dataset.error;
 }
 

@@ -41,7 +41,7 @@ describe("named failures", () => {
 
   test("the extension names its own errors and the host's", () => {
     const response = errorResponse(4, Errors.noConsent("https://a.example"));
-    assert.equal(response.error.failure, "NothingChosen");
+    assert.equal(response.error.failure, "OperationCancelled");
     assert.equal(response.error.message, "The user did not allow https://a.example to use the card.");
     const fromHost = explained({ hresult: 0x80100069, hex: "0x80100069", message: "removed" });
     assert.equal(fromHost.failure, "CardRemoved");
