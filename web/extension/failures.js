@@ -3,484 +3,103 @@
 
 const TABLE = {
  "failures": {
-  "0x80004005": [
-   "Failed",
-   "",
-   "the operation failed",
-   ""
-  ],
-  "0x80020003": [
-   "MemberNotFound",
-   "BadCall",
-   "the object has no such member, or it cannot be used that way",
-   ""
-  ],
-  "0x80020005": [
-   "TypeMismatch",
-   "BadCall",
-   "a value has a type the member does not take",
-   ""
-  ],
-  "0x80020006": [
-   "UnknownName",
-   "BadCall",
-   "the object has no member of that name",
-   ""
-  ],
-  "0x8002000A": [
-   "Overflow",
-   "BadCall",
-   "a value is out of the member's range",
-   ""
-  ],
-  "0x8002000E": [
-   "BadParameterCount",
-   "BadCall",
-   "the member takes a different number of arguments",
-   ""
-  ],
-  "0x80040154": [
-   "ClassNotRegistered",
-   "NotRegistered",
-   "the carvix-qx module is not registered for this user",
-   "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"
-  ],
-  "0x800401F3": [
-   "NotRegistered",
-   "NotRegistered",
-   "the carvix-qx module is not registered for this user",
-   "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"
-  ],
-  "0x800401F8": [
-   "ModuleMissing",
-   "NotRegistered",
-   "the registered carvix-qx module file is missing",
-   "register it again with carvix register --module PATH/carvix-qx.so"
-  ],
-  "0x800401F9": [
-   "ModuleBroken",
-   "NotRegistered",
-   "the registered carvix-qx module could not be loaded",
-   "register it again with carvix register --module PATH/carvix-qx.so"
-  ],
-  "0x80070002": [
-   "FileNotFound",
-   "",
-   "a file was not found",
-   ""
-  ],
-  "0x80070005": [
-   "AccessDenied",
-   "",
-   "access was denied",
-   ""
-  ],
-  "0x80070057": [
-   "InvalidArgument",
-   "BadCall",
-   "an argument is not valid",
-   ""
-  ],
-  "0x8007007E": [
-   "ModuleNotLoaded",
-   "NotRegistered",
-   "the registered carvix-qx module cannot be loaded",
-   "register it again with carvix register --module PATH/carvix-qx.so"
-  ],
-  "0x800700E9": [
-   "Disconnected",
-   "",
-   "the other side of the connection went away",
-   ""
-  ],
-  "0x800700EA": [
-   "MoreData",
-   "",
-   "more data is available than the buffer takes",
-   ""
-  ],
-  "0x800704C7": [
-   "OperationCancelled",
-   "Cancelled",
-   "the operation was cancelled: the user declined, or no reader or certificate was chosen",
-   ""
-  ],
-  "0x80090005": [
-   "BadData",
-   "Token",
-   "the data is not valid for the key",
-   ""
-  ],
-  "0x80090006": [
-   "BadSignature",
-   "Trust",
-   "the signature is not valid",
-   ""
-  ],
-  "0x80090008": [
-   "BadAlgorithm",
-   "Token",
-   "the key algorithm is not supported",
-   ""
-  ],
-  "0x80090009": [
-   "BadFlags",
-   "BadCall",
-   "the flags are not valid",
-   ""
-  ],
-  "0x8009000D": [
-   "NoKey",
-   "Token",
-   "the key does not exist",
-   "generate the key pair first (carvix pki keygen)"
-  ],
-  "0x80090015": [
-   "BadPublicKey",
-   "Token",
-   "the public key does not belong to the key pair",
-   ""
-  ],
-  "0x80090016": [
-   "BadKeyset",
-   "Token",
-   "the key container does not exist on the token",
-   "check the container's name, or create it (carvix pki keygen)"
-  ],
-  "0x80092010": [
-   "CertificateRevoked",
-   "Trust",
-   "the certificate was revoked by its issuer",
-   ""
-  ],
-  "0x800B0101": [
-   "CertificateExpired",
-   "Trust",
-   "a certificate is outside its validity period",
-   ""
-  ],
-  "0x800B0109": [
-   "UntrustedRoot",
-   "Trust",
-   "the certificate chain ends in a certificate that is not trusted",
-   "add the issuer to the trusted signers if it should be trusted"
-  ],
-  "0x800B010A": [
-   "ChainIncomplete",
-   "Trust",
-   "the certificate chain could not be built to a trusted authority",
-   ""
-  ],
-  "0x80100002": [
-   "Cancelled",
-   "Cancelled",
-   "the operation was cancelled",
-   ""
-  ],
-  "0x80100009": [
-   "UnknownReader",
-   "NoReader",
-   "no reader has that name",
-   "carvix readers lists them"
-  ],
-  "0x8010000B": [
-   "InUse",
-   "InUse",
-   "another program holds the card (connected exclusively, or in a long transaction)",
-   "close it and try again, or wait longer with --card-wait SECONDS"
-  ],
-  "0x8010000C": [
-   "NoCard",
-   "NoCard",
-   "there is no card in the reader",
-   "insert one"
-  ],
-  "0x80100017": [
-   "ReaderUnavailable",
-   "NoReader",
-   "the reader cannot be used",
-   "check its cable, and that pcscd sees it (carvix readers)"
-  ],
-  "0x8010001D": [
-   "NoService",
-   "NoService",
-   "the PC/SC service (pcscd) is not running",
-   "start it (systemctl start pcscd.socket); carvix doctor checks every piece"
-  ],
-  "0x8010001E": [
-   "ServiceStopped",
-   "NoService",
-   "the PC/SC service (pcscd) stopped",
-   "start it again (systemctl start pcscd.socket); carvix doctor checks every piece"
-  ],
-  "0x8010002C": [
-   "NoSuchCertificate",
-   "Token",
-   "the requested certificate does not exist",
-   ""
-  ],
-  "0x8010002E": [
-   "NoReaders",
-   "NoReader",
-   "no reader is connected",
-   "plug one in, and check that pcscd sees it (carvix readers)"
-  ],
-  "0x80100066": [
-   "UnresponsiveCard",
-   "NoCard",
-   "the card does not answer",
-   "take it out and put it back in the right way round"
-  ],
-  "0x80100067": [
-   "UnpoweredCard",
-   "NoCard",
-   "the card has no power",
-   "take it out and put it back in"
-  ],
-  "0x80100068": [
-   "CardReset",
-   "CardRemoved",
-   "the card was reset while it was in use",
-   "try again"
-  ],
-  "0x80100069": [
-   "CardRemoved",
-   "CardRemoved",
-   "the card was removed",
-   "put it back and try again"
-  ],
-  "0x8010006B": [
-   "WrongPin",
-   "WrongPin",
-   "the PIN was wrong",
-   "enter the right PIN; the card blocks it after too many wrong tries"
-  ],
-  "0x8010006C": [
-   "PinBlocked",
-   "PinBlocked",
-   "the PIN is blocked",
-   "unblock it as the card's issuer tells you"
-  ],
-  "0x8010006E": [
-   "CancelledByUser",
-   "Cancelled",
-   "the user cancelled",
-   ""
-  ],
-  "0x8010006F": [
-   "NoPin",
-   "WrongPin",
-   "no PIN was given",
-   "enter the PIN when asked"
-  ]
+  "0x80004005": ["Failed", "", "the operation failed", ""],
+  "0x80020003": ["MemberNotFound", "BadCall", "the object has no such member, or it cannot be used that way", ""],
+  "0x80020005": ["TypeMismatch", "BadCall", "a value has a type the member does not take", ""],
+  "0x80020006": ["UnknownName", "BadCall", "the object has no member of that name", ""],
+  "0x8002000A": ["Overflow", "BadCall", "a value is out of the member's range", ""],
+  "0x8002000E": ["BadParameterCount", "BadCall", "the member takes a different number of arguments", ""],
+  "0x80040154": ["ClassNotRegistered", "NotRegistered", "the carvix-qx module is not registered for this user", "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"],
+  "0x800401F3": ["NotRegistered", "NotRegistered", "the carvix-qx module is not registered for this user", "register it with carvix register (or carvix register --module PATH/carvix-qx.so)"],
+  "0x800401F8": ["ModuleMissing", "NotRegistered", "the registered carvix-qx module file is missing", "register it again with carvix register --module PATH/carvix-qx.so"],
+  "0x800401F9": ["ModuleBroken", "NotRegistered", "the registered carvix-qx module could not be loaded", "register it again with carvix register --module PATH/carvix-qx.so"],
+  "0x80070002": ["FileNotFound", "", "a file was not found", ""],
+  "0x80070005": ["AccessDenied", "", "access was denied", ""],
+  "0x80070057": ["InvalidArgument", "BadCall", "an argument is not valid", ""],
+  "0x8007007E": ["ModuleNotLoaded", "NotRegistered", "the registered carvix-qx module cannot be loaded", "register it again with carvix register --module PATH/carvix-qx.so"],
+  "0x800700E9": ["Disconnected", "", "the other side of the connection went away", ""],
+  "0x800700EA": ["MoreData", "", "more data is available than the buffer takes", ""],
+  "0x800704C7": ["OperationCancelled", "Cancelled", "the operation was cancelled: the user declined, or no reader or certificate was chosen", ""],
+  "0x80090005": ["BadData", "Token", "the data is not valid for the key", ""],
+  "0x80090006": ["BadSignature", "Trust", "the signature is not valid", ""],
+  "0x80090008": ["BadAlgorithm", "Token", "the key algorithm is not supported", ""],
+  "0x80090009": ["BadFlags", "BadCall", "the flags are not valid", ""],
+  "0x8009000D": ["NoKey", "Token", "the key does not exist", "generate the key pair first (carvix pki keygen)"],
+  "0x80090015": ["BadPublicKey", "Token", "the public key does not belong to the key pair", ""],
+  "0x80090016": ["BadKeyset", "Token", "the key container does not exist on the token", "check the container's name, or create it (carvix pki keygen)"],
+  "0x80092010": ["CertificateRevoked", "Trust", "the certificate was revoked by its issuer", ""],
+  "0x800B0101": ["CertificateExpired", "Trust", "a certificate is outside its validity period", ""],
+  "0x800B0109": ["UntrustedRoot", "Trust", "the certificate chain ends in a certificate that is not trusted", "add the issuer to the trusted signers if it should be trusted"],
+  "0x800B010A": ["ChainIncomplete", "Trust", "the certificate chain could not be built to a trusted authority", ""],
+  "0x80100002": ["Cancelled", "Cancelled", "the operation was cancelled", ""],
+  "0x80100009": ["UnknownReader", "NoReader", "no reader has that name", "carvix readers lists them"],
+  "0x8010000B": ["InUse", "InUse", "another program holds the card (connected exclusively, or in a long transaction)", "close it and try again, or wait longer with --card-wait SECONDS"],
+  "0x8010000C": ["NoCard", "NoCard", "there is no card in the reader", "insert one"],
+  "0x80100017": ["ReaderUnavailable", "NoReader", "the reader cannot be used", "check its cable, and that pcscd sees it (carvix readers)"],
+  "0x8010001D": ["NoService", "NoService", "the PC/SC service (pcscd) is not running", "start it (systemctl start pcscd.socket); carvix doctor checks every piece"],
+  "0x8010001E": ["ServiceStopped", "NoService", "the PC/SC service (pcscd) stopped", "start it again (systemctl start pcscd.socket); carvix doctor checks every piece"],
+  "0x8010002C": ["NoSuchCertificate", "Token", "the requested certificate does not exist", ""],
+  "0x8010002E": ["NoReaders", "NoReader", "no reader is connected", "plug one in, and check that pcscd sees it (carvix readers)"],
+  "0x80100066": ["UnresponsiveCard", "NoCard", "the card does not answer", "take it out and put it back in the right way round"],
+  "0x80100067": ["UnpoweredCard", "NoCard", "the card has no power", "take it out and put it back in"],
+  "0x80100068": ["CardReset", "CardRemoved", "the card was reset while it was in use", "try again"],
+  "0x80100069": ["CardRemoved", "CardRemoved", "the card was removed", "put it back and try again"],
+  "0x8010006B": ["WrongPin", "WrongPin", "the PIN was wrong", "enter the right PIN; the card blocks it after too many wrong tries"],
+  "0x8010006C": ["PinBlocked", "PinBlocked", "the PIN is blocked", "unblock it as the card's issuer tells you"],
+  "0x8010006E": ["CancelledByUser", "Cancelled", "the user cancelled", ""],
+  "0x8010006F": ["NoPin", "WrongPin", "no PIN was given", "enter the PIN when asked"]
  },
  "statusWords": {
-  "counted": [
-   [
-    65520,
-    25536,
-    "verification failed, ",
-    " tries left"
-   ],
-   [
-    65280,
-    24832,
-    "",
-    " response bytes waiting"
-   ],
-   [
-    65280,
-    27648,
-    "wrong expected length (",
-    " bytes available)"
-   ]
-  ],
-  "default": [
-   "CardRefused",
-   "CardRefused"
-  ],
-  "exact": [
-   [
-    25217,
-    "part of the returned data may be corrupted"
-   ],
-   [
-    25218,
-    "end of file reached before the expected length was read"
-   ],
-   [
-    25219,
-    "the selected file is invalidated"
-   ],
-   [
-    25344,
-    "verification failed"
-   ],
-   [
-    25985,
-    "memory failure"
-   ],
-   [
-    26368,
-    "wrong length"
-   ],
-   [
-    26753,
-    "logical channel not supported"
-   ],
-   [
-    26754,
-    "secure messaging not supported"
-   ],
-   [
-    27009,
-    "command incompatible with the file structure"
-   ],
-   [
-    27010,
-    "security status not satisfied"
-   ],
-   [
-    27011,
-    "authentication method blocked"
-   ],
-   [
-    27012,
-    "reference data not usable"
-   ],
-   [
-    27013,
-    "conditions of use not satisfied"
-   ],
-   [
-    27014,
-    "command not allowed (no current file)"
-   ],
-   [
-    27015,
-    "expected secure messaging data objects missing"
-   ],
-   [
-    27016,
-    "incorrect secure messaging data objects"
-   ],
-   [
-    27264,
-    "incorrect parameters in the data field"
-   ],
-   [
-    27265,
-    "function not supported"
-   ],
-   [
-    27266,
-    "the card has no such application or file"
-   ],
-   [
-    27267,
-    "record not found"
-   ],
-   [
-    27268,
-    "not enough memory space in the file"
-   ],
-   [
-    27270,
-    "incorrect parameters P1-P2"
-   ],
-   [
-    27272,
-    "referenced data not found"
-   ],
-   [
-    27392,
-    "wrong parameters P1-P2"
-   ],
-   [
-    27904,
-    "instruction not supported"
-   ],
-   [
-    28160,
-    "class not supported"
-   ],
-   [
-    28416,
-    "no precise diagnosis"
-   ]
-  ],
-  "facilities": [
-   32775,
-   32772
-  ],
-  "ranges": [
-   [
-    25600,
-    "the card's memory is unchanged or failed"
-   ],
-   [
-    25856,
-    "the card's memory is unchanged or failed"
-   ]
-  ],
-  "words": [
-   [
-    65520,
-    25536,
-    "VerificationFailed",
-    "WrongPin",
-    ""
-   ],
-   [
-    65535,
-    25344,
-    "VerificationFailed",
-    "WrongPin",
-    ""
-   ],
-   [
-    65535,
-    27011,
-    "AuthenticationBlocked",
-    "PinBlocked",
-    "the card refuses this authentication for good"
-   ],
-   [
-    65535,
-    27010,
-    "SecurityStatusNotSatisfied",
-    "CardRefused",
-    "the card wants authentication first (carvix write authenticates with --role and --respond-with)"
-   ],
-   [
-    65535,
-    27013,
-    "ConditionsNotSatisfied",
-    "CardRefused",
-    "the card wants authentication first (carvix write authenticates with --role and --respond-with)"
-   ],
-   [
-    65535,
-    27266,
-    "NoSuchApplicationOrFile",
-    "CardRefused",
-    "is this the right card?"
-   ],
-   [
-    65535,
-    27270,
-    "WrongParameters",
-    "CardRefused",
-    "is the application ID (--app) the right one for this block?"
-   ],
-   [
-    65535,
-    27392,
-    "WrongParameters",
-    "CardRefused",
-    "is the application ID (--app) the right one for this block?"
-   ]
-  ]
+    "facilities": [32775, 32772],
+    "default": ["CardRefused", "CardRefused"],
+    "words": [
+      [65520, 25536, "VerificationFailed", "WrongPin", ""],
+      [65535, 25344, "VerificationFailed", "WrongPin", ""],
+      [65535, 27011, "AuthenticationBlocked", "PinBlocked", "the card refuses this authentication for good"],
+      [65535, 27010, "SecurityStatusNotSatisfied", "CardRefused", "the card wants authentication first (carvix write authenticates with --role and --respond-with)"],
+      [65535, 27013, "ConditionsNotSatisfied", "CardRefused", "the card wants authentication first (carvix write authenticates with --role and --respond-with)"],
+      [65535, 27266, "NoSuchApplicationOrFile", "CardRefused", "is this the right card?"],
+      [65535, 27270, "WrongParameters", "CardRefused", "is the application ID (--app) the right one for this block?"],
+      [65535, 27392, "WrongParameters", "CardRefused", "is the application ID (--app) the right one for this block?"]
+    ],
+    "exact": [
+      [25217, "part of the returned data may be corrupted"],
+      [25218, "end of file reached before the expected length was read"],
+      [25219, "the selected file is invalidated"],
+      [25344, "verification failed"],
+      [25985, "memory failure"],
+      [26368, "wrong length"],
+      [26753, "logical channel not supported"],
+      [26754, "secure messaging not supported"],
+      [27009, "command incompatible with the file structure"],
+      [27010, "security status not satisfied"],
+      [27011, "authentication method blocked"],
+      [27012, "reference data not usable"],
+      [27013, "conditions of use not satisfied"],
+      [27014, "command not allowed (no current file)"],
+      [27015, "expected secure messaging data objects missing"],
+      [27016, "incorrect secure messaging data objects"],
+      [27264, "incorrect parameters in the data field"],
+      [27265, "function not supported"],
+      [27266, "the card has no such application or file"],
+      [27267, "record not found"],
+      [27268, "not enough memory space in the file"],
+      [27270, "incorrect parameters P1-P2"],
+      [27272, "referenced data not found"],
+      [27392, "wrong parameters P1-P2"],
+      [27904, "instruction not supported"],
+      [28160, "class not supported"],
+      [28416, "no precise diagnosis"]
+    ],
+    "counted": [
+      [65520, 25536, "verification failed, ", " tries left"],
+      [65280, 24832, "", " response bytes waiting"],
+      [65280, 27648, "wrong expected length (", " bytes available)"]
+    ],
+    "ranges": [
+      [25600, "the card's memory is unchanged or failed"],
+      [25856, "the card's memory is unchanged or failed"]
+    ]
  }
 };
 
