@@ -82,8 +82,8 @@ class IVLDocumentBlock(Dispatch):
     "IVLDocumentBlock Interface"
     def Load(self, pData: Any) -> None: ...
     CardID: str
-    DateOfIssue: datetime.datetime
-    DateOfExpiry: datetime.datetime
+    DateOfIssue: datetime.date
+    DateOfExpiry: datetime.date
     ChipSerialNumber: str
 
 
@@ -94,7 +94,7 @@ class IVLFixedPersoBlock(Dispatch):
     LastName: str
     FirstName: str
     ParentName: str
-    DateOfBirth: datetime.datetime
+    DateOfBirth: datetime.date
     Status: int
     BloodType: int
 
@@ -115,8 +115,8 @@ class IVLVariablePersoBlock(Dispatch):
     UnitNoSpecified: bool
     OrgUnit: str
     ServiceSite: str
-    ServiceStartDate: datetime.datetime
-    ServiceEndDate: datetime.datetime
+    ServiceStartDate: datetime.date
+    ServiceEndDate: datetime.date
     ServiceEndDateSpecified: bool
     HealthWorkerID: str
     HealthWorkerIDSpecified: bool
@@ -128,7 +128,7 @@ class IVoluntaryInsurance(Dispatch):
     def Store(self, pData: Any) -> None: ...
     Code: str
     PolicyCode: str
-    ValidTo: datetime.datetime
+    ValidTo: datetime.date
 
 
 class IZKDocumentBlock(Dispatch):
@@ -136,8 +136,8 @@ class IZKDocumentBlock(Dispatch):
     def Load(self, pData: Any) -> None: ...
     CardID: str
     BookletID: str
-    DateOfIssue: datetime.datetime
-    DateOfExpiry: datetime.datetime
+    DateOfIssue: datetime.date
+    DateOfExpiry: datetime.date
     ChipSerialNumber: str
 
 
@@ -165,7 +165,7 @@ class IZKFixedAdminBlock(Dispatch):
     CarrierFirstNameSpecified: bool
     CarrierFirstNameLatin: str
     CarrierFirstNameLatinSpecified: bool
-    InsuredFrom: datetime.datetime
+    InsuredFrom: datetime.date
     CountryCode: str
     Country: str
     CountryLatin: str
@@ -179,7 +179,7 @@ class IZKFixedPersoBlock(Dispatch):
     LastNameLatin: str
     FirstName: str
     FirstNameLatin: str
-    DateOfBirth: datetime.datetime
+    DateOfBirth: datetime.date
     ParentName: str
     ParentNameLatin: str
     Gender: int
@@ -237,7 +237,7 @@ class IZKVariablePersoBlock(Dispatch):
     EntranceLatinSpecified: bool
     Apartment: str
     ApartmentSpecified: bool
-    DateOfIssue: datetime.datetime
+    DateOfIssue: datetime.date
     DateOfIssueSpecified: bool
-    DateOfExpiry: datetime.datetime
+    DateOfExpiry: datetime.date
     DateOfExpirySpecified: bool
