@@ -20,9 +20,11 @@ install(TARGETS carvix_com EXPORT CarvixComTargets
                 NAMELINK_COMPONENT development)
 # Only the Windows-named types and functions are public; registry.h, typeinfo.h and guid.h
 # serve the module and the tools and stay inside the tree.
-set(carvix_public_headers types.h interfaces.h oleauto.h host_hooks.h scoped.h client.h oleauto_c.h)
+set(carvix_public_headers types.h interfaces.h oleauto.h host_hooks.h scoped.h client.h oleauto_c.h
+    failures.h)
 list(TRANSFORM carvix_public_headers PREPEND
      ${CMAKE_SOURCE_DIR}/src/automation/include/carvix/automation/)
+list(APPEND carvix_public_headers ${CARVIX_FAILURE_CODES_HEADER})
 install(FILES ${carvix_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/carvix/automation
         COMPONENT development)
 # The installed target carries only the installed include folder.

@@ -8,18 +8,27 @@
 
 Objects are created by ProgID from the registered module (register it once with
 `carvix register`). Members are called by name; results come back as Python values and
-failures as ComError (with `hresult` and `message`). The runtime libcarvix-com is found
+failures as ComError (with `hresult` and `message`), raised as the class of its situation
+(NoCardError, CardRemovedError, WrongPinError, ...; each a ComError) with the failure
+table's `failure`, `meaning` and `next_step`. help() on an object shows its members. The runtime libcarvix-com is found
 through CARVIX_COM_LIBRARY, the installed libcarvix-com.so.1, or a source tree's build folder.
 Plain standard library over ctypes; nothing to build.
 """
 from ._dispatch import Dispatch, methods, properties
-from ._errors import ComError, UnknownMember, error_message
+from ._errors import ComError, UnknownMember, error_message, explanation, status_word_meaning
+from ._failures import (BadCallError, CancelledError, CardRefusedError, CardRemovedError,
+                        InUseError, NoCardError, NoReaderError, NoServiceError,
+                        NotRegisteredError, PinBlockedError, TokenError, TrustError,
+                        WrongPinError)
 from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser,
                      set_desktop_dialogs, set_notifier, set_pin_prompt, set_reader_chooser)
 from ._runtime import RuntimeNotFound, library_path
 from ._settings import card_wait_limit, set_card_wait_limit
 
 __all__ = [
+    "BadCallError", "CancelledError", "CardRefusedError", "CardRemovedError", "InUseError",
+    "NoCardError", "NoReaderError", "NoServiceError", "NotRegisteredError", "PinBlockedError",
+    "TokenError", "TrustError", "WrongPinError", "explanation", "status_word_meaning",
     "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
     "UnknownMember", "card_wait_limit", "error_message", "library_path", "methods", "properties",
     "set_card_wait_limit", "set_certificate_chooser", "set_desktop_dialogs", "set_notifier",

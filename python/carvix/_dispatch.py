@@ -125,6 +125,12 @@ class Dispatch:
         object.__setattr__(self, "_pointer", pointer)
         object.__setattr__(self, "_ids", {})
         object.__setattr__(self, "_description", _describe(pointer))
+        # The interface's generated class, whose members help() and dir() show.
+        if type(self) is Dispatch and self._description is not None:
+            from ._interfaces import CLASSES
+            interface = CLASSES.get(self._description.name)
+            if interface is not None:
+                object.__setattr__(self, "__class__", interface)
 
     # ---- lifetime ----
 
@@ -270,6 +276,24 @@ class Dispatch:
                 label += f" ({names[position]})"
             message = ComError(hr).message.rstrip(".") + f" in {label}."
         return ComError(hr, message, member=member.name, source=source or None)
+
+
+def _call_member(obj, name, *args):
+    """Calls a method (or a property get with parameters) by name: the generated classes'
+    methods."""
+    return Dispatch.__getattr__(obj, name)(*args)
+
+
+def _signature(*names):
+    """The signature help() shows for a generated method: self and the parameters' names."""
+    import inspect
+    kind = inspect.Parameter.POSITIONAL_OR_KEYWORD
+    return inspect.Signature([inspect.Parameter(n, kind) for n in ("self",) + names])
+
+
+def _get_member(obj, name):
+    """Reads a member by name: the generated classes' properties."""
+    return Dispatch.__getattr__(obj, name)
 
 
 class _BoundMember:

@@ -10,7 +10,8 @@ struct Meaning {
     const char* text;
 };
 
-// Interindustry status words (ISO/IEC 7816-4), exact ones first.
+// Interindustry status words (ISO/IEC 7816-4), exact ones first. The client generator
+// (scripts/generate-clients) reads these three tables for the Python and browser clients.
 constexpr Meaning kExact[] = {
     {0x6281, "part of the returned data may be corrupted"},
     {0x6282, "end of file reached before the expected length was read"},
@@ -41,6 +42,26 @@ constexpr Meaning kExact[] = {
     {0x6F00, "no precise diagnosis"},
 };
 
+// Status words whose low bits are a number: the meaning is `before`, the number, `after`.
+struct Counted {
+    unsigned mask;
+    unsigned value;
+    const char* before;
+    const char* after;
+};
+
+constexpr Counted kCounted[] = {
+    {0xFFF0, 0x63C0, "verification failed, ", " tries left"},
+    {0xFF00, 0x6100, "", " response bytes waiting"},
+    {0xFF00, 0x6C00, "wrong expected length (", " bytes available)"},
+};
+
+// Whole ranges with one meaning.
+constexpr Meaning kRanges[] = {
+    {0x6400, "the card's memory is unchanged or failed"},
+    {0x6500, "the card's memory is unchanged or failed"},
+};
+
 }  // namespace
 
 std::string StatusWordHex(unsigned sw) {
@@ -56,19 +77,15 @@ std::string StatusWordMeaning(unsigned sw) {
             return StatusWordHex(sw) + ": " + m.text;
         }
     }
-    if ((sw & 0xFFF0u) == 0x63C0u) {
-        return StatusWordHex(sw) + ": verification failed, " + std::to_string(sw & 0xFu) +
-               " tries left";
+    for (const Counted& c : kCounted) {
+        if ((sw & c.mask) == c.value) {
+            return StatusWordHex(sw) + ": " + c.before + std::to_string(sw & ~c.mask) + c.after;
+        }
     }
-    if ((sw & 0xFF00u) == 0x6100u) {
-        return StatusWordHex(sw) + ": " + std::to_string(sw & 0xFFu) + " response bytes waiting";
-    }
-    if ((sw & 0xFF00u) == 0x6C00u) {
-        return StatusWordHex(sw) + ": wrong expected length (" + std::to_string(sw & 0xFFu) +
-               " bytes available)";
-    }
-    if ((sw & 0xFF00u) == 0x6400u || (sw & 0xFF00u) == 0x6500u) {
-        return StatusWordHex(sw) + ": the card's memory is unchanged or failed";
+    for (const Meaning& r : kRanges) {
+        if ((sw & 0xFF00u) == r.sw) {
+            return StatusWordHex(sw) + ": " + r.text;
+        }
     }
     return {};
 }

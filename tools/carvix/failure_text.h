@@ -1,6 +1,5 @@
-// What a person can do about a failure: the client's own explanation of the HRESULTs it can
-// read more into than the component's message says (a card status word, an unregistered
-// module, no PC/SC service, no reader).
+// What a person can do about a failure, as the client prints it: the failure table's meaning
+// and next step (carvix::automation::ExplainFailure), with the card the call addressed.
 #pragma once
 
 #include "carvix/support/status_words.h"
@@ -16,9 +15,9 @@ using Orvel::StatusWordMeaning;
 /// The application a failed call addressed, for hints that name the card it needs.
 enum class Addressed { Unknown, Vl, Zk };
 
-/// One or more lines (each ending in "\n") explaining `hr` with a hint of what to do, or
-/// empty when the client knows nothing beyond the component's message. A status word inside
-/// an HRESULT is 0x8007 or 0x8004 followed by 6xxx.
+/// One line (ending in "\n") explaining `hr` with what to do, or empty when the table adds
+/// nothing to the component's message. A status word inside an HRESULT is 0x8007 or 0x8004
+/// followed by 6xxx and is always explained.
 std::string ExplainFailure(HRESULT hr, Addressed addressed = Addressed::Unknown);
 
 }  // namespace carvix::cli

@@ -29,8 +29,10 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "carvix/automation/failures.h"
 #include "carvix/automation/host_hooks.h"
 #include "carvix/support/log.h"
+#include "carvix/support/unicode.h"
 
 #include "certs_command.h"
 #include "contactless_command.h"
@@ -254,6 +256,13 @@ int ErrorText(const std::string& text) {
                    {IntValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))},
                    message);
     std::cout << Utf8Of(message->bstrVal) << "\n";
+    // What the failure table adds: the failure's name, its meaning and what to do next.
+    const carvix::automation::FailureExplanation known =
+        carvix::automation::ExplainFailure(static_cast<HRESULT>(static_cast<std::uint32_t>(value)));
+    if (!known.name.empty()) {
+        std::cout << known.name << ": " << known.meaning << (known.nextStep.empty() ? "" : "; ")
+                  << known.nextStep << "\n";
+    }
     return 0;
 }
 

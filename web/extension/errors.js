@@ -1,14 +1,28 @@
-// The errors the extension itself answers with, in the host's response form.
-const E_ACCESSDENIED = 0x80070005;
-const E_INVALIDARG = 0x80070057;
-const ERROR_CANCELLED = 0x800704c7;
+// The errors the extension itself answers with, in the host's response form, named from the
+// failure table.
+import { Failures, explain } from "./failures.js";
+
+const E_ACCESSDENIED = Failures.AccessDenied;
+const E_INVALIDARG = Failures.InvalidArgument;
+const ERROR_CANCELLED = Failures.OperationCancelled;
 // The host could not be started or ended unexpectedly (ERROR_PIPE_NOT_CONNECTED and
 // ERROR_FILE_NOT_FOUND as HRESULTs).
-const HOST_ENDED = 0x800700e9;
-const HOST_MISSING = 0x80070002;
+const HOST_ENDED = Failures.Disconnected;
+const HOST_MISSING = Failures.FileNotFound;
 
 function error(hresult, message) {
   return { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+}
+
+// An error of the host or the extension with the failure table's name, meaning and next step
+// (fields the page's carvix.js also finds on its own; other extensions' pages read them here).
+export function explained(err) {
+  if (!err || typeof err !== "object" || err.failure !== undefined) {
+    return err;
+  }
+  const known = explain(err.hresult);
+  return known ? { ...err, failure: known.name, meaning: known.meaning, nextStep: known.nextStep }
+               : err;
 }
 
 export const Errors = {
@@ -34,5 +48,5 @@ export const Errors = {
 };
 
 export function errorResponse(id, err) {
-  return { id, ok: false, error: err };
+  return { id, ok: false, error: explained(err) };
 }

@@ -2,7 +2,7 @@
 // content script on the allowed pages only, asks the user's consent once per origin, and
 // holds one native port (one carvix-bridge process) per page.
 import { effectiveOrigins, matchPattern } from "./origins.js";
-import { Errors, errorResponse } from "./errors.js";
+import { Errors, errorResponse, explained } from "./errors.js";
 
 const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
@@ -305,6 +305,9 @@ class PageSession {
       if (this.waitingKey !== null) {
         settle(this.waitingKey, "done");
       }
+    }
+    if (message && message.ok === false && message.error) {
+      message = { ...message, error: explained(message.error) };
     }
     this.post(message);
   }

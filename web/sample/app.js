@@ -21,10 +21,15 @@ function showError(e) {
   const text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
   $("error").textContent = text;
   document.body.dataset.error = e && e.hex ? e.hex : "error";
+  // What the failure table says: its meaning and what to do next.
+  $("explanation").textContent = e && e.meaning
+    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}.`
+    : "";
 }
 
 function clearError() {
   $("error").textContent = "";
+  $("explanation").textContent = "";
   delete document.body.dataset.error;
 }
 
@@ -178,7 +183,7 @@ async function readAll() {
     try {
       cards.push(await readCard(reader));
     } catch (e) {
-      if (e.hex !== "0x8010000C" && e.hex !== "0x80100069") {  // no card in this reader
+      if (e.hresult !== carvix.Failures.NoCard && e.hresult !== carvix.Failures.CardRemoved) {
         throw e;
       }
     }

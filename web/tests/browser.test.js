@@ -323,6 +323,8 @@ describe("an allowed page with the user's consent", () => {
                  `The page ${origin} is not allowed to use carvix-qx.`);
     assert.equal(await act(refused, "#list-readers"),
                  `The page ${origin} is not allowed to use carvix-qx. (0x80070005)`);
+    // The failure table's meaning, shown beside the message.
+    assert.equal(await refused.textContent("#explanation"), "Access was denied.");
     assert.deepEqual(h.bridgeProcesses(browser.marker).filter((pid) => !before.has(pid)), [],
                      "no host started for the refused page");
     await refused.close();

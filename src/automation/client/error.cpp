@@ -2,7 +2,6 @@
 #include "carvix/automation/client.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace carvix::automation {
 namespace {
@@ -35,37 +34,18 @@ std::string HexCode(HRESULT hr) {
 }
 
 std::string MessageText(HRESULT hr) {
-    // The component keeps the message table; its CARVIX.Utilities object says the text. One
-    // object serves the whole process and is never released, so no call reaches the module
-    // while the process ends. Until the component is registered each failure looks again.
-    static std::mutex lock;
-    static IDispatch* utilities = nullptr;
-    const std::lock_guard hold(lock);
-    if (utilities == nullptr) {
-        CLSID clsid{};
-        void* p = nullptr;
-        if (SUCCEEDED(CLSIDFromProgID(u"CARVIX.Utilities", &clsid)) &&
-            SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &p))) {
-            utilities = static_cast<IDispatch*>(p);
-        }
-    }
-    if (utilities == nullptr) {
+    // The runtime's own message table: no object is created to find a text.
+    OLECHAR* text = nullptr;
+    constexpr std::uint32_t kFromSystemAllocated = 0x1000 | 0x200 | 0x100;
+    const std::uint32_t length = FormatMessageW(kFromSystemAllocated, nullptr,
+                                                static_cast<std::uint32_t>(hr), 0x400,
+                                                reinterpret_cast<OLECHAR*>(&text), 0, nullptr);
+    if (text == nullptr) {
         return {};
     }
-    std::u16string name = u"GetErrorMessage";
-    LPOLESTR names[] = {name.data()};
-    DISPID id = DISPID_UNKNOWN;
-    if (FAILED(utilities->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) {
-        return {};
-    }
-    VARIANT code = IntValue(hr);
-    DISPPARAMS params{&code, nullptr, 1, 0};
-    ScopedVariant text;
-    if (FAILED(utilities->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                 text.Get(), nullptr, nullptr))) {
-        return {};
-    }
-    return TextOf(*text.Get());
+    std::string utf8 = Utf8(std::u16string_view(text, length));
+    CoTaskMemFree(text);
+    return utf8;
 }
 
 }  // namespace carvix::automation

@@ -4,6 +4,7 @@
 // value (its HRESULT, the message and what was being done).
 #pragma once
 
+#include "carvix/automation/failures.h"
 #include "carvix/automation/scoped.h"
 
 #include <cstdint>
@@ -32,6 +33,9 @@ class CARVIX_COM_API ClientError : public std::runtime_error {
     HRESULT hresult;
     std::string message;
     std::string doing;
+
+    /// What the failure means and what to do next, from the one failure table.
+    FailureExplanation Explanation() const noexcept { return ExplainFailure(hresult); }
 
   private:
     ClientError(HRESULT hr, std::string doing, std::string message, int);

@@ -86,6 +86,17 @@ CARVIX_COM_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 CARVIX_COM_API HRESULT SetErrorInfo(std::uint32_t dwReserved, IErrorInfo* perrinfo);
 CARVIX_COM_API HRESULT GetErrorInfo(std::uint32_t dwReserved, IErrorInfo** pperrinfo);
 
+// The system's message text for an error code (PC/SC, Win32 or HRESULT), without line breaks.
+// dwFlags must hold FORMAT_MESSAGE_FROM_SYSTEM (0x1000); inserts are never expanded
+// (Arguments is ignored). With FORMAT_MESSAGE_ALLOCATE_BUFFER (0x100) lpBuffer is an
+// OLECHAR** that receives a text from CoTaskMemAlloc (free it with CoTaskMemFree); without,
+// the text and its terminator are written into the nSize characters at lpBuffer. Returns the
+// length without the terminator, or 0 for other flags, a null buffer or a buffer too small.
+CARVIX_COM_API std::uint32_t FormatMessageW(std::uint32_t dwFlags, const void* lpSource,
+                                            std::uint32_t dwMessageId, std::uint32_t dwLanguageId,
+                                            OLECHAR* lpBuffer, std::uint32_t nSize,
+                                            void* Arguments);
+
 // Not a Windows name: the members of an object as JSON (a new BSTR in *json), from the
 // ITypeInfo its GetTypeInfo returned. Clients behind a C or foreign-function interface
 // (Python's ctypes, the browser bridge) learn methods and properties from it. E_INVALIDARG

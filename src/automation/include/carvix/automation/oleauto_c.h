@@ -330,6 +330,8 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, uint32_t dwClsCon
 void CoFreeUnusedLibraries(void);
 void* CoTaskMemAlloc(size_t cb);
 void CoTaskMemFree(void* pv);
+uint32_t FormatMessageW(uint32_t dwFlags, const void* lpSource, uint32_t dwMessageId,
+                        uint32_t dwLanguageId, OLECHAR* lpBuffer, uint32_t nSize, void* Arguments);
 
 /* Error objects, one per thread: a failing member records one with SetErrorInfo; Invoke
  * moves its description into EXCEPINFO.bstrDescription and clears it; GetErrorInfo hands the
