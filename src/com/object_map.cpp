@@ -4,9 +4,10 @@
 // (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104),
 // VLContactlessBlock (117), VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111),
 // VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
-// ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock
-// (107), ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
-// in guids.h (SignerTrustService's beside its interface, in signer_trust_service.h).
+// WholeCardService (119), ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock
+// (115), ZKVariableAdminBlock (107), ZKVariablePersoBlock (106). A class joins by inserting its
+// row at its place; the GUIDs are in guids.h (SignerTrustService's and WholeCardService's beside
+// their interfaces).
 // VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"
@@ -18,6 +19,7 @@
 #include "smartcard/smartcard_service.h"
 #include "trust/signer_trust_service.h"
 #include "utilities/utilities_service.h"
+#include "wholecard/whole_card_service.h"
 
 namespace carvix::com {
 namespace {
@@ -44,6 +46,8 @@ const ClassEntry kObjectMap[] = {
     BlockClassEntry<IVLPhotoBlock, ObjectSafety>(u"VLPhotoBlock", u"VLPhotoBlock", kClsidVLPhotoBlock, u"CARVIX.VLPhotoBlock", 111),
     BlockClassEntry<IVLVariablePersoBlock, ObjectSafety>(u"VLVariablePersoBlock", u"VLVariablePersoBlock", kClsidVLVariablePersoBlock, u"CARVIX.VLVXPersoBlock", 105),
     BlockClassEntry<IVoluntaryInsurance, ObjectSafety>(u"VoluntaryInsurance", u"VoluntaryInsuranceClass", kClsidVoluntaryInsurance, u"CARVIX.VoluntaryInsurance", 116),
+    {u"WholeCardService", u"WholeCardService", kClsidWholeCardService, u"CARVIX.WholeCard", 119,
+     kWholeCardServiceDesc, true, &Create<WholeCardService>},
     BlockClassEntry<IZKDocumentBlock, ObjectSafety>(u"ZKDocumentBlock", u"ZKDocumentBlock", kClsidZKDocumentBlock, u"CARVIX.ZKDocBlock", 113),
     BlockClassEntry<IZKFixedAdminBlock, ObjectSafety>(u"ZKFixedAdminBlock", u"ZKFixedAdminBlock", kClsidZKFixedAdminBlock, u"CARVIX.ZKFXAdminBlock", 114),
     BlockClassEntry<IZKFixedPersoBlock, ObjectSafety>(u"ZKFixedPersoBlock", u"ZKFixedPersoBlock", kClsidZKFixedPersoBlock, u"CARVIX.ZKFXPersoBlock", 115),

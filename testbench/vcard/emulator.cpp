@@ -89,9 +89,8 @@ void Emulator::OnMessage(const Bytes& msg) {
     }
     Log(msg, &outcome.response);
     if (timed_) {
-        std::this_thread::sleep_until(arrived + ExchangeTime(timingModel_,
-                                                             image_.Image().protocol, msg.size(),
-                                                             outcome.response.size()));
+        std::this_thread::sleep_until(arrived + ExchangeTime(timingModel_, image_.Image().protocol,
+                                                             msg.size(), outcome.response.size()));
     }
     link_.Send(outcome.response);
     if (outcome.dropAfter) {
@@ -143,7 +142,8 @@ std::string Emulator::Control(const std::string& line) {
         return std::string("error: ") + e.what();
     }
     return "error: unknown command \"" + line +
-           "\" (ping, fault SPEC, clear-faults, remove, insert, t1-get-response on|off, timing on|off, status)";
+           "\" (ping, fault SPEC, clear-faults, remove, insert, t1-get-response on|off, timing "
+           "on|off, status)";
 }
 
 void Emulator::Run(const std::atomic<bool>& stop) {

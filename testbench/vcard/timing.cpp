@@ -54,8 +54,8 @@ std::chrono::microseconds ExchangeTime(const TimingModel& model, Protocol protoc
 
 std::string Describe(const TimingModel& model) {
     char text[128];
-    std::snprintf(text, sizeof text, "t0=%.0f bit/s, t1=%.0f bit/s, command=%g ms",
-                  model.t0BitRate, model.t1BitRate, model.commandMs);
+    std::snprintf(text, sizeof text, "t0=%.0f bit/s, t1=%.0f bit/s, command=%g ms", model.t0BitRate,
+                  model.t1BitRate, model.commandMs);
     return text;
 }
 

@@ -34,6 +34,9 @@ std::vector<Property> PropertiesOf(const Dispatch& object);
 Json ReadBlock(const Dispatch& docAdmin, const BlockInfo& block, const std::u16string& reader,
                std::uint16_t appId, Dispatch* object = nullptr);
 
+/// The properties of a block object read as ReadBlock reads them. Throws CallError.
+Json PropertiesJson(const Dispatch& object);
+
 /// "YYYY-MM-DD" of an OLE date; throws CallError(E_INVALIDARG) for a DATE out of range.
 std::string IsoDay(double date);
 

@@ -51,11 +51,10 @@ TEST(TimingModel, EachProtocolUsesItsOwnBitRateAndTheCommandTime) {
 TEST(TimingModel, ValuesThatWouldStallOrNotSlowTheCardAreRefused) {
     EXPECT_NO_THROW(CheckTiming(TimingModel{}));
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (const TimingModel bad : {TimingModel{0, 125000, 3}, TimingModel{129032, -1, 3},
-                                  TimingModel{nan, 125000, 3}, TimingModel{129032, 2e7, 3},
-                                  TimingModel{129032, 125000, -1},
-                                  TimingModel{129032, 125000, 1001},
-                                  TimingModel{129032, 125000, nan}}) {
+    for (const TimingModel bad :
+         {TimingModel{0, 125000, 3}, TimingModel{129032, -1, 3}, TimingModel{nan, 125000, 3},
+          TimingModel{129032, 2e7, 3}, TimingModel{129032, 125000, -1},
+          TimingModel{129032, 125000, 1001}, TimingModel{129032, 125000, nan}}) {
         EXPECT_THROW(CheckTiming(bad), std::invalid_argument) << Describe(bad);
     }
 }
