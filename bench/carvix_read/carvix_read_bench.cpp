@@ -5,8 +5,9 @@
 //   - the process: `carvix read all --reader R --app A` started, run to its end, output
 //     discarded (start, activation through the registry, module load, first-use
 //     initialisation, reads, listing);
-//   - in process: the client's own read code (activation by ProgID, every block read through
-//     IDispatch and listed) in this process, which did all of its start-up work before.
+//   - in process: the client's own read code (activation by ProgID, the whole application read
+//     through IDispatch and every block listed) in this process, which did all of its start-up
+//     work before.
 // The first in-process run, which pays the module load and first-use initialisation, is
 // reported on its own. Medians of the rounds; the ratio is the process over in-process.
 // Then `carvix certs list` (two certificates in "My") as a process, beside the in-process cost
@@ -25,6 +26,7 @@
 #include "figures.h"
 #include "output.h"
 #include "use_bench.h"
+#include "whole_card_reader.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -76,15 +78,23 @@ int Run(const std::vector<std::string>& args) {
 bool ReadAllInProcess(const std::string& reader, int app) {
     using namespace carvix::cli;
     try {
-        const Dispatch docAdmin = Dispatch::Create(u"CARVIX.DocAdmin");
-        std::string text;
+        std::vector<const BlockInfo*> blocks;
         for (const BlockInfo& b : Blocks()) {
-            if (b.zk != (app == 5)) {
-                continue;
+            if (b.zk == (app == 5)) {
+                blocks.push_back(&b);
             }
-            const Json block =
-                ReadBlock(docAdmin, b, ToUtf16(reader), static_cast<std::uint16_t>(app));
-            text += Listing(b.cliName, block);
+        }
+        auto whole =
+            ReadWholeApplication(ToUtf16(reader), static_cast<std::uint16_t>(app), blocks.size());
+        if (!whole) {
+            throw CallError{REGDB_E_CLASSNOTREG, "CARVIX.WholeCard"};
+        }
+        std::string text;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            if ((*whole)[i].error) {
+                throw *(*whole)[i].error;
+            }
+            text += Listing(blocks[i]->cliName, (*whole)[i].values);
         }
         return !text.empty();
     } catch (const CallError& e) {
