@@ -2,12 +2,12 @@
 //
 // The full order is AuthenticationService (script 112), DocAdminService (108), PKIService
 // (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104),
-// VLContactlessBlock (117), VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111),
-// VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
-// WholeCardService (119), ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock
-// (115), ZKVariableAdminBlock (107), ZKVariablePersoBlock (106). A class joins by inserting its
-// row at its place; the GUIDs are in guids.h (SignerTrustService's and WholeCardService's beside
-// their interfaces).
+// WholeCardService (119), then the block classes in one run: VLContactlessBlock (117),
+// VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111), VLVariablePersoBlock (105),
+// VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
+// ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
+// ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
+// in guids.h (SignerTrustService's and WholeCardService's beside their interfaces).
 // VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"
@@ -38,6 +38,8 @@ const ClassEntry kObjectMap[] = {
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
      kUtilitiesServiceDesc, true, &Create<UtilitiesService>},
+    {u"WholeCardService", u"WholeCardService", kClsidWholeCardService, u"CARVIX.WholeCard", 119,
+     kWholeCardServiceDesc, true, &Create<WholeCardService>},
     // The block classes: all of a class follows from its interface (and the interface from
     // its model's field description).
     BlockClassEntry<IVLContactlessBlock>(u"VLContactlessBlock", u"VLContactlessBlock", kClsidVLContactlessBlock, u"CARVIX.VLContactlessBlock", 117),
@@ -46,8 +48,6 @@ const ClassEntry kObjectMap[] = {
     BlockClassEntry<IVLPhotoBlock, ObjectSafety>(u"VLPhotoBlock", u"VLPhotoBlock", kClsidVLPhotoBlock, u"CARVIX.VLPhotoBlock", 111),
     BlockClassEntry<IVLVariablePersoBlock, ObjectSafety>(u"VLVariablePersoBlock", u"VLVariablePersoBlock", kClsidVLVariablePersoBlock, u"CARVIX.VLVXPersoBlock", 105),
     BlockClassEntry<IVoluntaryInsurance, ObjectSafety>(u"VoluntaryInsurance", u"VoluntaryInsuranceClass", kClsidVoluntaryInsurance, u"CARVIX.VoluntaryInsurance", 116),
-    {u"WholeCardService", u"WholeCardService", kClsidWholeCardService, u"CARVIX.WholeCard", 119,
-     kWholeCardServiceDesc, true, &Create<WholeCardService>},
     BlockClassEntry<IZKDocumentBlock, ObjectSafety>(u"ZKDocumentBlock", u"ZKDocumentBlock", kClsidZKDocumentBlock, u"CARVIX.ZKDocBlock", 113),
     BlockClassEntry<IZKFixedAdminBlock, ObjectSafety>(u"ZKFixedAdminBlock", u"ZKFixedAdminBlock", kClsidZKFixedAdminBlock, u"CARVIX.ZKFXAdminBlock", 114),
     BlockClassEntry<IZKFixedPersoBlock, ObjectSafety>(u"ZKFixedPersoBlock", u"ZKFixedPersoBlock", kClsidZKFixedPersoBlock, u"CARVIX.ZKFXPersoBlock", 115),
