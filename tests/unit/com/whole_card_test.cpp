@@ -2,12 +2,14 @@
 // files, each read exactly once, inside one card transaction; a block that fails alone.
 #include "card_script.h"
 #include "carvix/blocks/card_block.h"
+#include "carvix/automation/oleauto.h"
 #include "carvix/card/card_applet.h"
 #include "carvix/com/notifier.h"
 #include "carvix/com/signer_trust_service.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/support/pcsc_constants.h"
 #include "wholecard/read_application.h"
+#include "wholecard/whole_card_service.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,6 +24,7 @@ namespace {
 using namespace cardtest;
 using carvix::com::ApplicationBlock;
 using carvix::com::BlocksOfApplication;
+using carvix::com::IWholeCardService;
 using carvix::com::ReadApplicationBlocks;
 using carvix::test::CardScript;
 
@@ -186,6 +189,30 @@ TEST_F(WholeCard, ACardPulledOutMidwayFailsTheBlocksNotYetReadWithTheLinkCode) {
     EXPECT_EQ(blocks[2].result, static_cast<HRESULT>(kRemoved));
     EXPECT_EQ(blocks[3].result, static_cast<HRESULT>(kRemoved));
     EXPECT_TRUE(notices_.empty()) << "a coded failure shows no notice";
+}
+
+TEST(WholeCardService, BadArgumentsAreRefusedBeforeAnythingIsOpenedAndLeaveTheResult) {
+    IWholeCardService* service = nullptr;
+    ASSERT_EQ(carvix::com::Create<carvix::com::WholeCardService>(
+                  nullptr, carvix::com::kIidIWholeCardService, reinterpret_cast<void**>(&service)),
+              S_OK);
+    BSTR reader = SysAllocString(u"No Such Reader 00 00");
+    BSTR empty = SysAllocString(u"");
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = VT_I4;
+    result.lVal = 7;
+    for (const std::uint16_t app : {0, 6, 0xFFFF}) {
+        EXPECT_EQ(service->ReadApplication(reader, app, &result), E_INVALIDARG) << app;
+    }
+    EXPECT_EQ(service->ReadApplication(empty, 1, &result), E_INVALIDARG);
+    EXPECT_EQ(service->ReadApplication(nullptr, 1, &result), E_INVALIDARG);
+    EXPECT_EQ(service->ReadApplication(reader, 1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 7);
+    SysFreeString(reader);
+    SysFreeString(empty);
+    service->Release();
 }
 
 TEST(WholeCardBlocks, OnlyTheVlAndZkApplicationsHaveBlocks) {
