@@ -5,18 +5,18 @@
 //   - the process: `carvix read all --reader R --app A` started, run to its end, output
 //     discarded (start, activation through the registry, module load, first-use
 //     initialisation, reads, listing);
-//   - in process: the same reads through the SDK's client library (activation by ProgID, every
-//     block of the application read through IDispatch, each of its properties read by the
-//     DISPID its type information gives) in this process, which did all of its start-up work
-//     before.
+//   - in process: the same reads through the SDK's client library (activation by ProgID, the
+//     whole application read through IDispatch, each block's properties read by the DISPID its
+//     type information gives) in this process, which did all of its start-up work before.
 // The first in-process run, which pays the module load and first-use initialisation, is
 // reported on its own. Medians of the rounds; the ratio is the process over in-process.
 // Then `carvix certs list` (two certificates in "My") as a process, beside the in-process cost
 // of initialising every PKCS#11 module registered with p11-kit and listing their tokens,
 // which is what listing "My" paid when it also showed the tokens' certificates.
 //
-//   bench_carvix_read [ROUNDS]   (default 21; starts a private bench unless CARVIX_BENCH_DIR
-//                                 names a running one)
+//   bench_carvix_read [ROUNDS] [--timing]
+//        (default 21; starts a private bench unless CARVIX_BENCH_DIR names a running one;
+//        --timing puts the cards under their timing model, the pace of a real USB reader)
 #include "bench_card.h"
 #include "bench_env.h"
 #include "carvix/automation/client.h"
@@ -35,7 +35,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -71,13 +70,6 @@ int Run(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The blocks `carvix read all` reads for an application, in its order.
-constexpr const char16_t* kVlReads[] = {u"ReadVLDocumentData", u"ReadVLFixedPersoData",
-                                        u"ReadVLPhotoData", u"ReadVLVariablePersoData"};
-constexpr const char16_t* kZkReads[] = {u"ReadZKDocumentData", u"ReadZKFixedAdminData",
-                                        u"ReadZKFixedPersoData", u"ReadZKVariableAdminData",
-                                        u"ReadZKVariablePersoData"};
-
 // Every argument-less property of the block; the number of values read.
 std::size_t ReadProperties(const carvix::automation::Object& block) {
     std::size_t count = 0;
@@ -90,21 +82,31 @@ std::size_t ReadProperties(const carvix::automation::Object& block) {
     return count;
 }
 
-// What `carvix read all` does once its process is up: every block of the application.
+// What `carvix read all` does once its process is up: the whole application in one call, then
+// every block's properties.
 bool ReadAllInProcess(const std::string& reader, int app) {
     namespace ca = carvix::automation;
     try {
-        const ca::Object docAdmin = ca::Object::Create(u"CARVIX.DocAdmin");
+        const ca::Object wholeCard = ca::Object::Create(u"CARVIX.WholeCard");
+        ca::ScopedVariant result;
+        wholeCard.Call(u"ReadApplication", {ca::TextValue(ca::Utf16(reader)), ca::IntValue(app)},
+                       result);
+        if (result->vt != (VT_ARRAY | VT_VARIANT) || result->parray == nullptr) {
+            throw ca::ClientError(DISP_E_TYPEMISMATCH, "ReadApplication");
+        }
+        std::int32_t lower = 0;
+        std::int32_t upper = -1;
+        SafeArrayGetLBound(result->parray, 1, &lower);
+        SafeArrayGetUBound(result->parray, 1, &upper);
         std::size_t values = 0;
-        const std::u16string readerName = ca::Utf16(reader);
-        for (const char16_t* method : app == 5 ? std::span<const char16_t* const>(kZkReads)
-                                               : std::span<const char16_t* const>(kVlReads)) {
-            ca::ScopedVariant result;
-            docAdmin.Call(method, {ca::TextValue(readerName), ca::IntValue(app)}, result);
-            if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) {
-                throw ca::ClientError(DISP_E_TYPEMISMATCH, ca::Utf8(method));
+        for (std::int32_t i = lower; i <= upper; ++i) {
+            ca::ScopedVariant block;
+            if (FAILED(SafeArrayGetElement(result->parray, &i, block.Get())) ||
+                block->vt != VT_DISPATCH || block->pdispVal == nullptr) {
+                throw ca::ClientError(block->vt == VT_ERROR ? block->scode : DISP_E_TYPEMISMATCH,
+                                      "ReadApplication");
             }
-            values += ReadProperties(ca::Object::Share(result->pdispVal));
+            values += ReadProperties(ca::Object::Share(block->pdispVal));
         }
         return values != 0;
     } catch (const ca::ClientError& e) {
@@ -122,7 +124,15 @@ struct Card {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
+    int rounds = 21;
+    bool timed = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--timing") {
+            timed = true;
+        } else {
+            rounds = std::max(1, std::atoi(argv[i]));
+        }
+    }
     const carvix::bench::UseBench bench("bench_carvix_read", 2);
     if (!bench.Ready()) {
         return carvix::bench::kNoBench;
@@ -147,7 +157,8 @@ int main(int argc, char** argv) {
     const carvix::bench::Table table(
         12, {{"process", 10}, {"in-process", 10}, {"first in-p.", 12}, {"ratio", 8}});
     if (rc == 0) {
-        std::printf("%d rounds; median wall time of one `carvix read all`, in ms\n", rounds);
+        std::printf("%d rounds; median wall time of one `carvix read all`, in ms%s\n", rounds,
+                    timed ? "; cards under the timing model" : "");
         table.PrintHeader("card");
     }
     double processTotal = 0;
@@ -156,7 +167,9 @@ int main(int argc, char** argv) {
         if (rc != 0) {
             break;
         }
-        carvix::bench::BenchCard bench(cards + card.image);
+        carvix::bench::BenchCard bench(
+            cards + card.image,
+            timed ? std::vector<std::string>{"--timing"} : std::vector<std::string>{});
         const std::string& reader = bench.ReaderName();
         const std::vector<std::string> command = {
             CARVIX_CLI, "read", "all", "--reader", reader, "--app", std::to_string(card.app)};

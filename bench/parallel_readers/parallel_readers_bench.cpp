@@ -10,7 +10,12 @@
 // workers' own CPU time per block read: on a machine with few cores, the throughput of many
 // readers is bounded by the CPU time of the whole chain (workers, pcscd, card emulators).
 //
-//   bench_parallel_readers [ROUNDS] [COUNT]   (defaults 5 and 20)
+// Then the same again with the cards under their timing model (carvix-vcard --timing): they
+// answer at the speed of a real USB reader and card, the host idles between answers, and the
+// figures say whether anything on the host serialises the readers. "card ms" is the wall time
+// of one whole card read on one reader.
+//
+//   bench_parallel_readers [ROUNDS] [COUNT] [TIMED_COUNT]   (defaults 5, 20 and 3)
 #include "bench_card.h"
 #include "bench_env.h"
 #include "carvix/automation/oleauto.h"
@@ -181,7 +186,8 @@ int main(int argc, char** argv) {
         return Worker(argv[2], std::atoi(argv[3]), std::max(1, std::atoi(argv[4])));
     }
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    const int hostCount = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    const int timedCount = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const carvix::bench::UseBench bench("bench_parallel_readers", 4);
     if (!bench.Ready()) {
@@ -197,45 +203,54 @@ int main(int argc, char** argv) {
     const Card cards[] = {{"vl-full T=0", "/vl-full-t0.json", 1, kVl.size()},
                           {"zk-full T=1", "/zk-full-t1.json", 5, kZk.size()}};
     const std::size_t counts[] = {1, 2, 4};
-    std::printf("%d rounds of %d card reads per process; median blocks read per second\n", rounds,
-                count);
-    const carvix::bench::Table table(12, {{"1 reader", 10, 1},
+    std::printf(
+        "%d rounds of %d card reads per process (%d under the timing model); median blocks read "
+        "per second\n",
+        rounds, hostCount, timedCount);
+    const carvix::bench::Table table(18, {{"1 reader", 10, 1},
                                           {"2 readers", 10, 1},
                                           {"4 readers", 10, 1},
                                           {"2 vs 1", 8, 2},
                                           {"4 vs 1", 8, 2},
-                                          {"cpu ms/blk", 10}});
+                                          {"cpu ms/blk", 10},
+                                          {"card ms", 9, 1}});
     table.PrintHeader("card");
     int rc = 0;
-    for (const Card& card : cards) {
-        std::vector<std::unique_ptr<carvix::bench::BenchCard>> inserted;
-        std::vector<std::string> readers;
-        for (int i = 0; i < 4; ++i) {
-            inserted.push_back(std::make_unique<carvix::bench::BenchCard>(
-                std::string(CARVIX_SAMPLE_CARDS) + card.image));
-            readers.push_back(inserted.back()->ReaderName());
-        }
-        std::vector<double> rates[3];
-        std::vector<double> cpu;
-        bool failed = false;
-        for (int r = 0; r < rounds; ++r) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                const Rate rate =
-                    Throughput(self, readers, counts[c], card.app, count, card.blocks);
-                failed = failed || rate.blocksPerSecond <= 0;
-                rates[c].push_back(rate.blocksPerSecond);
-                cpu.push_back(rate.cpuPerBlock);
+    for (const bool timed : {false, true}) {
+        for (const Card& card : cards) {
+            const int count = timed ? timedCount : hostCount;
+            const std::string label = std::string(card.name) + (timed ? " timed" : "");
+            std::vector<std::unique_ptr<carvix::bench::BenchCard>> inserted;
+            std::vector<std::string> readers;
+            for (int i = 0; i < 4; ++i) {
+                inserted.push_back(std::make_unique<carvix::bench::BenchCard>(
+                    std::string(CARVIX_SAMPLE_CARDS) + card.image,
+                    timed ? std::vector<std::string>{"--timing"} : std::vector<std::string>{}));
+                readers.push_back(inserted.back()->ReaderName());
             }
+            std::vector<double> rates[3];
+            std::vector<double> cpu;
+            bool failed = false;
+            for (int r = 0; r < rounds; ++r) {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const Rate rate =
+                        Throughput(self, readers, counts[c], card.app, count, card.blocks);
+                    failed = failed || rate.blocksPerSecond <= 0;
+                    rates[c].push_back(rate.blocksPerSecond);
+                    cpu.push_back(rate.cpuPerBlock);
+                }
+            }
+            const double one = Median(rates[0]);
+            const double two = Median(rates[1]);
+            const double four = Median(rates[2]);
+            if (failed) {
+                std::fprintf(stderr, "%s: a worker failed\n", label.c_str());
+                rc = 1;
+                continue;
+            }
+            table.PrintRow(label, {one, two, four, two / one, four / one, Median(cpu) * 1e3,
+                                   1e3 * static_cast<double>(card.blocks) / one});
         }
-        const double one = Median(rates[0]);
-        const double two = Median(rates[1]);
-        const double four = Median(rates[2]);
-        if (failed) {
-            std::fprintf(stderr, "%s: a worker failed\n", card.name);
-            rc = 1;
-            continue;
-        }
-        table.PrintRow(card.name, {one, two, four, two / one, four / one, Median(cpu) * 1e3});
     }
     return rc;  // an own bench stops here
 }

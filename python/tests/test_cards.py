@@ -77,6 +77,28 @@ def test_every_block_matches_the_command_line_client(card, name, protocol, app, 
         assert got[block] == expected[block], block
 
 
+@pytest.mark.parametrize("name,protocol,app,family", [
+    ("vl-full", 0, 1, "vl"),
+    ("zk-full", 1, 5, "zk"),
+])
+def test_the_whole_application_in_one_call_gives_every_block(card, name, protocol, app, family):
+    c = card(sample(name, protocol))
+    expected = {}
+    with carvix.Dispatch("CARVIX.DocAdmin") as admin:
+        for block, method in BLOCKS.items():
+            if block.startswith(family):
+                with getattr(admin, method)(c.reader, app) as obj:
+                    expected[block] = plain(obj)
+    with carvix.Dispatch("CARVIX.WholeCard") as whole:
+        objects = whole.ReadApplication(c.reader, app)
+    try:
+        # One element per block, in the order of the read methods.
+        assert [plain(obj) for obj in objects] == list(expected.values())
+    finally:
+        for obj in objects:
+            obj.close()
+
+
 def test_values_come_back_as_python_types(card):
     c = card(sample("zk-full", 0))
     admin = carvix.Dispatch("CARVIX.DocAdmin")

@@ -2,11 +2,12 @@
 //
 // The full order is AuthenticationService (script 112), DocAdminService (108), PKIService
 // (103), SignerTrustService (118), SmartCardService (102), UtilitiesService (104),
-// VLContactlessBlock (117), VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111),
-// VLVariablePersoBlock (105), VoluntaryInsurance (116, coclass VoluntaryInsuranceClass),
-// ZKDocumentBlock (113), ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock
-// (107), ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
-// in guids.h (SignerTrustService's beside its interface, in signer_trust_service.h).
+// WholeCardService (119), then the block classes in one run: VLContactlessBlock (117),
+// VLDocumentBlock (109), VLFixedPersoBlock (110), VLPhotoBlock (111), VLVariablePersoBlock (105),
+// VoluntaryInsurance (116, coclass VoluntaryInsuranceClass), ZKDocumentBlock (113),
+// ZKFixedAdminBlock (114), ZKFixedPersoBlock (115), ZKVariableAdminBlock (107),
+// ZKVariablePersoBlock (106). A class joins by inserting its row at its place; the GUIDs are
+// in guids.h (SignerTrustService's and WholeCardService's beside their interfaces).
 // VLContactlessBlock is the one class without IObjectSafety.
 #include "auth/authentication_service.h"
 #include "blocks/block_object.h"
@@ -18,6 +19,7 @@
 #include "smartcard/smartcard_service.h"
 #include "trust/signer_trust_service.h"
 #include "utilities/utilities_service.h"
+#include "wholecard/whole_card_service.h"
 
 namespace carvix::com {
 namespace {
@@ -36,6 +38,8 @@ const ClassEntry kObjectMap[] = {
      kSmartCardServiceDesc, true, &Create<SmartCardService>},
     {u"UtilitiesService", u"UtilitiesService", kClsidUtilitiesService, u"CARVIX.Utilities", 104,
      kUtilitiesServiceDesc, true, &Create<UtilitiesService>},
+    {u"WholeCardService", u"WholeCardService", kClsidWholeCardService, u"CARVIX.WholeCard", 119,
+     kWholeCardServiceDesc, true, &Create<WholeCardService>},
     // The block classes: all of a class follows from its interface (and the interface from
     // its model's field description).
     BlockClassEntry<IVLContactlessBlock>(u"VLContactlessBlock", u"VLContactlessBlock", kClsidVLContactlessBlock, u"CARVIX.VLContactlessBlock", 117),

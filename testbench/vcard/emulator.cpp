@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "control_socket.h"
 
@@ -17,6 +18,11 @@ Emulator::Emulator(EmulatorOptions options)
       applet_(image_.Image(), [this] { image_.Save(); }),
       transport_(applet_, image_.Image().protocol) {
     transport_.SetT1GetResponse(options_.t1GetResponse);
+    if (options_.timing) {
+        CheckTiming(*options_.timing);
+        timingModel_ = *options_.timing;
+        timed_ = true;
+    }
     for (const auto& f : options_.faults) {
         transport_.Faults().Arm(f, 0);
     }
@@ -71,6 +77,9 @@ void Emulator::OnMessage(const Bytes& msg) {
         }
         return;
     }
+    // A timed card answers when the exchange would have ended on real hardware, counted from
+    // the command's arrival, so the host's own work on it is not added twice.
+    const auto arrived = std::chrono::steady_clock::now();
     const auto outcome = transport_.Exchange(msg);
     if (outcome.dropLink) {
         Log(msg, nullptr);
@@ -79,6 +88,10 @@ void Emulator::OnMessage(const Bytes& msg) {
         return;
     }
     Log(msg, &outcome.response);
+    if (timed_) {
+        std::this_thread::sleep_until(arrived + ExchangeTime(timingModel_, image_.Image().protocol,
+                                                             msg.size(), outcome.response.size()));
+    }
     link_.Send(outcome.response);
     if (outcome.dropAfter) {
         std::cerr << "carvix-vcard: card removed after command " << transport_.Commands() << "\n";
@@ -114,17 +127,23 @@ std::string Emulator::Control(const std::string& line) {
             transport_.SetT1GetResponse(arg == "on");
             return "ok";
         }
+        if (verb == "timing" && (arg == "on" || arg == "off")) {
+            timed_ = arg == "on";
+            return timed_ ? "ok " + Describe(timingModel_) : "ok";
+        }
         if (verb == "status") {
             std::ostringstream s;
             s << "ok inserted=" << inserted_ << " connected=" << link_.Connected()
-              << " powered=" << powered_ << " commands=" << transport_.Commands();
+              << " powered=" << powered_ << " commands=" << transport_.Commands()
+              << " timing=" << (timed_ ? "on" : "off");
             return s.str();
         }
     } catch (const std::exception& e) {
         return std::string("error: ") + e.what();
     }
     return "error: unknown command \"" + line +
-           "\" (ping, fault SPEC, clear-faults, remove, insert, t1-get-response on|off, status)";
+           "\" (ping, fault SPEC, clear-faults, remove, insert, t1-get-response on|off, timing "
+           "on|off, status)";
 }
 
 void Emulator::Run(const std::atomic<bool>& stop) {

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "applet.h"
 #include "faults.h"
 #include "image_io.h"
+#include "timing.h"
 #include "transport.h"
 #include "vpcd_link.h"
 
@@ -25,6 +27,8 @@ struct EmulatorOptions {
     std::filesystem::path control;  // empty: no control socket
     std::vector<Fault> faults;
     bool t1GetResponse = false;
+    // Answers at the speed of a real reader and card when set; at the host's speed otherwise.
+    std::optional<TimingModel> timing;
 };
 
 class Emulator {
@@ -51,6 +55,8 @@ class Emulator {
     std::FILE* log_ = nullptr;
     bool inserted_ = true;
     bool powered_ = false;
+    TimingModel timingModel_;
+    bool timed_ = false;
 };
 
 }  // namespace carvix::vcard

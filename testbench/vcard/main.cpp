@@ -1,6 +1,7 @@
 // carvix-vcard: the virtual card of the test bench.
 //   carvix-vcard run --image card.json --port 35963 [--log apdu.log] [--control ctl.sock]
 //                    [--fault SPEC]... [--t1-get-response]
+//                    [--timing] [--t0-bit-rate BPS] [--t1-bit-rate BPS] [--command-ms MS]
 //   carvix-vcard respond --key HEX [--base64] --challenge HEX|BASE64
 //   carvix-vcard check --image card.json
 #include <signal.h>
@@ -87,6 +88,17 @@ int main(int argc, char** argv) {
     run->add_flag("--t1-get-response", options.t1GetResponse,
                   "T=1: hand out response data with 61xx and GET RESPONSE");
 
+    // The timing model: on with --timing or any of its values.
+    bool timed = false;
+    carvix::vcard::TimingModel timing;
+    run->add_flag("--timing", timed, "answer at the speed of a common USB reader and card");
+    auto* t0Rate = run->add_option("--t0-bit-rate", timing.t0BitRate,
+                                   "timing model: bit/s under T=0 (implies --timing)");
+    auto* t1Rate = run->add_option("--t1-bit-rate", timing.t1BitRate,
+                                   "timing model: bit/s under T=1 (implies --timing)");
+    auto* commandMs = run->add_option("--command-ms", timing.commandMs,
+                                      "timing model: ms per command (implies --timing)");
+
     std::string keyHex, challengeText;
     bool base64 = false;
     auto* respond = app.add_subcommand("respond", "compute the response to a challenge");
@@ -102,6 +114,12 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     try {
         if (*run) {
+            if (timed || t0Rate->count() > 0 || t1Rate->count() > 0 || commandMs->count() > 0) {
+                carvix::vcard::CheckTiming(timing);
+                options.timing = timing;
+                std::cerr << "carvix-vcard: timing model " << carvix::vcard::Describe(timing)
+                          << "\n";
+            }
             return RunCard(std::move(options), faults);
         }
         if (*respond) {

@@ -112,6 +112,10 @@ std::vector<Property> PropertiesOf(const Object& object) {
     return properties;
 }
 
+Json PropertiesJson(const Object& object) {
+    return ObjectProperties(object);
+}
+
 std::string IsoDay(double date) {
     SYSTEMTIME st{};
     if (VariantTimeToSystemTime(date, &st) == 0) {

@@ -34,6 +34,9 @@ std::vector<Property> PropertiesOf(const Object& object);
 Json ReadBlock(const Object& docAdmin, const BlockInfo& block, const std::u16string& reader,
                std::uint16_t appId, Object* object = nullptr);
 
+/// The properties of a block object read as ReadBlock reads them. Throws ClientError.
+Json PropertiesJson(const Object& object);
+
 /// "YYYY-MM-DD" of an OLE date; throws ClientError(E_INVALIDARG) for a DATE out of range.
 std::string IsoDay(double date);
 

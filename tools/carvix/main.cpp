@@ -45,6 +45,7 @@
 #include "support_command.h"
 #include "trust_command.h"
 #include "watch_command.h"
+#include "whole_card_reader.h"
 #include "write_command.h"
 
 #include <unistd.h>
@@ -167,14 +168,30 @@ int Read(const ReadOptions& o) {
     const bool showSigners = o.showSigner || o.requireTrusted || SignersConfigured();
     Json all = Json::object();
     int failed = 0;
-    for (const BlockInfo* b : blocks) {
+    // `read all` takes the whole application in one call and one card transaction.
+    std::optional<std::vector<WholeCardBlock>> whole;
+    if (o.block == "all") {
+        whole =
+            ReadWholeApplication(ToUtf16(reader), static_cast<std::uint16_t>(o.app), blocks.size());
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const BlockInfo* b = blocks[i];
         const int app = o.app >= 0 ? o.app : (b->zk ? 5 : 1);
         Json block;
         std::optional<SignerView> signer;
         try {
             Object object;
-            block =
-                ReadBlock(docAdmin, *b, Utf16(reader), static_cast<std::uint16_t>(app), &object);
+            if (whole) {
+                WholeCardBlock& read = (*whole)[i];
+                if (read.error) {
+                    throw *read.error;
+                }
+                block = std::move(read.values);
+                object = std::move(read.object);
+            } else {
+                block = ReadBlock(docAdmin, *b, Utf16(reader), static_cast<std::uint16_t>(app),
+                                  &object);
+            }
             signer = showSigners ? SignerOfBlock(object) : std::nullopt;
         } catch (const ClientError& e) {
             if (blocks.size() == 1) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -168,6 +169,47 @@ TEST_F(CarvixCli, AFailedReadGivesItsCodeAndTheNoticeOnce) {
     const CliResult noReader = RunCli("read vl-document --reader 'No Such Reader 00 00' --app 1");
     EXPECT_EQ(noReader.status, 1);
     EXPECT_NE(noReader.err.find("0x801000"), std::string::npos) << noReader.err;
+}
+
+// The files a SELECT FILE of the log names, in order (upper-case hex of the file ID).
+std::vector<std::string> SelectedFiles(const std::vector<carvix::bench::ApduExchange>& log) {
+    std::vector<std::string> files;
+    for (const auto& exchange : log) {
+        if (exchange.command.rfind("00A4000002", 0) == 0) {
+            files.push_back(exchange.command.substr(10, 4));
+        }
+    }
+    return files;
+}
+
+TEST_F(CarvixCli, ReadAllTakesEachFileOnceAndADamagedBlockDoesNotHideTheOthers) {
+    BenchCard card(Image("vl-full", 0));
+    const CliResult r = RunCli(ReadArgs(card, "all", 1) + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> files = SelectedFiles(card.ApduLog());
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"0D00", "0D01", "0D05", "0D02", "0D04", "0D03", "0D06"}))
+        << "the document, every block and every SOD once";
+
+    // The photo's file selection answers "file not found": the photo fails with that status
+    // word, the other blocks are printed all the same.
+    const auto log = card.ApduLog();
+    std::size_t photoSelect = 0;
+    while (photoSelect < log.size() && log[photoSelect].command.rfind("00A40000020D04", 0) != 0) {
+        ++photoSelect;
+    }
+    ASSERT_LT(photoSelect, log.size());
+    card.ClearApduLog();
+    card.Control("fault sw:6A82@" + std::to_string(photoSelect + 1));
+    const CliResult damaged = RunCli(ReadArgs(card, "all", 1) + " --json");
+    EXPECT_EQ(damaged.status, 1);
+    const json printed = json::parse(damaged.out);
+    EXPECT_EQ(printed["vl-photo"]["error"]["hresult"], "0x80076A82") << damaged.out;
+    for (const char* name : {"vl-document", "vl-fixed", "vl-variable"}) {
+        EXPECT_FALSE(printed[name].contains("error")) << name;
+    }
+    EXPECT_NE(damaged.err.find("vl-photo: ReadApplication: 0x80076A82"), std::string::npos)
+        << damaged.err;
 }
 
 TEST_F(CarvixCli, ErrorTextsAndBadUsage) {

@@ -75,7 +75,20 @@ TEST_F(CarvixSelect, ReadAllPrintsEveryVerifiedBlockAndReportsTheOneThatFailed) 
     BenchCard vl(Card("vl-full-t1.json"));
     // Named, so that the first command is the first block's, not the reader check's.
     const std::string args = "read all --app 1 --reader " + Quote(vl.ReaderName());
-    vl.Control("fault sw:6A82@1");  // the first command of the first block fails
+    // The whole application is read in one call: first the application is opened (the card
+    // document checked), then each block. The first command of the first block is the
+    // application selection just before the selection of its file.
+    vl.ClearApduLog();
+    ASSERT_EQ(RunCli(args).status, 0);
+    const auto log = vl.ApduLog();
+    std::size_t firstBlock = 0;
+    while (firstBlock < log.size() && log[firstBlock].command.rfind("00A40000020D01", 0) != 0) {
+        ++firstBlock;
+    }
+    ASSERT_LT(firstBlock, log.size());
+    const std::string fault = "fault sw:6A82@" + std::to_string(firstBlock);  // counted from 1
+    vl.ClearApduLog();
+    vl.Control(fault);  // the first command of the first block fails
     const CliResult r = RunCli(args + " --json");
     EXPECT_EQ(r.status, 1) << r.err;
     ASSERT_FALSE(r.out.empty()) << r.err;
@@ -88,7 +101,7 @@ TEST_F(CarvixSelect, ReadAllPrintsEveryVerifiedBlockAndReportsTheOneThatFailed) 
     }
     EXPECT_NE(r.err.find("vl-document"), std::string::npos) << r.err;
 
-    vl.Control("fault sw:6A82@1");
+    vl.Control(fault);
     const CliResult text = RunCli(args);
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.out.find("vl-fixed"), std::string::npos) << text.out;

@@ -202,6 +202,30 @@ class PrivateBenchTest(BenchCase):
         self.assertTrue(TOOL.port_is_free(bench["slots"][0]["port"]))
         self.assertNotEqual(self.tool("status").returncode, 0)
 
+    def test_timing_starts_every_card_under_the_timing_model(self):
+        bench = self.assert_started(
+            self.tool("start", "--readers", "2", "--timing", "--card", OPTIONS.card))
+        card = bench["slots"][0]["card"]
+        self.assertTrue(card["timing"])
+
+        def control(line):
+            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+                s.settimeout(10)
+                s.connect(card["control"])
+                s.sendall((line + "\n").encode())
+                answer = b""
+                while not answer.endswith(b"\n"):
+                    piece = s.recv(256)
+                    if not piece:
+                        break
+                    answer += piece
+                return answer.decode().strip()
+
+        self.assertIn("timing=on", control("status"))
+        self.assertEqual(control("timing off"), "ok")
+        self.assertIn("timing=off", control("status"))
+        self.assertIn("command=3 ms", control("timing on"))
+
     def test_a_second_start_replaces_the_first(self):
         first = self.assert_started(self.tool("start", "--readers", "1"))
         second = self.assert_started(self.tool("start", "--readers", "1"))
