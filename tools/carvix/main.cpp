@@ -172,7 +172,7 @@ int Read(const ReadOptions& o) {
     std::optional<std::vector<WholeCardBlock>> whole;
     if (o.block == "all") {
         whole =
-            ReadWholeApplication(ToUtf16(reader), static_cast<std::uint16_t>(o.app), blocks.size());
+            ReadWholeApplication(Utf16(reader), static_cast<std::uint16_t>(o.app), blocks.size());
     }
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const BlockInfo* b = blocks[i];

@@ -37,9 +37,9 @@ std::string MessageText(HRESULT hr) {
     // The runtime's own message table: no object is created to find a text.
     OLECHAR* text = nullptr;
     constexpr std::uint32_t kFromSystemAllocated = 0x1000 | 0x200 | 0x100;
-    const std::uint32_t length = FormatMessageW(kFromSystemAllocated, nullptr,
-                                                static_cast<std::uint32_t>(hr), 0x400,
-                                                reinterpret_cast<OLECHAR*>(&text), 0, nullptr);
+    const std::uint32_t length =
+        FormatMessageW(kFromSystemAllocated, nullptr, static_cast<std::uint32_t>(hr), 0x400,
+                       reinterpret_cast<OLECHAR*>(&text), 0, nullptr);
     if (text == nullptr) {
         return {};
     }

@@ -4,8 +4,8 @@
 #include "carvix/card/card_applet.h"
 #include "carvix/card/signer_trust.h"
 #include "carvix/com/block_interfaces.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/com/signer_trust_service.h"
-#include "docadmin/card_failure.h"
 
 namespace carvix::com {
 namespace {
@@ -39,16 +39,17 @@ std::vector<ApplicationBlock> ReadApplicationBlocks(CardApplet& applet,
         ApplicationBlock& block = blocks.emplace_back();
         block.model = method.makeModel();
         CardBlock& model = *block.model;
-        block.result = RunCardSteps([&] {
+        block.result = Guarded(FailurePolicy::Document, [&]() -> HRESULT {
             Orvel::Security::Cryptography::X509::X509Certificate signer;
             applet.ReadVerifiedBlock(model, signer);
             const std::optional<card::SignerTrust> trust =
                 card::BlockSignerTrust(applet, model.Tag());
             if (!trust) {
-                return;
+                return S_OK;
             }
             block.signer = MakeBlockSigner(signer.IsEmpty() ? nullptr : signer.Handle(), *trust);
             card::EnforceTrustPolicy(*trust, model.Tag(), block.signer->subject);
+            return S_OK;
         });
         if (FAILED(block.result)) {
             block.signer = nullptr;

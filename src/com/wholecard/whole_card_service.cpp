@@ -4,10 +4,10 @@
 #include "carvix/automation/scoped.h"
 #include "carvix/blocks/card_block.h"
 #include "carvix/card/card_applet.h"
+#include "carvix/com/failure_boundary.h"
 #include "carvix/com/model_transfer.h"
 #include "carvix/com/module.h"
 #include "carvix/com/signer_trust_service.h"
-#include "docadmin/card_failure.h"
 #include "wholecard/read_application.h"
 
 #include <new>
@@ -64,20 +64,18 @@ HRESULT WholeCardService::ReadApplication(BSTR bsReaderName, std::uint16_t uwApp
     if (pBlocks == nullptr || length == 0 || methods.empty()) {
         return E_INVALIDARG;
     }
-    try {
+    return Guarded(FailurePolicy::Document, [&]() -> HRESULT {
         const std::u16string reader(bsReaderName, length);
         std::vector<ApplicationBlock> blocks;
         std::unique_ptr<CardApplet> applet;
         // The card is held from the open to the close: every block and SOD in one
         // transaction, and the card free again before the objects are built.
-        const HRESULT opened = RunCardSteps([&] {
-            applet = CardApplet::OpenForRead(reader, uwAppID, CardApplet::Hold::UntilClose);
-        });
-        if (FAILED(opened)) {
-            return opened;
-        }
+        applet = CardApplet::OpenForRead(reader, uwAppID, CardApplet::Hold::UntilClose);
         blocks = ReadApplicationBlocks(*applet, methods);
         CardApplet::Close(std::move(applet));
+        // Each block's failure travels as its code in the array; the call itself succeeded,
+        // so no block's message stays behind as the thread's error object.
+        SetErrorInfo(0, nullptr);
 
         ca::ScopedSafeArray array(
             SafeArrayCreateVector(VT_VARIANT, 0, static_cast<std::uint32_t>(blocks.size())));
@@ -112,11 +110,7 @@ HRESULT WholeCardService::ReadApplication(BSTR bsReaderName, std::uint16_t uwApp
         pBlocks->vt = static_cast<VARTYPE>(VT_ARRAY | VT_VARIANT);
         pBlocks->parray = array.Detach();
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 }  // namespace carvix::com
