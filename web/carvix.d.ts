@@ -353,6 +353,12 @@ export interface IUtilitiesService extends CarvixObject {
   GetErrorMessage(ulErrorCode: number): Promise<string>;
 }
 
+/** IWholeCardService Interface */
+export interface IWholeCardService extends CarvixObject {
+  /** Reads every block of the application in one card transaction; returns the block objects */
+  ReadApplication(bsReaderName: string, uwAppID: number): Promise<CarvixValue>;
+}
+
 /** IVLContactlessBlock Interface */
 export interface IVLContactlessBlock extends CarvixObject {
   /** property CardID */
@@ -657,6 +663,8 @@ export interface CarvixClasses {
   "CARVIX.SmartCard.1": ISmartCardService;
   "CARVIX.Utilities": IUtilitiesService;
   "CARVIX.Utilities.1": IUtilitiesService;
+  "CARVIX.WholeCard": IWholeCardService;
+  "CARVIX.WholeCard.1": IWholeCardService;
   "CARVIX.VLContactlessBlock": IVLContactlessBlock;
   "CARVIX.VLContactlessBlock.1": IVLContactlessBlock;
   "CARVIX.VLDocBlock": IVLDocumentBlock;

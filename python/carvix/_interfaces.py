@@ -221,6 +221,17 @@ class IUtilitiesService(Dispatch):
     GetErrorMessage.__signature__ = _signature("ulErrorCode")
 
 
+class IWholeCardService(Dispatch):
+    "IWholeCardService Interface"
+    __slots__ = ()
+
+    def ReadApplication(self, *args):
+        "Reads every block of the application in one card transaction; returns the block objects"
+        return _call_member(self, "ReadApplication", *args)
+
+    ReadApplication.__signature__ = _signature("bsReaderName", "uwAppID")
+
+
 class IVLContactlessBlock(Dispatch):
     "IVLContactlessBlock Interface"
     __slots__ = ()
@@ -620,6 +631,7 @@ CLASSES = {
     "ISignerTrustService": ISignerTrustService,
     "ISmartCardService": ISmartCardService,
     "IUtilitiesService": IUtilitiesService,
+    "IWholeCardService": IWholeCardService,
     "IVLContactlessBlock": IVLContactlessBlock,
     "IVLDocumentBlock": IVLDocumentBlock,
     "IVLFixedPersoBlock": IVLFixedPersoBlock,

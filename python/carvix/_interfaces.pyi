@@ -61,6 +61,11 @@ class IUtilitiesService(Dispatch):
     def GetErrorMessage(self, ulErrorCode: int) -> str: ...
 
 
+class IWholeCardService(Dispatch):
+    "IWholeCardService Interface"
+    def ReadApplication(self, bsReaderName: str, uwAppID: int) -> Any: ...
+
+
 class IVLContactlessBlock(Dispatch):
     "IVLContactlessBlock Interface"
     def Load(self, pData: Any) -> None: ...

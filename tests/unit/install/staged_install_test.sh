@@ -53,7 +53,7 @@ done
 # Every subcommand that `carvix --help` lists is in its manual page.
 sed 's/\\-/-/g' "$source/man/carvix.1" >"$stage/carvix.1.txt"
 for sub in $("$build/tools/carvix/carvix" --help | sed -n '/^Subcommands:/,$s/^  \([a-z-]*\) .*/\1/p'); do
-    check "carvix.1 describes $sub" grep -qE "^\.B[IR]? .*\b$sub\b" "$stage/carvix.1.txt"
+    check "carvix.1 describes $sub" grep -qE "^(\.B[IR]? .*\b|.*\\\\fB)$sub\b" "$stage/carvix.1.txt"
 done
 
 export LD_LIBRARY_PATH=$lib
