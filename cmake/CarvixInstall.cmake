@@ -88,7 +88,7 @@ endif()
 # --- test bench ----------------------------------------------------------------------------
 if(CARVIX_INSTALL_BENCH)
   install(TARGETS carvix-vcard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT bench)
-  install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/bench/carvix-bench
+  install(PROGRAMS ${CMAKE_SOURCE_DIR}/testbench/supervisor/carvix-bench
           DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT bench)
   install(TARGETS rf_substitute LIBRARY DESTINATION ${CARVIX_MODULE_DIR} COMPONENT bench)
   install(FILES ${CMAKE_SOURCE_DIR}/man/carvix-vcard.1 ${CMAKE_SOURCE_DIR}/man/carvix-bench.1
@@ -109,6 +109,6 @@ if(CARVIX_INSTALL_BENCH)
   add_custom_target(carvix_bench_cards ALL DEPENDS ${carvix_bench_cards})
   install(FILES ${carvix_bench_cards} DESTINATION ${CMAKE_INSTALL_DATADIR}/carvix-qx/cards
           COMPONENT bench)
-  install(FILES ${CMAKE_SOURCE_DIR}/tools/vcard/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  install(FILES ${CMAKE_SOURCE_DIR}/testbench/vcard/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
           RENAME virtual-card.md COMPONENT bench)
 endif()

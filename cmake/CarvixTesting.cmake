@@ -34,7 +34,7 @@ endfunction()
 
 # carvix_integration_test(NAME [SANITIZE] SOURCES... LIBS...) adds a GoogleTest binary
 # labelled "integration" that runs against the test bench (pcscd with private vpcd readers and
-# the virtual card; see tests/integration/bench/bench_card.h). It needs the ctest fixture that
+# the virtual card; see tests/integration/testbench/bench_card.h). It needs the ctest fixture that
 # starts the bench; where the bench cannot run, the test exits 77 and is reported skipped.
 # SANITIZE adds the label "sanitize": the test is one of the read and write paths that
 # scripts/test runs again in the asan build (keep those short).

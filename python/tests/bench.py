@@ -25,11 +25,11 @@ def path(variable, *default):
 
 CLI = path("CARVIX_CLI", "tools", "carvix", "carvix")
 MODULE = path("CARVIX_QX_MODULE", "src", "com", "carvix-qx.so")
-VCARD = path("CARVIX_VCARD", "tools", "vcard", "carvix-vcard")
-PROBE = path("CARVIX_PROBE", "tools", "probe", "carvix-probe")
-PERSO = path("CARVIX_PERSO", "tools", "perso", "carvix-perso")
+VCARD = path("CARVIX_VCARD", "testbench", "vcard", "carvix-vcard")
+PROBE = path("CARVIX_PROBE", "testbench", "probe", "carvix-probe")
+PERSO = path("CARVIX_PERSO", "testbench", "perso", "carvix-perso")
 SAMPLE_CARDS = path("CARVIX_SAMPLE_CARDS", "tests", "integration", "app", "cards")
-BENCH_TOOL = os.path.join(ROOT, "tools", "bench", "carvix-bench")
+BENCH_TOOL = os.path.join(ROOT, "testbench", "supervisor", "carvix-bench")
 PERSO_DIR = os.path.join(ROOT, "tests", "data", "perso")
 INSTALLED = os.environ.get("CARVIX_PYTHON_INSTALLED") == "1"
 

@@ -141,8 +141,9 @@ AllowList AllowList::Load(std::ostream& warnings) {
     const bool fromVariable = chosen != nullptr && *chosen != '\0';
     const std::string path = fromVariable ? chosen : kSystemOriginsFile;
     // The checks and the read go through one open descriptor, so the file checked is the
-    // file read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // file read. Opened without blocking: a FIFO (or a device) there must be refused by the
+    // check, not hang the host at start-up waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0) {
         if (fd >= 0) {

@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include "message_json.h"
+
 #include <condition_variable>
 #include <deque>
 #include <iostream>
@@ -68,7 +70,7 @@ Ending Serve(int in, FrameWriter& out, Dispatcher& dispatcher, PromptRelay& rela
     for (;;) {
         const ReadStatus status = ReadFrame(in, frame);
         if (status == ReadStatus::Message) {
-            Json message = Json::parse(frame, nullptr, false);
+            Json message = ParseMessageJson(frame);
             if (IsAnswer(message)) {
                 // An answer may carry a PIN: no copy of the message stays behind.
                 Wipe(frame);

@@ -1,6 +1,7 @@
 #include "dispatcher.h"
 
 #include "framing.h"
+#include "message_json.h"
 
 #include <new>
 
@@ -58,7 +59,7 @@ Dispatcher::Dispatcher(OriginGate& gate, ObjectCreator create)
     : gate_(gate), create_(std::move(create)) {}
 
 std::string Dispatcher::HandleText(std::string_view message) {
-    return Handle(Json::parse(message, nullptr, false));
+    return Handle(ParseMessageJson(message));
 }
 
 std::string Dispatcher::Handle(const Json& request) {

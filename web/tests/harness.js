@@ -29,9 +29,9 @@ export const tools = {
   carvix: path.join(build, "tools", "carvix", "carvix"),
   bridge: path.join(build, "tools", "bridge", "carvix-bridge"),
   module: path.join(build, "src", "com", "carvix-qx.so"),
-  vcard: path.join(build, "tools", "vcard", "carvix-vcard"),
-  probe: path.join(build, "tools", "probe", "carvix-probe"),
-  bench: path.join(root, "tools", "bench", "carvix-bench"),
+  vcard: path.join(build, "testbench", "vcard", "carvix-vcard"),
+  probe: path.join(build, "testbench", "probe", "carvix-probe"),
+  bench: path.join(root, "testbench", "supervisor", "carvix-bench"),
   server: path.join(root, "scripts", "web-sample"),
   cards: path.join(build, "tests", "integration", "app", "cards"),
 };

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace carvix::bridge {
@@ -115,6 +118,22 @@ TEST_F(ListFile, AFileOthersCouldHaveWrittenAllowsNothing) {
     ::setenv(kOriginsVariable, (dir_ / "missing").c_str(), 1);
     EXPECT_TRUE(AllowList::Load(warnings).Origins().empty());
     EXPECT_NE(warnings.str().find("cannot read"), std::string::npos);
+}
+
+TEST_F(ListFile, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ::setenv(kOriginsVariable, fifo.c_str(), 1);
+    std::ostringstream warnings;
+    auto loading = std::async(std::launch::async, [&] { return AllowList::Load(warnings); });
+    if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Free the stuck load (a writer that closes at once) before failing.
+        ::close(::open(fifo.c_str(), O_WRONLY));
+        loading.wait();
+        FAIL() << "loading the list waited for a writer of the FIFO";
+    }
+    EXPECT_TRUE(loading.get().Origins().empty());
+    EXPECT_NE(warnings.str().find("not a regular file"), std::string::npos);
 }
 
 TEST(OriginGate, TheFirstAllowedOriginBindsTheConnection) {

@@ -1,6 +1,7 @@
 // The dispatcher's answers to requests that go wrong before any module is involved: nothing a
 // page sends may crash the host or go unanswered.
 #include "dispatcher.h"
+#include "message_json.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,29 @@ TEST_F(Dispatching, MalformedMessagesGetInvalidArgWithTheIdWhenReadable) {
     ExpectError(Request({{"id", 9}, {"op", "get"}, {"handle", "1"}, {"name", "X"}}), E_HANDLE, 9);
     ExpectError(Request({{"id", 10}, {"op", "release"}, {"handle", 1}}), E_HANDLE, 10);
     ExpectError(Request({{"id", 11}, {"op", "put"}, {"handle", 1}, {"name", "X"}}), E_HANDLE, 11);
+}
+
+TEST_F(Dispatching, ValuesNestedWithoutEndAreRefusedNotFollowed) {
+    // 50,000 nested object values in a call's argument (600 KB, well under the frame limit).
+    std::string nested;
+    for (int i = 0; i < 50000; ++i) {
+        nested += R"({"$object":)";
+    }
+    nested += "1" + std::string(50000, '}');
+    ExpectError(Send(R"({"id":1,"op":"call","handle":1,"name":"X","args":[)" + nested +
+                     R"(],"origin":"https://id.example.org"})"),
+                E_INVALIDARG);
+    std::string arrays = std::string(50000, '[') + std::string(50000, ']');
+    ExpectError(Send(arrays), E_INVALIDARG);
+    // The deepest value a page may send still arrives.
+    std::string deepest = std::string(kMaxNesting, '[') + std::string(kMaxNesting, ']');
+    ExpectError(Request({{"id", 2},
+                         {"op", "call"},
+                         {"handle", 1},
+                         {"name", "X"},
+                         {"args", Json::array({Json::parse(deepest)})}}),
+                E_HANDLE, 2);
+    EXPECT_FALSE(ParseMessageJson(R"({"args":[)" + deepest + "]}").is_discarded());
 }
 
 TEST_F(Dispatching, EveryRequestIsCheckedAgainstTheAllowList) {

@@ -1,6 +1,6 @@
 // The substitute for the contactless vendor library: the five entry points the component
 // binds, reaching the card's contactless part through PC/SC on the named reader with the
-// proprietary commands of carvix-vcard's contactless mode (tools/vcard/README.md). Only the
+// proprietary commands of carvix-vcard's contactless mode (testbench/vcard/README.md). Only the
 // bench and the tests install it beside the module; a real installation has the vendor's file.
 //
 // Error codes it reports: the PC/SC code of a failed call (as a signed 32-bit value), the

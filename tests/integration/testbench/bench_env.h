@@ -1,4 +1,4 @@
-// The running bench as the bench program (tools/bench/carvix-bench) described it in
+// The running bench as the bench program (testbench/supervisor/carvix-bench) described it in
 // bench.json.
 #pragma once
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Tests of the bench program (tools/bench/carvix-bench): port choice, start and stop, the
+"""Tests of the bench program (testbench/supervisor/carvix-bench): port choice, start and stop, the
 watchdog, and that a failed start leaves no pcscd behind. The benches run as root; where
 that is impossible the process tests are skipped and the run exits 77."""
 

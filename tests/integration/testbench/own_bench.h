@@ -1,5 +1,5 @@
 // A bench of the program's own, for a test or benchmark binary run outside the ctest
-// fixture: started by the bench program (tools/bench/carvix-bench) in a fresh folder,
+// fixture: started by the bench program (testbench/supervisor/carvix-bench) in a fresh folder,
 // watched by this process so it ends with it, and stopped and removed on destruction.
 #pragma once
 
