@@ -93,7 +93,7 @@ Outcome RawInvoke(IDispatch* object, DISPID id, std::uint16_t flags, const Argum
 }  // namespace
 
 void Object::Invoke(DISPID id, std::uint16_t flags, const Arguments& args, ScopedVariant& out,
-                    const std::string& doing) const {
+                    const std::string& doing, const std::string& member) const {
     Outcome outcome = RawInvoke(p_.Get(), id, flags, args, out.Get());
     if (SUCCEEDED(outcome.hr)) {
         return;
@@ -103,7 +103,8 @@ void Object::Invoke(DISPID id, std::uint16_t flags, const Arguments& args, Scope
         outcome.argError < outcome.count) {
         // Invoke counts the arguments from the last one.
         const std::size_t position = outcome.count - outcome.argError;
-        outcome.description = "Argument " + std::to_string(position) + " of " + doing +
+        outcome.description = "Argument " + std::to_string(position) + " of " +
+                              (member.empty() ? doing : member) +
                               " has a type or value the member does not take.";
     }
     throw ClientError(outcome.hr, doing, std::move(outcome.description));
@@ -120,7 +121,7 @@ void Object::Call(std::u16string_view name, Arguments args, ScopedVariant& out) 
 
 void Object::Get(std::u16string_view name, ScopedVariant& out) const {
     const DISPID id = IdOf(name);
-    Invoke(id, DISPATCH_PROPERTYGET, Arguments(), out, "reading " + Utf8(name));
+    Invoke(id, DISPATCH_PROPERTYGET, Arguments(), out, "reading " + Utf8(name), Utf8(name));
 }
 
 HRESULT Object::TryGet(std::u16string_view name, ScopedVariant& out) const {
@@ -135,7 +136,7 @@ void Object::Put(std::u16string_view name, VARIANT value) const {
     Arguments args;
     args.Add(value);
     ScopedVariant none;
-    Invoke(IdOf(name), DISPATCH_PROPERTYPUT, args, none, "setting " + Utf8(name));
+    Invoke(IdOf(name), DISPATCH_PROPERTYPUT, args, none, "setting " + Utf8(name), Utf8(name));
 }
 
 }  // namespace carvix::automation

@@ -198,6 +198,14 @@ TEST(ClientErrors, ARefusedArgumentIsNamedByItsPosition) {
         EXPECT_EQ(e.hresult, DISP_E_TYPEMISMATCH);
         EXPECT_EQ(e.message, "Argument 3 of Join has a type or value the member does not take.");
     }
+    // A put names the property, not what was being done.
+    try {
+        client.Put(u"Value", TextValue(u"not a number"));
+        FAIL() << "no error";
+    } catch (const ClientError& e) {
+        EXPECT_EQ(e.doing, "setting Value");
+        EXPECT_EQ(e.message, "Argument 1 of Value has a type or value the member does not take.");
+    }
 }
 
 TEST(ClientErrors, AnEmptyObjectFailsInsteadOfCrashing) {

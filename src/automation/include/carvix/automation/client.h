@@ -162,9 +162,10 @@ class CARVIX_COM_API Object {
 
     /// Invoke of member `id` with DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT
     /// (a put passes its one argument as the new value, and `out` is left empty). `doing`
-    /// names the call in the error.
+    /// names the call in the error, `member` the member in the text of a refused argument
+    /// (`doing` when empty).
     void Invoke(DISPID id, std::uint16_t flags, const Arguments& args, ScopedVariant& out,
-                const std::string& doing) const;
+                const std::string& doing, const std::string& member = {}) const;
     /// As Invoke, the member's name for the error's text.
     void InvokeByName(std::u16string_view name, std::uint16_t flags, const Arguments& args,
                       ScopedVariant& out) const;
