@@ -182,6 +182,8 @@ std::vector<Token> Modules::Tokens() {
         char* file = p11_kit_module_get_filename(module);
         const std::string path = file != nullptr ? file : "";
         free(file);
+        CK_INFO moduleInfo{};
+        module->C_GetInfo(&moduleInfo);
         for (CK_SLOT_ID slot : slots) {
             CK_SLOT_INFO slotInfo{};
             CK_TOKEN_INFO tokenInfo{};
@@ -193,7 +195,7 @@ std::vector<Token> Modules::Tokens() {
                               Trimmed(slotInfo.slotDescription, sizeof slotInfo.slotDescription),
                               Trimmed(tokenInfo.label, sizeof tokenInfo.label),
                               Trimmed(tokenInfo.serialNumber, sizeof tokenInfo.serialNumber), path,
-                              tokenInfo.flags});
+                              tokenInfo.flags, tokenInfo, slotInfo, moduleInfo});
         }
     }
     return tokens;

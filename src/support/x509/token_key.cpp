@@ -117,13 +117,43 @@ ModuleChoice ModulesOf(const KeyLink& link) {
     return {link.modulePath, link.moduleName};
 }
 
+namespace {
+
+// Whether the token shows an object with the CKA_ID (a private key may hide before login,
+// its public key or certificate does not).
+bool HoldsId(const Token& token, const ByteArray& id) {
+    try {
+        Session session(token, false);
+        ByteArray match_id = id;
+        CK_ATTRIBUTE match[] = {{CKA_ID, match_id.data(), match_id.size()}};
+        return !session.Find(match).empty();
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
 Token FindToken(const KeyLink& link) {
+    // Every attribute the link names must match; of several tokens that do (a link without
+    // a serial number, tokens of one kind with one label), the one holding the key wins.
+    std::vector<Token> matching;
     for (Token& token : AllTokens(ModulesOf(link))) {
-        if (token.label == link.token && (link.serial.empty() || token.serial == link.serial)) {
-            return token;
+        if (LinkMatches(link, token.info, &token.slotInfo, &token.moduleInfo)) {
+            matching.push_back(std::move(token));
         }
     }
-    throw Error("C_GetTokenInfo", CKR_TOKEN_NOT_PRESENT);
+    if (matching.empty()) {
+        throw Error("C_GetTokenInfo", CKR_TOKEN_NOT_PRESENT);
+    }
+    if (matching.size() > 1) {
+        for (Token& token : matching) {
+            if (HoldsId(token, link.id)) {
+                return token;
+            }
+        }
+    }
+    return matching.front();
 }
 
 OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> OpenTokenKey(const KeyLink& link) {
@@ -169,7 +199,7 @@ OpenSsl::Ptr<EVP_PKEY, EVP_PKEY_free> OpenTokenKey(const KeyLink& link) {
 }
 
 KeyLink LinkTo(const Token& token, const ByteArray& id) {
-    return {token.label, id, token.serial, token.modulePath, {}};
+    return {token.label, id, token.serial, token.modulePath, {}, {}};
 }
 
 std::vector<x509::X509Certificate> TokenCertificates(const TokenChoice& choice) {

@@ -69,6 +69,9 @@ struct Token {
     std::string serial;           // UTF-8, trailing blanks removed
     std::string modulePath;       // the module's file, for key links that name it
     CK_FLAGS flags = 0;           // CK_TOKEN_INFO flags
+    CK_TOKEN_INFO info{};         // as the module gave them, for matching `pkcs11:` URIs
+    CK_SLOT_INFO slotInfo{};
+    CK_INFO moduleInfo{};
 };
 
 /// Which modules to load: every module registered with p11-kit, or one module by its file or
