@@ -3,6 +3,7 @@
 #include "carvix/support/pkcs11_token.h"
 
 #include <openssl/x509.h>
+#include <p11-kit/p11-kit.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -11,9 +12,10 @@
 namespace carvix::testpki {
 
 TestTokens::TestTokens()
-    : pin_(std::make_shared<std::string>("1234")),
+    : pins_(std::make_shared<std::vector<std::string>>(std::vector<std::string>{"1234"})),
       cancel_(std::make_shared<bool>(false)),
-      requests_(std::make_shared<int>(0)) {
+      requests_(std::make_shared<int>(0)),
+      questions_(std::make_shared<std::vector<Orvel::Pkcs11::PinRequest>>()) {
     std::filesystem::create_directories(folder_.Path() / "tokens");
     std::ofstream(Config()) << "directories.tokendir = " << (folder_.Path() / "tokens").string()
                             << "\nobjectstore.backend = file\nlog.level = ERROR\n";
@@ -22,19 +24,25 @@ TestTokens::TestTokens()
         hadValue_ = true;
     }
     setenv("SOFTHSM2_CONF", Config().c_str(), 1);
-    Orvel::Pkcs11::SetPinPrompt([pin = pin_, cancel = cancel_, requests = requests_](
-                                    const std::u16string&, Orvel::Pkcs11::SecretText& out) {
-        ++*requests;
-        if (*cancel) {
-            return false;
-        }
-        out.Assign(pin->data(), pin->size());
-        return true;
-    });
+    Orvel::Pkcs11::SetPinStatePrompt(
+        [pins = pins_, cancel = cancel_, requests = requests_, questions = questions_](
+            const Orvel::Pkcs11::PinRequest& request, Orvel::Pkcs11::SecretText& out) {
+            ++*requests;
+            questions->push_back(request);
+            if (*cancel) {
+                return false;
+            }
+            const std::string pin = pins->front();
+            if (pins->size() > 1) {
+                pins->erase(pins->begin());
+            }
+            out.Assign(pin.data(), pin.size());
+            return true;
+        });
 }
 
 TestTokens::~TestTokens() {
-    Orvel::Pkcs11::SetPinPrompt({});
+    Orvel::Pkcs11::SetPinStatePrompt({});
     if (hadValue_) {
         setenv("SOFTHSM2_CONF", saved_.c_str(), 1);
     } else {
@@ -52,8 +60,30 @@ void TestTokens::AddToken(const std::string& label, const std::string& pin) {
 }
 
 void TestTokens::AnswerPin(const std::string& pin, bool cancel) {
-    *pin_ = pin;
+    *pins_ = {pin};
     *cancel_ = cancel;
+}
+
+void TestTokens::AnswerPins(std::vector<std::string> pins) {
+    *pins_ = std::move(pins);
+    *cancel_ = false;
+}
+
+std::string SoftHsmModule() {
+    CK_FUNCTION_LIST** registered = p11_kit_modules_load(nullptr, 0);
+    std::string path;
+    if (registered != nullptr) {
+        if (CK_FUNCTION_LIST* module = p11_kit_module_for_name(registered, "softhsm2")) {
+            char* file = p11_kit_module_get_filename(module);
+            path = file != nullptr ? file : "";
+            free(file);
+        }
+        p11_kit_modules_release(registered);
+    }
+    if (path.empty()) {
+        throw std::runtime_error("SoftHSM2 is not registered with p11-kit");
+    }
+    return path;
 }
 
 Bytes IssueForRequest(const Bytes& requestDer, const Identity& issuer, long serial) {

@@ -6,6 +6,8 @@
 
 #include "test_pki.h"
 
+#include "carvix/support/pkcs11_token.h"
+
 #include <string>
 #include <vector>
 
@@ -22,8 +24,13 @@ class TestTokens {
     void AddToken(const std::string& label, const std::string& pin = "1234");
     /// The PIN the prompt gives from now on; `cancel` makes the prompt cancel instead.
     void AnswerPin(const std::string& pin, bool cancel = false);
-    /// How often the prompt was asked.
+    /// The PINs the prompt gives, one per question, the last one from then on.
+    void AnswerPins(std::vector<std::string> pins);
+    /// How often the prompt was asked, and what it was told each time.
     int PinRequests() const noexcept { return *requests_; }
+    const std::vector<Orvel::Pkcs11::PinRequest>& PinQuestions() const noexcept {
+        return *questions_;
+    }
     const std::filesystem::path& Folder() const noexcept { return folder_.Path(); }
     std::string Config() const { return (folder_.Path() / "softhsm2.conf").string(); }
 
@@ -31,10 +38,14 @@ class TestTokens {
     TempFolder folder_;
     std::string saved_;
     bool hadValue_ = false;
-    std::shared_ptr<std::string> pin_;
+    std::shared_ptr<std::vector<std::string>> pins_;
     std::shared_ptr<bool> cancel_;
     std::shared_ptr<int> requests_;
+    std::shared_ptr<std::vector<Orvel::Pkcs11::PinRequest>> questions_;
 };
+
+/// The file of the SoftHSM2 module that p11-kit has registered.
+std::string SoftHsmModule();
 
 /// A certificate for the key in a DER PKCS#10 request, with the request's subject, issued by
 /// `issuer`.

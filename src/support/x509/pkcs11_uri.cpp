@@ -126,6 +126,22 @@ bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token, const CK_SLOT_
             Trimmed(token.serialNumber, sizeof token.serialNumber) == link.serial);
 }
 
+bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label) {
+    if (link.uri.empty()) {
+        return true;
+    }
+    Uri uri = Parse(link.uri);
+    if (uri == nullptr) {
+        return false;
+    }
+    const CK_ATTRIBUTE* wanted = p11_kit_uri_get_attribute(uri.get(), CKA_LABEL);
+    if (wanted == nullptr) {
+        return true;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(wanted->pValue);
+    return ByteArray(bytes, bytes + wanted->ulValueLen) == label;
+}
+
 std::optional<bool> UriMatchesToken(std::string_view text, const CK_TOKEN_INFO& token,
                                     const CK_SLOT_INFO* slot, const CK_INFO* module) {
     Uri uri = Parse(text);

@@ -45,6 +45,9 @@ std::optional<KeyLink> ParseKeyLink(std::string_view uri);
 bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot = nullptr,
                  const CK_INFO* module = nullptr);
 
+/// Whether an object's CKA_LABEL matches the link's `object=` attribute (true when it has none).
+bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label);
+
 /// Whether a token matches a `pkcs11:` URI that names a token (as a reader name may):
 /// none when the text is not such a URI or has attributes p11-kit does not understand.
 std::optional<bool> UriMatchesToken(std::string_view uri, const CK_TOKEN_INFO& token,
