@@ -3,7 +3,10 @@
 #include "carvix/support/pkcs11_token.h"
 
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <p11-kit/p11-kit.h>
+
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -69,6 +72,42 @@ void TestTokens::AnswerPins(std::vector<std::string> pins) {
     *cancel_ = false;
 }
 
+Bytes IssueForKey(const Bytes& publicKeyInfo, const std::string& commonName, const Identity& issuer,
+                  long serial, const char* keyUsage) {
+    const unsigned char* cursor = publicKeyInfo.data();
+    auto key = Orvel::OpenSsl::Own<EVP_PKEY_free>(
+        d2i_PUBKEY(nullptr, &cursor, static_cast<long>(publicKeyInfo.size())));
+    auto certificate = Orvel::OpenSsl::Own<X509_free>(X509_new());
+    if (key == nullptr || certificate == nullptr) {
+        throw std::runtime_error("not a public key");
+    }
+    X509* x = certificate.get();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3600L * 24 * 365);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
+                               0);
+    X509_set_issuer_name(x, X509_get_subject_name(issuer.certificate.get()));
+    X509_set_pubkey(x, key.get());
+    if (keyUsage != nullptr) {
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, keyUsage);
+        if (extension == nullptr || X509_add_ext(x, extension, -1) != 1) {
+            throw std::runtime_error("key usage extension");
+        }
+        X509_EXTENSION_free(extension);
+    }
+    if (X509_sign(x, issuer.key.get(), EVP_sha256()) <= 0) {
+        throw std::runtime_error("X509_sign");
+    }
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(x, &der);
+    Bytes out(der, der + length);
+    OPENSSL_free(der);
+    return out;
+}
+
 std::string SoftHsmModule() {
     CK_FUNCTION_LIST** registered = p11_kit_modules_load(nullptr, 0);
     std::string path;
@@ -110,6 +149,77 @@ Bytes IssueForRequest(const Bytes& requestDer, const Identity& issuer, long seri
     Bytes out(der, der + length);
     OPENSSL_free(der);
     return out;
+}
+
+}  // namespace carvix::testpki
+
+namespace carvix::testpki {
+namespace {
+
+constexpr const char* kSwitches[] = {"TOKEN_FLAGS", "PAD_PIN", "NO_RAW",
+                                     "REFUSE_SET",  "REMOVED", "INSERTION"};
+
+template <typename Fn>
+Fn WrapFunction(const char* name) {
+    void* library = dlopen(WrapModule::Path().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        return nullptr;
+    }
+    auto fn = reinterpret_cast<Fn>(dlsym(library, name));
+    dlclose(library);
+    return fn;
+}
+
+}  // namespace
+
+WrapModule::WrapModule() {
+    for (const char* name : kSwitches) {
+        Set(name, "");
+    }
+    setenv("CARVIX_WRAP_TARGET", SoftHsmModule().c_str(), 1);
+}
+
+WrapModule::~WrapModule() {
+    for (const char* name : kSwitches) {
+        Set(name, "");
+    }
+}
+
+void WrapModule::Set(const std::string& name, const std::string& value) {
+    const std::string variable = "CARVIX_WRAP_" + name;
+    if (value.empty()) {
+        unsetenv(variable.c_str());
+    } else {
+        setenv(variable.c_str(), value.c_str(), 1);
+    }
+}
+
+int WrapModule::Logins() const {
+    auto fn = WrapFunction<int (*)()>("carvix_wrap_logins");
+    return fn != nullptr ? fn() : 0;
+}
+
+std::vector<unsigned long> WrapModule::Mechanisms() const {
+    auto fn = WrapFunction<std::size_t (*)(unsigned long*, std::size_t)>("carvix_wrap_mechanisms");
+    if (fn == nullptr) {
+        return {};
+    }
+    std::vector<unsigned long> out(fn(nullptr, 0));
+    fn(out.data(), out.size());
+    return out;
+}
+
+std::u16string WrapModule::Reader(const std::string& label) {
+    std::string encoded;
+    for (char c : label) {
+        if (c == ' ') {
+            encoded += "%20";
+        } else {
+            encoded += c;
+        }
+    }
+    const std::string uri = "pkcs11:token=" + encoded + "?module-path=" + Path();
+    return u"\\\\.\\" + std::u16string(uri.begin(), uri.end()) + u"\\";
 }
 
 }  // namespace carvix::testpki

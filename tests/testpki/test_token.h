@@ -44,8 +44,35 @@ class TestTokens {
     std::shared_ptr<std::vector<Orvel::Pkcs11::PinRequest>> questions_;
 };
 
+/// A certificate for a DER SubjectPublicKeyInfo with the common name, issued by `issuer`,
+/// with a key-usage extension when `keyUsage` is given (e.g. "critical,digitalSignature").
+Bytes IssueForKey(const Bytes& publicKeyInfo, const std::string& commonName, const Identity& issuer,
+                  long serial, const char* keyUsage = nullptr);
+
 /// The file of the SoftHSM2 module that p11-kit has registered.
 std::string SoftHsmModule();
+
+/// The test module that passes calls to SoftHSM2 and imitates tokens SoftHSM2 cannot be
+/// (wrap_module.cpp). Its switches are environment variables, all cleared on construction
+/// and destruction. It is loaded by file only, never registered: reader names and key links
+/// reach its tokens with `module-path`.
+class WrapModule {
+  public:
+    WrapModule();
+    ~WrapModule();
+    WrapModule(const WrapModule&) = delete;
+    WrapModule& operator=(const WrapModule&) = delete;
+
+    static std::string Path() { return CARVIX_TEST_P11WRAP; }
+    /// Sets (or, with an empty value, clears) one switch, e.g. Set("NO_RAW", "1").
+    void Set(const std::string& name, const std::string& value);
+    /// C_Login calls so far (while the module is loaded).
+    int Logins() const;
+    /// The mechanisms of the C_SignInit, C_DecryptInit and C_EncryptInit calls so far.
+    std::vector<unsigned long> Mechanisms() const;
+    /// "\\.\pkcs11:token=LABEL?module-path=...\": the token through this module.
+    static std::u16string Reader(const std::string& label);
+};
 
 /// A certificate for the key in a DER PKCS#10 request, with the request's subject, issued by
 /// `issuer`.
