@@ -80,8 +80,7 @@ p11::Token FindToken(const std::optional<std::u16string>& reader) {
 }
 
 // A CK_BBOOL attribute; none when the object does not show it.
-std::optional<bool> FlagOf(p11::Session& session, CK_OBJECT_HANDLE object,
-                           CK_ATTRIBUTE_TYPE type) {
+std::optional<bool> FlagOf(p11::Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
     CK_BBOOL value = CK_FALSE;
     CK_ATTRIBUTE attribute{type, &value, sizeof value};
     if (session.F()->C_GetAttributeValue(session.Handle(), object, &attribute, 1) != CKR_OK ||
@@ -111,8 +110,8 @@ std::optional<std::uint32_t> CertificateKeyUsage(p11::Session& session, const By
         return std::nullopt;
     }
     const unsigned char* cursor = der.data();
-    auto parsed = Orvel::OpenSsl::Own<X509_free>(
-        d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    auto parsed =
+        Orvel::OpenSsl::Own<X509_free>(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     if (parsed == nullptr) {
         return std::nullopt;
     }

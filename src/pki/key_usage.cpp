@@ -9,7 +9,8 @@ namespace {
 // without it), the public key's flag and the certificate's bits.
 bool Allows(std::optional<bool> privateFlag, std::optional<bool> publicFlag,
             std::optional<std::uint32_t> keyUsage, std::uint32_t bits) {
-    const bool byKeys = privateFlag.value_or(publicFlag.value_or(false)) && publicFlag.value_or(true);
+    const bool byKeys =
+        privateFlag.value_or(publicFlag.value_or(false)) && publicFlag.value_or(true);
     return byKeys && (!keyUsage || (*keyUsage & bits) != 0);
 }
 

@@ -7,8 +7,8 @@
 #include <openssl/crypto.h>
 #include <p11-kit/p11-kit.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -414,8 +414,7 @@ bool Session::Offers(CK_MECHANISM_TYPE mechanism, CK_FLAGS uses) {
            (info.flags & uses) == uses;
 }
 
-ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM& m,
-                        std::span<const std::uint8_t> data) {
+ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM& m, std::span<const std::uint8_t> data) {
     Check("C_SignInit", F()->C_SignInit(handle_, &m, key));
     ByteArray input(data.begin(), data.end());
     CK_ULONG length = 0;

@@ -27,8 +27,8 @@ Uri Parse(std::string_view text) {
     }
     Uri uri(p11_kit_uri_new());
     const std::string copy(text);
-    if (uri == nullptr || p11_kit_uri_parse(copy.c_str(), P11_KIT_URI_FOR_ANY, uri.get()) !=
-                              P11_KIT_URI_OK ||
+    if (uri == nullptr ||
+        p11_kit_uri_parse(copy.c_str(), P11_KIT_URI_FOR_ANY, uri.get()) != P11_KIT_URI_OK ||
         p11_kit_uri_any_unrecognized(uri.get()) != 0) {
         return nullptr;
     }

@@ -273,9 +273,9 @@ int TokenSign(EVP_PKEY_CTX* ctx, unsigned char* signature, size_t* length,
     const int bits = RSA_bits(rsa);
     const long longest = (bits - 1 + 7) / 8 - static_cast<long>(hashLength) - 2;
     // A negative length asks for the digest's length (-1, -4) or the longest salt (-2, -3).
-    params.sLen = saltLength >= 0                                          ? saltLength
+    params.sLen = saltLength >= 0                                            ? saltLength
                   : saltLength == RSA_PSS_SALTLEN_DIGEST || saltLength == -4 ? hashLength
-                                                                           : longest;
+                                                                             : longest;
     if (signature == nullptr) {
         *length = static_cast<size_t>(RSA_size(rsa));
         return 1;
@@ -295,8 +295,8 @@ int TokenSign(EVP_PKEY_CTX* ctx, unsigned char* signature, size_t* length,
     }
 }
 
-int TokenDecrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outLength,
-                 const unsigned char* in, size_t inLength) {
+int TokenDecrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outLength, const unsigned char* in,
+                 size_t inLength) {
     KeyHolder* holder = HolderOf(ctx);
     int padding = RSA_PKCS1_PADDING;
     const EVP_MD* md = nullptr;
@@ -368,10 +368,9 @@ int KeyTypeMethods(ENGINE*, EVP_PKEY_METHOD** method, const int** nids, int nid)
 ENGINE* TokenEngine() {
     static ENGINE* engine = [] {
         ENGINE* e = ENGINE_new();
-        if (e != nullptr &&
-            (ENGINE_set_id(e, "carvix-token-keys") != 1 ||
-             ENGINE_set_name(e, "carvix token keys") != 1 ||
-             ENGINE_set_pkey_meths(e, KeyTypeMethods) != 1)) {
+        if (e != nullptr && (ENGINE_set_id(e, "carvix-token-keys") != 1 ||
+                             ENGINE_set_name(e, "carvix token keys") != 1 ||
+                             ENGINE_set_pkey_meths(e, KeyTypeMethods) != 1)) {
             ENGINE_free(e);
             e = nullptr;
         }

@@ -54,10 +54,10 @@ class SecretText {
 /// What a PIN prompt is told besides the token's label: the tries left (negative: the token
 /// does not say) and PinState bits.
 enum PinState : std::uint32_t {
-    kPinCountLow = 0x1,   // a wrong PIN was entered since the last good one
-    kPinFinalTry = 0x2,   // one more wrong PIN locks it
-    kPinLocked = 0x4,     // locked: shown, never asked for
-    kPinWasWrong = 0x8,   // the PIN given just before was wrong; this is another try
+    kPinCountLow = 0x1,  // a wrong PIN was entered since the last good one
+    kPinFinalTry = 0x2,  // one more wrong PIN locks it
+    kPinLocked = 0x4,    // locked: shown, never asked for
+    kPinWasWrong = 0x8,  // the PIN given just before was wrong; this is another try
 };
 struct PinRequest {
     std::u16string tokenLabel;

@@ -42,8 +42,8 @@ std::optional<KeyLink> ParseKeyLink(std::string_view uri);
 /// Whether a token matches what a link names: every token attribute of the link's URI (or
 /// the label and serial of a link built in code), and the slot and module attributes when the
 /// slot and module information is given.
-bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot = nullptr,
-                 const CK_INFO* module = nullptr);
+bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token,
+                 const CK_SLOT_INFO* slot = nullptr, const CK_INFO* module = nullptr);
 
 /// Whether an object's CKA_LABEL matches the link's `object=` attribute (true when it has none).
 bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label);
