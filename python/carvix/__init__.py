@@ -14,13 +14,13 @@ Plain standard library over ctypes; nothing to build.
 """
 from ._dispatch import Dispatch, methods, properties
 from ._errors import ComError, UnknownMember, error_message
-from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser,
+from ._hooks import (CertificateOffer, PinState, ReaderOffer, set_certificate_chooser,
                      set_desktop_dialogs, set_notifier, set_pin_prompt, set_reader_chooser)
 from ._runtime import RuntimeNotFound, library_path
 from ._settings import card_wait_limit, set_card_wait_limit
 
 __all__ = [
-    "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
+    "CertificateOffer", "ComError", "Dispatch", "PinState", "ReaderOffer", "RuntimeNotFound",
     "UnknownMember", "card_wait_limit", "error_message", "library_path", "methods", "properties",
     "set_card_wait_limit", "set_certificate_chooser", "set_desktop_dialogs", "set_notifier",
     "set_pin_prompt", "set_reader_chooser",
