@@ -54,7 +54,8 @@ p11::Token FindToken(const std::optional<std::u16string>& reader) {
             throw ProviderError(kNoSmartCard);  // not a URI we can check: refused
         }
         for (const auto& token : p11::AllTokens({module.path, module.name})) {
-            if (p11::UriMatchesToken(uri, token.info, &token.slotInfo, &token.moduleInfo)
+            if (p11::UriMatchesToken(uri, token.info, &token.slotInfo, &token.moduleInfo,
+                                     token.slot)
                     .value_or(false)) {
                 return token;
             }

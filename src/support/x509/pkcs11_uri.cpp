@@ -43,8 +43,12 @@ void Fill(CK_UTF8CHAR (&field)[N], const std::string& text) {
     std::memcpy(field, text.data(), std::min(N, text.size()));
 }
 
-bool MatchesAll(const P11KitUri* uri, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot,
-                const CK_INFO* module) {
+bool MatchesAll(P11KitUri* uri, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot,
+                const CK_INFO* module, std::optional<CK_SLOT_ID> slotId) {
+    const CK_SLOT_ID wanted = p11_kit_uri_get_slot_id(uri);
+    if (wanted != static_cast<CK_SLOT_ID>(-1) && (!slotId || *slotId != wanted)) {
+        return false;
+    }
     return p11_kit_uri_match_token_info(uri, &token) == 1 &&
            (slot == nullptr || p11_kit_uri_match_slot_info(uri, slot) == 1) &&
            (module == nullptr || p11_kit_uri_match_module_info(uri, module) == 1);
@@ -94,7 +98,9 @@ std::optional<KeyLink> ParseKeyLink(std::string_view text) {
     link.serial = Trimmed(token->serialNumber, sizeof token->serialNumber);
     const CK_ATTRIBUTE* id = p11_kit_uri_get_attribute(uri.get(), CKA_ID);
     const CK_ATTRIBUTE* keyClass = p11_kit_uri_get_attribute(uri.get(), CKA_CLASS);
-    if (link.token.empty() || id == nullptr || id->ulValueLen == 0 ||
+    // Token fields are blank-padded text: a NUL inside one is no label we could match or write.
+    if (link.token.empty() || link.token.find('\0') != std::string::npos ||
+        link.serial.find('\0') != std::string::npos || id == nullptr || id->ulValueLen == 0 ||
         id->ulValueLen == CK_UNAVAILABLE_INFORMATION) {
         return std::nullopt;
     }
@@ -116,10 +122,10 @@ std::optional<KeyLink> ParseKeyLink(std::string_view text) {
 }
 
 bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot,
-                 const CK_INFO* module) {
+                 const CK_INFO* module, std::optional<CK_SLOT_ID> slotId) {
     if (!link.uri.empty()) {
         Uri uri = Parse(link.uri);
-        return uri != nullptr && MatchesAll(uri.get(), token, slot, module);
+        return uri != nullptr && MatchesAll(uri.get(), token, slot, module, slotId);
     }
     return Trimmed(token.label, sizeof token.label) == link.token &&
            (link.serial.empty() ||
@@ -143,12 +149,13 @@ bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label) {
 }
 
 std::optional<bool> UriMatchesToken(std::string_view text, const CK_TOKEN_INFO& token,
-                                    const CK_SLOT_INFO* slot, const CK_INFO* module) {
+                                    const CK_SLOT_INFO* slot, const CK_INFO* module,
+                                    std::optional<CK_SLOT_ID> slotId) {
     Uri uri = Parse(text);
     if (uri == nullptr) {
         return std::nullopt;
     }
-    return MatchesAll(uri.get(), token, slot, module);
+    return MatchesAll(uri.get(), token, slot, module, slotId);
 }
 
 UriModule ModuleOfUri(std::string_view text) {

@@ -411,7 +411,7 @@ Token FindToken(const KeyLink& link) {
     // a serial number, tokens of one kind with one label), the one holding the key wins.
     std::vector<Token> matching;
     for (Token& token : AllTokens(ModulesOf(link))) {
-        if (LinkMatches(link, token.info, &token.slotInfo, &token.moduleInfo)) {
+        if (LinkMatches(link, token.info, &token.slotInfo, &token.moduleInfo, token.slot)) {
             matching.push_back(std::move(token));
         }
     }

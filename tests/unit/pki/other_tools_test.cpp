@@ -337,10 +337,16 @@ TEST_F(TwinTokensTest, UrisThatAskForMoreThanWeCheckAreRefused) {
                                         kContainerOptional);
               }),
               kNoSmartCard);
+    EXPECT_EQ(FailureOf([&] {
+                  KeyContainer::Acquire(u"\\\\.\\pkcs11:token=Twin;slot-id=987654\\",
+                                        kContainerOptional);
+              }),
+              kNoSmartCard);
     EXPECT_NO_THROW(KeyContainer::Acquire(BySerial(serials_.at(0), u""), kContainerOptional));
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=Twin;id=%01;colour=red"));
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=Twin;id=%01;type=cert"));
     EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=Twin;id=%01;model=%ZZ"));
+    EXPECT_FALSE(Orvel::Pkcs11::ParseKeyLink("pkcs11:token=%00Twin;id=%01"));
     // Known attributes that a link may carry beyond ours are checked, not dropped.
     const auto link =
         Orvel::Pkcs11::ParseKeyLink("pkcs11:token=Twin;manufacturer=Nobody;id=%01;type=private");

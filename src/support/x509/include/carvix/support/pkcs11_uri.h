@@ -42,8 +42,10 @@ std::optional<KeyLink> ParseKeyLink(std::string_view uri);
 /// Whether a token matches what a link names: every token attribute of the link's URI (or
 /// the label and serial of a link built in code), and the slot and module attributes when the
 /// slot and module information is given.
+/// A `slot-id` in the URI must equal `slotId` (and is refused when `slotId` is not given).
 bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token,
-                 const CK_SLOT_INFO* slot = nullptr, const CK_INFO* module = nullptr);
+                 const CK_SLOT_INFO* slot = nullptr, const CK_INFO* module = nullptr,
+                 std::optional<CK_SLOT_ID> slotId = {});
 
 /// Whether an object's CKA_LABEL matches the link's `object=` attribute (true when it has none).
 bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label);
@@ -52,7 +54,8 @@ bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label);
 /// none when the text is not such a URI or has attributes p11-kit does not understand.
 std::optional<bool> UriMatchesToken(std::string_view uri, const CK_TOKEN_INFO& token,
                                     const CK_SLOT_INFO* slot = nullptr,
-                                    const CK_INFO* module = nullptr);
+                                    const CK_INFO* module = nullptr,
+                                    std::optional<CK_SLOT_ID> slotId = {});
 
 /// The module a token URI names (`module-path`, else `module-name`); both empty when none.
 struct UriModule {
