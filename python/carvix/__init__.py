@@ -20,7 +20,7 @@ from ._failures import (BadCallError, CancelledError, CardRefusedError, CardRemo
                         InUseError, NoCardError, NoReaderError, NoServiceError,
                         NotRegisteredError, PinBlockedError, TokenError, TrustError,
                         WrongPinError)
-from ._hooks import (CertificateOffer, ReaderOffer, set_certificate_chooser,
+from ._hooks import (CertificateOffer, PinState, ReaderOffer, set_certificate_chooser,
                      set_desktop_dialogs, set_notifier, set_pin_prompt, set_reader_chooser)
 from ._runtime import RuntimeNotFound, library_path
 from ._settings import card_wait_limit, set_card_wait_limit
@@ -29,7 +29,7 @@ __all__ = [
     "BadCallError", "CancelledError", "CardRefusedError", "CardRemovedError", "InUseError",
     "NoCardError", "NoReaderError", "NoServiceError", "NotRegisteredError", "PinBlockedError",
     "TokenError", "TrustError", "WrongPinError", "explanation", "status_word_meaning",
-    "CertificateOffer", "ComError", "Dispatch", "ReaderOffer", "RuntimeNotFound",
+    "CertificateOffer", "ComError", "Dispatch", "PinState", "ReaderOffer", "RuntimeNotFound",
     "UnknownMember", "card_wait_limit", "error_message", "library_path", "methods", "properties",
     "set_card_wait_limit", "set_certificate_chooser", "set_desktop_dialogs", "set_notifier",
     "set_pin_prompt", "set_reader_chooser",

@@ -34,6 +34,13 @@ CertificateOffer.__doc__ = ("A certificate on offer: subject and issuer lines, e
                             "and whether the module suggests it.")
 
 _PinPromptFn = C.CFUNCTYPE(I32, P, P, P, U32, C.POINTER(U32))
+_PinStatePromptFn = C.CFUNCTYPE(I32, P, P, I32, U32, P, U32, C.POINTER(U32))
+
+PinState = collections.namedtuple(
+    "PinState", "tries_left was_wrong count_low final_try locked")
+PinState.__doc__ = ("What the token says of its PIN: tries left (None when it does not say), "
+                    "whether the PIN given just before was wrong, few tries left, the final "
+                    "try, locked (then the prompt is only told; its answer is not used).")
 _ReaderChooserFn = C.CFUNCTYPE(I32, P, P, C.POINTER(_ReaderOffer), U32, C.POINTER(U32))
 _CertificateChooserFn = C.CFUNCTYPE(I32, P, P, P, C.POINTER(_CertificateOffer), U32,
                                     C.POINTER(U32))
@@ -101,20 +108,32 @@ def _index(answer, count):
     return answer
 
 
-def set_pin_prompt(prompt):
+def set_pin_prompt(prompt, *, with_state=False):
     """Installs `prompt(token_label) -> str | None`: the user PIN for the token, or None to
     cancel. The PIN goes to the module as UTF-8; one longer than the module accepts is a
-    cancel, never cut short."""
-    def hook(_context, label, pin, capacity, length):
-        answer = prompt(utf16z(label))
-        if answer is None:
+    cancel, never cut short. With `with_state=True` the prompt is called as
+    `prompt(token_label, state)` with a PinState, and is asked again after a wrong PIN."""
+    def answer(result, pin, capacity, length):
+        if result is None:
             return 0
-        data = answer.encode("utf-8") if isinstance(answer, str) else bytes(answer)
+        data = result.encode("utf-8") if isinstance(result, str) else bytes(result)
         if len(data) > capacity:
             return 0
         C.memmove(pin, data, len(data))
         length[0] = len(data)
         return 1
+
+    if with_state:
+        def state_hook(_context, label, tries_left, state, pin, capacity, length):
+            told = PinState(tries_left if tries_left >= 0 else None, bool(state & 0x8),
+                            bool(state & 0x1), bool(state & 0x2), bool(state & 0x4))
+            return answer(prompt(utf16z(label), told), pin, capacity, length)
+        _install("CarvixSetPinPromptWithState", "PIN prompt", _PinStatePromptFn, state_hook,
+                 prompt)
+        return
+
+    def hook(_context, label, pin, capacity, length):
+        return answer(prompt(utf16z(label)), pin, capacity, length)
     _install("CarvixSetPinPrompt", "PIN prompt", _PinPromptFn, hook, prompt)
 
 

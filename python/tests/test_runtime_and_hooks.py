@@ -101,6 +101,26 @@ def test_the_pin_prompt(rt):
         carvix.set_pin_prompt("1234")
 
 
+def test_the_pin_prompt_told_the_state(rt):
+    rt.CarvixAskPinWithState.argtypes = [U16, ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p,
+                                         ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]
+    told = []
+    carvix.set_pin_prompt(lambda label, state: told.append((label, state)) or "2468",
+                          with_state=True)
+    buffer = ctypes.create_string_buffer(16)
+    length = ctypes.c_uint32(0)
+    assert rt.CarvixAskPinWithState(wide("Token"), 1, 0x8 | 0x2, buffer, 16,
+                                    ctypes.byref(length)) == 1
+    assert buffer.raw[:length.value] == b"2468"
+    assert rt.CarvixAskPinWithState(wide("Token"), -1, 0x4, buffer, 16, ctypes.byref(length)) == 0
+    assert told == [("Token", carvix.PinState(1, True, False, True, False)),
+                    ("Token", carvix.PinState(None, False, False, False, True))]
+    # The plain prompt set afterwards replaces it.
+    carvix.set_pin_prompt(lambda label: "1111")
+    assert ask_pin(rt, "t") == (1, b"1111")
+    assert len(told) == 2
+
+
 def test_a_hook_that_raises_counts_as_a_cancel_and_is_not_lost(rt):
     def broken(label):
         raise RuntimeError("no terminal")

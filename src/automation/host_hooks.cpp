@@ -42,6 +42,11 @@ Hook<CarvixPinPromptFn>& PinPrompt() {
     return hook;
 }
 
+Hook<CarvixPinStatePromptFn>& PinStatePrompt() {
+    static Hook<CarvixPinStatePromptFn> hook;
+    return hook;
+}
+
 // Overwrites a secret so that the compiler cannot drop the stores.
 void Wipe(char* bytes, std::size_t count) {
     volatile char* p = bytes;
@@ -159,7 +164,13 @@ int32_t CarvixChooseReader(const char16_t* title, const CarvixReaderOffer* offer
 }
 
 void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context) {
+    Install(PinStatePrompt(), CarvixPinStatePromptFn{nullptr}, nullptr);
     Install(PinPrompt(), fn, context);
+}
+
+void CarvixSetPinPromptWithState(CarvixPinStatePromptFn fn, void* context) {
+    Install(PinPrompt(), CarvixPinPromptFn{nullptr}, nullptr);
+    Install(PinStatePrompt(), fn, context);
 }
 
 int32_t CarvixAskPin(const char16_t* tokenLabel, char* pin, uint32_t capacity, uint32_t* length) {
@@ -173,9 +184,15 @@ int32_t CarvixAskPinWithState(const char16_t* tokenLabel, int32_t triesLeft, uin
     }
     *length = 0;
     const auto hook = Snapshot(PinPrompt());
+    const auto stateHook = Snapshot(PinStatePrompt());
     std::uint32_t entered = 0;
     bool answered = false;
-    if (hook.fn != nullptr) {
+    if (stateHook.fn != nullptr) {
+        // Told even a locked PIN, so that the host can show it; that answer is not used.
+        answered = stateHook.fn(stateHook.context, OrEmpty(tokenLabel), triesLeft, state, pin,
+                                capacity, &entered) != 0 &&
+                   (state & CARVIX_PIN_LOCKED) == 0;
+    } else if (hook.fn != nullptr) {
         // A locked PIN is never asked for: the login would only fail.
         answered = (state & CARVIX_PIN_LOCKED) == 0 &&
                    hook.fn(hook.context, OrEmpty(tokenLabel), pin, capacity, &entered) != 0;
@@ -270,7 +287,7 @@ void CarvixEndReaderSelection(CarvixReaderSelection* selection) {
 }
 
 CarvixPinPadNotice* CarvixBeginPinPadNotice(const char16_t* tokenLabel) {
-    if (Snapshot(PinPrompt()).fn != nullptr) {
+    if (Snapshot(PinPrompt()).fn != nullptr || Snapshot(PinStatePrompt()).fn != nullptr) {
         return nullptr;  // the host shows its own user interface for its tokens
     }
     try {

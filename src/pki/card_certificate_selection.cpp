@@ -60,6 +60,11 @@ std::optional<x509::X509Certificate> AskUser(const std::vector<Orvel::ByteArray>
     }
 }
 
+bool IsLoginFailure(CK_RV rv) {
+    return rv == CKR_FUNCTION_CANCELED || rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LOCKED ||
+           rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE || rv == CKR_PIN_EXPIRED;
+}
+
 }  // namespace
 
 std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view readerName,
@@ -76,6 +81,12 @@ std::optional<x509::X509Certificate> SelectCardCertificate(std::u16string_view r
             Orvel::ByteArray id;
             kept.push_back(token.CertificateOf(name, keySpec, kLargestCertificate, &id));
             ids.push_back(std::move(id));
+        } catch (const Orvel::Pkcs11::Error& e) {
+            // Judging a pair may need a login: a cancelled or refused PIN ends the selection
+            // with its own code instead of looking like a token without certificates.
+            if (IsLoginFailure(e.Value())) {
+                throw;
+            }
         } catch (...) {
             // A container without a key or certificate for this key usage is skipped.
         }

@@ -2,9 +2,12 @@
 
 #include "der_writer.h"
 
+#include "carvix/pki/key_usage.h"
+
 #include "carvix/support/exceptions.h"
 #include "carvix/support/openssl_ptr.h"
 #include "carvix/support/pkcs11_hresult.h"
+#include "carvix/support/pkcs11_uri.h"
 #include "carvix/support/token_key.h"
 #include "carvix/support/trace.h"
 #include "carvix/support/unicode.h"
@@ -15,6 +18,7 @@
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <new>
@@ -40,7 +44,24 @@ bool SupportsRsa(const p11::Token& token) {
     return token.module->C_GetMechanismInfo(token.slot, CKM_RSA_PKCS, &info) == CKR_OK;
 }
 
+// A reader name is a slot description or token label, or a `pkcs11:` URI naming a token
+// (and perhaps its module) for callers that must tell apart tokens with the same label.
 p11::Token FindToken(const std::optional<std::u16string>& reader) {
+    if (reader && reader->rfind(u"pkcs11:", 0) == 0) {
+        const std::string uri = Orvel::Utf16ToUtf8(*reader);
+        const auto module = p11::ModuleOfUri(uri);
+        if (!p11::UriMatchesToken(uri, CK_TOKEN_INFO{})) {
+            throw ProviderError(kNoSmartCard);  // not a URI we can check: refused
+        }
+        for (const auto& token : p11::AllTokens({module.path, module.name})) {
+            if (p11::UriMatchesToken(uri, token.info, &token.slotInfo, &token.moduleInfo,
+                                     token.slot)
+                    .value_or(false)) {
+                return token;
+            }
+        }
+        throw ProviderError(kNoSmartCard);
+    }
     const auto tokens = p11::AllTokens();
     if (reader) {
         const std::string name = Orvel::Utf16ToUtf8(*reader);
@@ -57,6 +78,73 @@ p11::Token FindToken(const std::optional<std::u16string>& reader) {
         }
     }
     throw ProviderError(kNoSmartCard);
+}
+
+// A CK_BBOOL attribute; none when the object does not show it.
+std::optional<bool> FlagOf(p11::Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    CK_BBOOL value = CK_FALSE;
+    CK_ATTRIBUTE attribute{type, &value, sizeof value};
+    if (session.F()->C_GetAttributeValue(session.Handle(), object, &attribute, 1) != CKR_OK ||
+        attribute.ulValueLen != sizeof value) {
+        return std::nullopt;
+    }
+    return value == CK_TRUE;
+}
+
+std::optional<CK_OBJECT_HANDLE> FindById(p11::Session& session, CK_OBJECT_CLASS objectClass,
+                                         const ByteArray& id) {
+    ByteArray match_id = id;
+    CK_ATTRIBUTE match[] = {{CKA_CLASS, &objectClass, sizeof objectClass},
+                            {CKA_ID, match_id.data(), match_id.size()}};
+    const auto found = session.Find(match);
+    if (found.empty()) {
+        return std::nullopt;
+    }
+    return found.front();
+}
+
+// The key-usage bits of the pair's certificate; none without a certificate or extension.
+std::optional<std::uint32_t> CertificateKeyUsage(p11::Session& session, const ByteArray& id) {
+    const auto certificate = FindById(session, CKO_CERTIFICATE, id);
+    ByteArray der;
+    if (!certificate || !session.Attribute(*certificate, CKA_VALUE, der)) {
+        return std::nullopt;
+    }
+    const unsigned char* cursor = der.data();
+    auto parsed =
+        Orvel::OpenSsl::Own<X509_free>(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    if (parsed == nullptr) {
+        return std::nullopt;
+    }
+    const std::uint32_t bits = X509_get_key_usage(parsed.get());
+    if (bits == UINT32_MAX) {
+        return std::nullopt;
+    }
+    return bits;
+}
+
+// What the pair of this public key may do. A private key is hidden before login on most
+// tokens; when only it can settle the question (the public key allows encryption, as some
+// tools mark every public key), the session logs in to see it.
+PairUsage UsageOf(p11::Session& session, CK_OBJECT_HANDLE publicKey) {
+    PairFacts facts;
+    facts.publicEncrypt = FlagOf(session, publicKey, CKA_ENCRYPT);
+    facts.publicVerify = FlagOf(session, publicKey, CKA_VERIFY);
+    ByteArray id;
+    if (!session.Attribute(publicKey, CKA_ID, id) || id.empty()) {
+        return JudgeUsage(facts);
+    }
+    facts.certificateKeyUsage = CertificateKeyUsage(session, id);
+    auto privateKey = FindById(session, CKO_PRIVATE_KEY, id);
+    if (!privateKey && NeedsPrivateKey(facts)) {
+        session.Login();
+        privateKey = FindById(session, CKO_PRIVATE_KEY, id);
+    }
+    if (privateKey) {
+        facts.privateDecrypt = FlagOf(session, *privateKey, CKA_DECRYPT);
+        facts.privateSign = FlagOf(session, *privateKey, CKA_SIGN);
+    }
+    return JudgeUsage(facts);
 }
 
 ByteArray LabelBytes(const std::string& label) {
@@ -145,8 +233,7 @@ std::optional<CK_OBJECT_HANDLE> KeyContainer::PublicKey(const std::string& conta
     CK_ATTRIBUTE match[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
                             {CKA_LABEL, label.data(), label.size()}};
     for (CK_OBJECT_HANDLE key : session_->Find(match)) {
-        const bool exchange = session_->Flag(key, CKA_ENCRYPT);
-        if (exchange == (keySpec == kAtKeyExchange)) {
+        if (ServesKeySpec(UsageOf(*session_, key), keySpec)) {
             return key;
         }
     }
@@ -219,21 +306,29 @@ void KeyContainer::GenerateKeyPair(std::uint32_t keySpec, std::uint32_t flags) {
                session_->F()->C_GenerateKeyPair(
                    session_->Handle(), &mechanism, publicTemplate, std::size(publicTemplate),
                    privateTemplate, std::size(privateTemplate), &publicKey, &privateKey));
-    // The pair's CKA_ID is the SHA-1 of its modulus, so certificates find it as OpenSC's do.
-    const ByteArray modulus = session_->Attribute(publicKey, CKA_MODULUS);
-    ByteArray id(SHA_DIGEST_LENGTH);
-    SHA1(modulus.data(), modulus.size(), id.data());
+    // The new pair gets its CKA_ID while the old pair still exists; only a complete new pair
+    // replaces the old one, and any failure before that removes the new pair and keeps the old.
+    try {
+        // The pair's CKA_ID is the SHA-1 of its modulus, so certificates find it as OpenSC's do.
+        const ByteArray modulus = session_->Attribute(publicKey, CKA_MODULUS);
+        ByteArray id(SHA_DIGEST_LENGTH);
+        SHA1(modulus.data(), modulus.size(), id.data());
+        CK_ATTRIBUTE idAttribute{CKA_ID, id.data(), id.size()};
+        p11::Check("C_SetAttributeValue", session_->F()->C_SetAttributeValue(
+                                              session_->Handle(), publicKey, &idAttribute, 1));
+        p11::Check("C_SetAttributeValue", session_->F()->C_SetAttributeValue(
+                                              session_->Handle(), privateKey, &idAttribute, 1));
+    } catch (...) {
+        session_->F()->C_DestroyObject(session_->Handle(), privateKey);
+        session_->F()->C_DestroyObject(session_->Handle(), publicKey);
+        throw;
+    }
     if (!oldId.empty()) {
         DestroyPair(oldId);
     } else if (previous) {
         p11::Check("C_DestroyObject",
                    session_->F()->C_DestroyObject(session_->Handle(), *previous));
     }
-    CK_ATTRIBUTE idAttribute{CKA_ID, id.data(), id.size()};
-    p11::Check("C_SetAttributeValue",
-               session_->F()->C_SetAttributeValue(session_->Handle(), publicKey, &idAttribute, 1));
-    p11::Check("C_SetAttributeValue",
-               session_->F()->C_SetAttributeValue(session_->Handle(), privateKey, &idAttribute, 1));
 }
 
 ByteArray KeyContainer::PublicKeyInfo(std::uint32_t keySpec) {

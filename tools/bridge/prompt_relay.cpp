@@ -53,10 +53,11 @@ void PromptRelay::Install() {
                                                                       chosen);
         },
         this);
-    CarvixSetPinPrompt(
-        [](void* self, const char16_t* token, char* pin, std::uint32_t capacity,
-           std::uint32_t* length) {
-            return static_cast<PromptRelay*>(self)->AskPin(token, pin, capacity, length);
+    CarvixSetPinPromptWithState(
+        [](void* self, const char16_t* token, std::int32_t triesLeft, std::uint32_t state,
+           char* pin, std::uint32_t capacity, std::uint32_t* length) {
+            return static_cast<PromptRelay*>(self)->AskPin(token, pin, capacity, length, triesLeft,
+                                                           state);
         },
         this);
     installed_ = true;
@@ -69,7 +70,7 @@ void PromptRelay::Uninstall() {
     CarvixSetNotifier(nullptr, nullptr);
     CarvixSetReaderChooser(nullptr, nullptr);
     CarvixSetCertificateChooser(nullptr, nullptr);
-    CarvixSetPinPrompt(nullptr, nullptr);
+    CarvixSetPinPromptWithState(nullptr, nullptr);
     installed_ = false;
 }
 
@@ -243,12 +244,31 @@ void PromptRelay::Notify(const char16_t* caption, const char16_t* text, std::uin
 }
 
 std::int32_t PromptRelay::AskPin(const char16_t* token, char* pin, std::uint32_t capacity,
-                                 std::uint32_t* length) {
+                                 std::uint32_t* length, std::int32_t triesLeft,
+                                 std::uint32_t state) {
     if (pin == nullptr || length == nullptr) {
         return 0;
     }
     *length = 0;
-    std::optional<Json> answer = Ask(Json{{"kind", "pin"}, {"token", Text(token)}});
+    if ((state & CARVIX_PIN_LOCKED) != 0) {
+        return 0;  // nothing to ask: the call fails with SCARD_W_CHV_BLOCKED
+    }
+    Json question{{"kind", "pin"}, {"token", Text(token)}};
+    if (triesLeft >= 0) {
+        question["triesLeft"] = triesLeft;
+    }
+    Json words = Json::array();
+    for (const auto& [bit, word] : {std::pair{CARVIX_PIN_WAS_WRONG, "was-wrong"},
+                                    std::pair{CARVIX_PIN_COUNT_LOW, "count-low"},
+                                    std::pair{CARVIX_PIN_FINAL_TRY, "final-try"}}) {
+        if ((state & bit) != 0) {
+            words.push_back(word);
+        }
+    }
+    if (!words.empty()) {
+        question["state"] = words;
+    }
+    std::optional<Json> answer = Ask(question);
     if (!answer) {
         return 0;
     }

@@ -56,7 +56,8 @@ class PromptRelay {
                                    std::uint32_t* chosen);
     void Notify(const char16_t* caption, const char16_t* text, std::uint32_t style);
     std::int32_t AskPin(const char16_t* token, char* pin, std::uint32_t capacity,
-                        std::uint32_t* length);
+                        std::uint32_t* length, std::int32_t triesLeft = -1,
+                        std::uint32_t state = 0);
 
   private:
     // The chosen index of a reader or certificate answer, when it is one below `count`.

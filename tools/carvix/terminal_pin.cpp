@@ -59,27 +59,47 @@ bool ReadPinFromTerminal(const std::u16string& label, std::string& pin) {
     return ok;
 }
 
+// What the user should know before typing: the previous PIN was wrong, tries are running out.
+void SayPinState(const std::u16string& label, std::int32_t triesLeft, std::uint32_t state) {
+    if ((state & CARVIX_PIN_WAS_WRONG) != 0) {
+        std::cerr << "The PIN was wrong.\n";
+    }
+    if ((state & CARVIX_PIN_FINAL_TRY) != 0) {
+        std::cerr << "Final try: one more wrong PIN locks token \"" << ToUtf8(label) << "\".\n";
+    } else if (triesLeft >= 0) {
+        std::cerr << triesLeft << " tries left.\n";
+    } else if ((state & CARVIX_PIN_COUNT_LOW) != 0) {
+        std::cerr << "A wrong PIN was entered since the last right one.\n";
+    }
+}
+
 }  // namespace
 
 void TerminalPin::Install() {
-    CarvixSetPinPrompt(&TerminalPin::Ask, this);
+    CarvixSetPinPromptWithState(&TerminalPin::Ask, this);
     installed_ = true;
 }
 
 TerminalPin::~TerminalPin() {
     if (installed_) {
-        CarvixSetPinPrompt(nullptr, nullptr);
+        CarvixSetPinPromptWithState(nullptr, nullptr);
     }
 }
 
-std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, char* pin,
-                              std::uint32_t capacity, std::uint32_t* length) {
+std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, std::int32_t triesLeft,
+                              std::uint32_t state, char* pin, std::uint32_t capacity,
+                              std::uint32_t* length) {
     auto& self = *static_cast<TerminalPin*>(context);
+    if ((state & CARVIX_PIN_LOCKED) != 0) {
+        std::cerr << "carvix: the PIN of token \"" << ToUtf8(tokenLabel) << "\" is locked\n";
+        return 0;
+    }
     std::string entered;
     bool ok = false;
     if (!self.pinFile_.empty()) {
         ok = ReadPinFile(self.pinFile_, entered);
     } else if (::isatty(STDIN_FILENO) == 1) {
+        SayPinState(tokenLabel, triesLeft, state);
         ok = ReadPinFromTerminal(tokenLabel, entered);
     } else {
         std::cerr << "carvix: a PIN is needed and standard input is not a terminal; "

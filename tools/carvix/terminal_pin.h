@@ -18,8 +18,11 @@ class TerminalPin {
     TerminalPin(const TerminalPin&) = delete;
     TerminalPin& operator=(const TerminalPin&) = delete;
 
-    static std::int32_t Ask(void* context, const char16_t* tokenLabel, char* pin,
-                            std::uint32_t capacity, std::uint32_t* length);
+    /// Told the PIN state: says on the terminal that the PIN was wrong, that this is the final
+    /// try, or that the PIN is locked (and then asks nothing).
+    static std::int32_t Ask(void* context, const char16_t* tokenLabel, std::int32_t triesLeft,
+                            std::uint32_t state, char* pin, std::uint32_t capacity,
+                            std::uint32_t* length);
 
   private:
     std::string pinFile_;

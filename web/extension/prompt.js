@@ -30,6 +30,23 @@ function choice(items, label, selected) {
   };
 }
 
+// What the user should know before typing a PIN: the last one was wrong, tries run out.
+function pinNotes(details) {
+  const state = Array.isArray(details.state) ? details.state : [];
+  const notes = [];
+  if (state.includes("was-wrong")) {
+    notes.push("The PIN was wrong.");
+  }
+  if (state.includes("final-try")) {
+    notes.push("Final try: one more wrong PIN locks the token.");
+  } else if (Number.isInteger(details.triesLeft)) {
+    notes.push(`${details.triesLeft} tries left.`);
+  } else if (state.includes("count-low")) {
+    notes.push("A wrong PIN was entered since the last right one.");
+  }
+  return notes;
+}
+
 function show(details) {
   if (!details) {
     window.close();
@@ -78,6 +95,7 @@ function show(details) {
     case "pin":
       $("title").textContent = "PIN";
       $("token").textContent = details.token || "the token";
+      $("text").textContent = pinNotes(details).join(" ");
       $("pin-form").hidden = false;
       $("pin").focus();
       result = () => {

@@ -124,11 +124,13 @@ void BridgeCertificateChooser() {
     x509::SetCertificateChooser(&AskHostChooser);
 }
 
-bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin) {
+bool AskHostPin(const Orvel::Pkcs11::PinRequest& request, Orvel::Pkcs11::SecretText& pin) {
     constexpr std::uint32_t kCapacity = 256;
     char buffer[kCapacity];
     std::uint32_t length = 0;
-    const bool entered = CarvixAskPin(tokenLabel.c_str(), buffer, kCapacity, &length) != 0;
+    // The token's PinState bits are the CARVIX_PIN_* bits.
+    const bool entered = CarvixAskPinWithState(request.tokenLabel.c_str(), request.triesLeft,
+                                               request.state, buffer, kCapacity, &length) != 0;
     if (entered) {
         pin.Assign(buffer, length);
     }
@@ -136,8 +138,22 @@ bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin
     return entered;
 }
 
+bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin) {
+    return AskHostPin(Orvel::Pkcs11::PinRequest{tokenLabel, -1, 0}, pin);
+}
+
 void BridgePinPrompt() {
-    Orvel::Pkcs11::SetPinPrompt(&AskHostPin);
+    static_assert(Orvel::Pkcs11::kPinCountLow == CARVIX_PIN_COUNT_LOW &&
+                  Orvel::Pkcs11::kPinFinalTry == CARVIX_PIN_FINAL_TRY &&
+                  Orvel::Pkcs11::kPinLocked == CARVIX_PIN_LOCKED &&
+                  Orvel::Pkcs11::kPinWasWrong == CARVIX_PIN_WAS_WRONG);
+    Orvel::Pkcs11::SetPinStatePrompt(
+        static_cast<bool (*)(const Orvel::Pkcs11::PinRequest&, Orvel::Pkcs11::SecretText&)>(
+            &AskHostPin));
+    Orvel::Pkcs11::SetPinPadNotice([](const std::u16string& tokenLabel) {
+        CarvixPinPadNotice* notice = CarvixBeginPinPadNotice(tokenLabel.c_str());
+        return std::function<void()>([notice] { CarvixEndPinPadNotice(notice); });
+    });
 }
 
 void BridgeCardWaitLimit() {

@@ -20,11 +20,15 @@ std::optional<std::size_t> AskHostChooser(
 /// Makes AskHostChooser the support library's certificate chooser for this module.
 void BridgeCertificateChooser();
 
-/// Asks the host's PIN prompt for the token's PIN; false for a cancel (also without a
-/// prompt). The PIN goes through a buffer that is wiped before returning.
+/// Asks the host's PIN prompt for the token's PIN, telling it the token's PIN state; false
+/// for a cancel (also without a prompt) and for a locked PIN. The PIN goes through a buffer
+/// that is wiped before returning.
+bool AskHostPin(const Orvel::Pkcs11::PinRequest& request, Orvel::Pkcs11::SecretText& pin);
+/// The same without a known PIN state.
 bool AskHostPin(const std::u16string& tokenLabel, Orvel::Pkcs11::SecretText& pin);
 
-/// Makes AskHostPin the PIN prompt of the token logins of this module.
+/// Makes AskHostPin the PIN prompt of the token logins of this module, and the host's
+/// PIN-pad notice the notice shown while a PIN pad is used.
 void BridgePinPrompt();
 
 /// Makes the host's card wait limit (CarvixSetCardWaitLimit) the one this module's card

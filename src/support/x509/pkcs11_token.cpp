@@ -7,10 +7,13 @@
 #include <openssl/crypto.h>
 #include <p11-kit/p11-kit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+
+#include <unistd.h>
 
 namespace Orvel::Pkcs11 {
 namespace {
@@ -26,10 +29,46 @@ std::mutex& PromptLock() {
     return lock;
 }
 
-PinPrompt& Prompt() {
-    static PinPrompt prompt;
+PinStatePrompt& Prompt() {
+    static PinStatePrompt prompt;
     return prompt;
 }
+
+PinPadNotice& PadNotice() {
+    static PinPadNotice notice;
+    return notice;
+}
+
+std::uint32_t StateOf(CK_FLAGS flags) {
+    return ((flags & CKF_USER_PIN_COUNT_LOW) != 0 ? kPinCountLow : 0u) |
+           ((flags & CKF_USER_PIN_FINAL_TRY) != 0 ? kPinFinalTry : 0u) |
+           ((flags & CKF_USER_PIN_LOCKED) != 0 ? kPinLocked : 0u);
+}
+
+// Closes the PIN-pad notice however the login ends.
+class PadNoticeShown {
+  public:
+    explicit PadNoticeShown(const std::u16string& label) {
+        PinPadNotice notice;
+        {
+            std::lock_guard guard(PromptLock());
+            notice = PadNotice();
+        }
+        if (notice) {
+            close_ = notice(label);
+        }
+    }
+    ~PadNoticeShown() {
+        if (close_) {
+            close_();
+        }
+    }
+    PadNoticeShown(const PadNoticeShown&) = delete;
+    PadNoticeShown& operator=(const PadNoticeShown&) = delete;
+
+  private:
+    std::function<void()> close_;
+};
 
 // The longest PIN we pass on; longer answers are a mistake of the prompt.
 constexpr std::size_t kLongestPin = 256;
@@ -62,11 +101,26 @@ void SecretText::Clear() noexcept {
     bytes_.shrink_to_fit();
 }
 
-PinPrompt SetPinPrompt(PinPrompt prompt) {
+PinStatePrompt SetPinStatePrompt(PinStatePrompt prompt) {
     std::lock_guard guard(PromptLock());
-    PinPrompt previous = std::move(Prompt());
+    PinStatePrompt previous = std::move(Prompt());
     Prompt() = std::move(prompt);
     return previous;
+}
+
+void SetPinPrompt(PinPrompt prompt) {
+    if (!prompt) {
+        SetPinStatePrompt({});
+        return;
+    }
+    SetPinStatePrompt([prompt = std::move(prompt)](const PinRequest& request, SecretText& pin) {
+        return (request.state & kPinLocked) == 0 && prompt(request.tokenLabel, pin);
+    });
+}
+
+void SetPinPadNotice(PinPadNotice notice) {
+    std::lock_guard guard(PromptLock());
+    PadNotice() = std::move(notice);
 }
 
 std::string Trimmed(const unsigned char* field, std::size_t size) {
@@ -132,6 +186,9 @@ std::shared_ptr<Modules> Modules::Load(const ModuleChoice& choice) {
     std::lock_guard guard(lock);
     const std::string key = Key(choice);
     if (auto existing = shared[key].lock()) {
+        if (existing->pid_ != getpid()) {
+            existing->InitializeInChild();
+        }
         return existing;
     }
     std::shared_ptr<Modules> modules(new Modules());
@@ -163,8 +220,18 @@ std::shared_ptr<Modules> Modules::Load(const ModuleChoice& choice) {
             Utf8ToUtf16(choice.Everything() ? std::string("Loaded every registered PKCS#11 module")
                                             : "Loaded the PKCS#11 module " + key.substr(5)));
     }
+    modules->pid_ = getpid();
     shared[key] = modules;
     return modules;
+}
+
+void Modules::InitializeInChild() {
+    // p11-kit sees the fork and lets each module be initialised again in the child; a module
+    // that fails answers every later call with its own error.
+    for (CK_FUNCTION_LIST* module : modules_) {
+        p11_kit_module_initialize(module);
+    }
+    pid_ = getpid();
 }
 
 std::vector<Token> Modules::Tokens() {
@@ -182,6 +249,8 @@ std::vector<Token> Modules::Tokens() {
         char* file = p11_kit_module_get_filename(module);
         const std::string path = file != nullptr ? file : "";
         free(file);
+        CK_INFO moduleInfo{};
+        module->C_GetInfo(&moduleInfo);
         for (CK_SLOT_ID slot : slots) {
             CK_SLOT_INFO slotInfo{};
             CK_TOKEN_INFO tokenInfo{};
@@ -193,7 +262,7 @@ std::vector<Token> Modules::Tokens() {
                               Trimmed(slotInfo.slotDescription, sizeof slotInfo.slotDescription),
                               Trimmed(tokenInfo.label, sizeof tokenInfo.label),
                               Trimmed(tokenInfo.serialNumber, sizeof tokenInfo.serialNumber), path,
-                              tokenInfo.flags});
+                              tokenInfo.flags, tokenInfo, slotInfo, moduleInfo});
         }
     }
     return tokens;
@@ -214,7 +283,9 @@ Session::Session(Token token, bool readWrite) : token_(std::move(token)) {
 }
 
 Session::~Session() {
-    F()->C_CloseSession(handle_);
+    if (handle_ != CK_INVALID_HANDLE) {
+        F()->C_CloseSession(handle_);
+    }
 }
 
 void Session::Login() {
@@ -228,31 +299,57 @@ void Session::Login() {
     if (session.state == CKS_RO_USER_FUNCTIONS || session.state == CKS_RW_USER_FUNCTIONS) {
         return;
     }
-    if ((info.flags & CKF_USER_PIN_LOCKED) != 0) {
-        throw Error("C_Login", CKR_PIN_LOCKED);
+    PinStatePrompt prompt;
+    {
+        std::lock_guard guard(PromptLock());
+        prompt = Prompt();
     }
-    CK_RV rv;
-    if ((info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0) {
-        rv = F()->C_Login(handle_, CKU_USER, nullptr, 0);
-    } else {
-        RequireNoCardHeld("Asking for a token PIN");
-        PinPrompt prompt;
-        {
-            std::lock_guard guard(PromptLock());
-            prompt = Prompt();
+    const std::u16string label = Utf8ToUtf16(token_.label);
+    SecretText refused;  // the PIN the token refused last, never sent twice
+    std::uint32_t wasWrong = 0;
+    for (int asked = 0;; ++asked) {
+        if (asked > 0) {
+            Check("C_GetTokenInfo", F()->C_GetTokenInfo(token_.slot, &info));
         }
+        const PinRequest request{label, -1, StateOf(info.flags) | wasWrong};
+        if ((info.flags & CKF_USER_PIN_LOCKED) != 0) {
+            if (prompt) {
+                RequireNoCardHeld("Asking for a token PIN");
+                SecretText ignored;
+                prompt(request, ignored);
+            }
+            throw Error("C_Login", CKR_PIN_LOCKED);
+        }
+        CK_RV rv;
         SecretText pin;
-        if (!prompt || !prompt(Utf8ToUtf16(token_.label), pin) || pin.Size() > kLongestPin) {
-            throw Error("C_Login", CKR_FUNCTION_CANCELED);
+        if ((info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0) {
+            PadNoticeShown notice(label);
+            rv = F()->C_Login(handle_, CKU_USER, nullptr, 0);
+        } else {
+            RequireNoCardHeld("Asking for a token PIN");
+            if (!prompt || !prompt(request, pin) || pin.Size() > kLongestPin) {
+                throw Error("C_Login", CKR_FUNCTION_CANCELED);
+            }
+            if (wasWrong != 0 && pin.Size() == refused.Size() &&
+                std::equal(pin.Data(), pin.Data() + pin.Size(), refused.Data())) {
+                // The same PIN again (a prompt that cannot tell it was wrong): sending it would
+                // only spend another try.
+                throw Error("C_Login", CKR_PIN_INCORRECT);
+            }
+            std::vector<CK_UTF8CHAR> bytes(pin.Data(), pin.Data() + pin.Size());
+            rv = F()->C_Login(handle_, CKU_USER, bytes.data(), bytes.size());
+            if (!bytes.empty()) {
+                OPENSSL_cleanse(bytes.data(), bytes.size());
+            }
         }
-        std::vector<CK_UTF8CHAR> bytes(pin.Data(), pin.Data() + pin.Size());
-        rv = F()->C_Login(handle_, CKU_USER, bytes.data(), bytes.size());
-        if (!bytes.empty()) {
-            OPENSSL_cleanse(bytes.data(), bytes.size());
+        if (rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) {
+            return;
         }
-    }
-    if (rv != CKR_USER_ALREADY_LOGGED_IN) {
-        Check("C_Login", rv);
+        if (rv != CKR_PIN_INCORRECT || asked + 1 >= kMostPinAsks) {
+            throw Error("C_Login", rv);
+        }
+        refused.Assign(pin.Data(), pin.Size());
+        wasWrong = kPinWasWrong;
     }
 }
 
@@ -302,6 +399,22 @@ bool Session::Flag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
 ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
                         std::span<const std::uint8_t> data) {
     CK_MECHANISM m{mechanism, nullptr, 0};
+    return Sign(key, m, data);
+}
+
+ByteArray Session::Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+                           std::span<const std::uint8_t> data) {
+    CK_MECHANISM m{mechanism, nullptr, 0};
+    return Decrypt(key, m, data);
+}
+
+bool Session::Offers(CK_MECHANISM_TYPE mechanism, CK_FLAGS uses) {
+    CK_MECHANISM_INFO info{};
+    return F()->C_GetMechanismInfo(token_.slot, mechanism, &info) == CKR_OK &&
+           (info.flags & uses) == uses;
+}
+
+ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM& m, std::span<const std::uint8_t> data) {
     Check("C_SignInit", F()->C_SignInit(handle_, &m, key));
     ByteArray input(data.begin(), data.end());
     CK_ULONG length = 0;
@@ -312,9 +425,8 @@ ByteArray Session::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
     return signature;
 }
 
-ByteArray Session::Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
+ByteArray Session::Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& m,
                            std::span<const std::uint8_t> data) {
-    CK_MECHANISM m{mechanism, nullptr, 0};
     Check("C_DecryptInit", F()->C_DecryptInit(handle_, &m, key));
     ByteArray input(data.begin(), data.end());
     CK_ULONG length = 0;

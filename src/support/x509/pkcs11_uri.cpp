@@ -1,141 +1,174 @@
 #include "carvix/support/pkcs11_uri.h"
 
-#include <cctype>
+#include "carvix/support/pkcs11_token.h"
+
+#include <p11-kit/uri.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace Orvel::Pkcs11 {
 namespace {
 
-bool Unreserved(unsigned char c) {
-    return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~';
-}
+struct UriFree {
+    void operator()(P11KitUri* uri) const noexcept { p11_kit_uri_free(uri); }
+};
+using Uri = std::unique_ptr<P11KitUri, UriFree>;
 
-void Encode(std::string& out, const std::uint8_t* data, std::size_t size) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < size; ++i) {
-        if (Unreserved(data[i])) {
-            out += static_cast<char>(data[i]);
-        } else {
-            out += '%';
-            out += kHex[data[i] >> 4];
-            out += kHex[data[i] & 0xF];
-        }
+// A parsed `pkcs11:` URI, or none when p11-kit refuses it or finds a path attribute it does
+// not know: such an attribute may narrow what the writer meant, and ignoring it could pick
+// another token or key than the one meant.
+Uri Parse(std::string_view text) {
+    constexpr std::string_view kScheme = "pkcs11:";
+    if (text.substr(0, kScheme.size()) != kScheme || text.find('\0') != std::string_view::npos) {
+        return nullptr;
     }
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::optional<ByteArray> Decode(std::string_view text) {
-    ByteArray out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(static_cast<std::uint8_t>(text[i]));
-            continue;
-        }
-        const int high = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
-        if (high < 0 || low < 0) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<std::uint8_t>(high * 16 + low));
-        i += 2;
+    Uri uri(p11_kit_uri_new());
+    const std::string copy(text);
+    if (uri == nullptr ||
+        p11_kit_uri_parse(copy.c_str(), P11_KIT_URI_FOR_ANY, uri.get()) != P11_KIT_URI_OK ||
+        p11_kit_uri_any_unrecognized(uri.get()) != 0) {
+        return nullptr;
     }
-    return out;
+    return uri;
 }
 
-void Append(std::string& uri, std::string_view text) {
-    Encode(uri, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+// Fills a blank-padded token field; text longer than the field is cut (token labels and
+// serial numbers come from such fields).
+template <std::size_t N>
+void Fill(CK_UTF8CHAR (&field)[N], const std::string& text) {
+    std::memset(field, ' ', N);
+    std::memcpy(field, text.data(), std::min(N, text.size()));
 }
 
-// Reads "name=value" items separated by `separator`, decoding each value; false when a value
-// is not well encoded.
-template <typename Take>
-bool ReadItems(std::string_view items, char separator, Take take) {
-    while (!items.empty()) {
-        const std::size_t end = items.find(separator);
-        const std::string_view item = items.substr(0, end);
-        items = end == std::string_view::npos ? std::string_view{} : items.substr(end + 1);
-        const std::size_t equals = item.find('=');
-        if (equals == std::string_view::npos) {
-            continue;
-        }
-        auto value = Decode(item.substr(equals + 1));
-        if (!value) {
-            return false;
-        }
-        take(item.substr(0, equals), std::move(*value));
+bool MatchesAll(P11KitUri* uri, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot,
+                const CK_INFO* module, std::optional<CK_SLOT_ID> slotId) {
+    const CK_SLOT_ID wanted = p11_kit_uri_get_slot_id(uri);
+    if (wanted != static_cast<CK_SLOT_ID>(-1) && (!slotId || *slotId != wanted)) {
+        return false;
     }
-    return true;
-}
-
-std::string Text(const ByteArray& bytes) {
-    return {bytes.begin(), bytes.end()};
+    return p11_kit_uri_match_token_info(uri, &token) == 1 &&
+           (slot == nullptr || p11_kit_uri_match_slot_info(uri, slot) == 1) &&
+           (module == nullptr || p11_kit_uri_match_module_info(uri, module) == 1);
 }
 
 }  // namespace
 
 std::string FormatKeyLink(const KeyLink& link) {
-    std::string uri = "pkcs11:token=";
-    Append(uri, link.token);
+    Uri uri(p11_kit_uri_new());
+    if (uri == nullptr) {
+        throw std::bad_alloc();
+    }
+    CK_TOKEN_INFO* token = p11_kit_uri_get_token_info(uri.get());
+    Fill(token->label, link.token);
     if (!link.serial.empty()) {
-        uri += ";serial=";
-        Append(uri, link.serial);
+        Fill(token->serialNumber, link.serial);
     }
-    uri += ";id=";
-    Encode(uri, link.id.data(), link.id.size());
-    uri += ";type=private";
+    ByteArray id = link.id;
+    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+    CK_ATTRIBUTE idAttribute{CKA_ID, id.data(), id.size()};
+    CK_ATTRIBUTE classAttribute{CKA_CLASS, &keyClass, sizeof keyClass};
+    p11_kit_uri_set_attribute(uri.get(), &idAttribute);
+    p11_kit_uri_set_attribute(uri.get(), &classAttribute);
     if (!link.modulePath.empty()) {
-        uri += "?module-path=";
-        Append(uri, link.modulePath);
+        p11_kit_uri_set_module_path(uri.get(), link.modulePath.c_str());
     } else if (!link.moduleName.empty()) {
-        uri += "?module-name=";
-        Append(uri, link.moduleName);
+        p11_kit_uri_set_module_name(uri.get(), link.moduleName.c_str());
     }
-    return uri;
+    char* text = nullptr;
+    if (p11_kit_uri_format(uri.get(), P11_KIT_URI_FOR_ANY, &text) != P11_KIT_URI_OK ||
+        text == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::string out = text;
+    std::free(text);
+    return out;
 }
 
-std::optional<KeyLink> ParseKeyLink(std::string_view uri) {
-    constexpr std::string_view kScheme = "pkcs11:";
-    if (uri.substr(0, kScheme.size()) != kScheme) {
+std::optional<KeyLink> ParseKeyLink(std::string_view text) {
+    Uri uri = Parse(text);
+    if (uri == nullptr) {
         return std::nullopt;
     }
-    const std::string_view rest = uri.substr(kScheme.size());
-    const std::size_t question = rest.find('?');
-    const std::string_view path = rest.substr(0, question);
-    const std::string_view query =
-        question == std::string_view::npos ? std::string_view{} : rest.substr(question + 1);
-    std::optional<ByteArray> token;
-    std::optional<ByteArray> id;
     KeyLink link;
-    const bool pathRead = ReadItems(path, ';', [&](std::string_view name, ByteArray value) {
-        if (name == "token") {
-            token = std::move(value);
-        } else if (name == "id") {
-            id = std::move(value);
-        } else if (name == "serial") {
-            link.serial = Text(value);
-        }
-    });
-    const bool queryRead = ReadItems(query, '&', [&](std::string_view name, ByteArray value) {
-        if (name == "module-path") {
-            link.modulePath = Text(value);
-        } else if (name == "module-name") {
-            link.moduleName = Text(value);
-        }
-    });
-    if (!pathRead || !queryRead || !token || !id || id->empty()) {
+    const CK_TOKEN_INFO* token = p11_kit_uri_get_token_info(uri.get());
+    link.token = Trimmed(token->label, sizeof token->label);
+    link.serial = Trimmed(token->serialNumber, sizeof token->serialNumber);
+    const CK_ATTRIBUTE* id = p11_kit_uri_get_attribute(uri.get(), CKA_ID);
+    const CK_ATTRIBUTE* keyClass = p11_kit_uri_get_attribute(uri.get(), CKA_CLASS);
+    // Token fields are blank-padded text: a NUL inside one is no label we could match or write.
+    if (link.token.empty() || link.token.find('\0') != std::string::npos ||
+        link.serial.find('\0') != std::string::npos || id == nullptr || id->ulValueLen == 0 ||
+        id->ulValueLen == CK_UNAVAILABLE_INFORMATION) {
         return std::nullopt;
     }
-    link.token = Text(*token);
-    link.id = std::move(*id);
+    if (keyClass != nullptr &&
+        (keyClass->ulValueLen != sizeof(CK_OBJECT_CLASS) ||
+         *static_cast<const CK_OBJECT_CLASS*>(keyClass->pValue) != CKO_PRIVATE_KEY)) {
+        return std::nullopt;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(id->pValue);
+    link.id.assign(bytes, bytes + id->ulValueLen);
+    if (const char* path = p11_kit_uri_get_module_path(uri.get())) {
+        link.modulePath = path;
+    }
+    if (const char* name = p11_kit_uri_get_module_name(uri.get())) {
+        link.moduleName = name;
+    }
+    link.uri = std::string(text);
     return link;
+}
+
+bool LinkMatches(const KeyLink& link, const CK_TOKEN_INFO& token, const CK_SLOT_INFO* slot,
+                 const CK_INFO* module, std::optional<CK_SLOT_ID> slotId) {
+    if (!link.uri.empty()) {
+        Uri uri = Parse(link.uri);
+        return uri != nullptr && MatchesAll(uri.get(), token, slot, module, slotId);
+    }
+    return Trimmed(token.label, sizeof token.label) == link.token &&
+           (link.serial.empty() ||
+            Trimmed(token.serialNumber, sizeof token.serialNumber) == link.serial);
+}
+
+bool LinkMatchesObjectLabel(const KeyLink& link, const ByteArray& label) {
+    if (link.uri.empty()) {
+        return true;
+    }
+    Uri uri = Parse(link.uri);
+    if (uri == nullptr) {
+        return false;
+    }
+    const CK_ATTRIBUTE* wanted = p11_kit_uri_get_attribute(uri.get(), CKA_LABEL);
+    if (wanted == nullptr) {
+        return true;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(wanted->pValue);
+    return ByteArray(bytes, bytes + wanted->ulValueLen) == label;
+}
+
+std::optional<bool> UriMatchesToken(std::string_view text, const CK_TOKEN_INFO& token,
+                                    const CK_SLOT_INFO* slot, const CK_INFO* module,
+                                    std::optional<CK_SLOT_ID> slotId) {
+    Uri uri = Parse(text);
+    if (uri == nullptr) {
+        return std::nullopt;
+    }
+    return MatchesAll(uri.get(), token, slot, module, slotId);
+}
+
+UriModule ModuleOfUri(std::string_view text) {
+    UriModule module;
+    if (Uri uri = Parse(text)) {
+        if (const char* path = p11_kit_uri_get_module_path(uri.get())) {
+            module.path = path;
+        }
+        if (const char* name = p11_kit_uri_get_module_name(uri.get())) {
+            module.name = name;
+        }
+    }
+    return module;
 }
 
 }  // namespace Orvel::Pkcs11

@@ -135,6 +135,25 @@ TEST_F(Relay, APinGoesIntoTheBufferAndNowhereElse) {
     cancel.join();
 }
 
+// The extension's window says that the PIN was wrong and how many tries are left; a locked PIN
+// is not asked for at all.
+TEST_F(Relay, APinPromptCarriesThePinState) {
+    std::thread t = AnswerLater(1, Json{{"pin", "4711"}});
+    char buffer[8] = {};
+    std::uint32_t length = 0;
+    EXPECT_EQ(relay.AskPin(u"Token 1", buffer, sizeof buffer, &length, 1,
+                           CARVIX_PIN_WAS_WRONG | CARVIX_PIN_FINAL_TRY),
+              1);
+    t.join();
+    EXPECT_EQ(page.prompts.at(0), (Json{{"kind", "pin"},
+                                        {"token", "Token 1"},
+                                        {"triesLeft", 1},
+                                        {"state", Json::array({"was-wrong", "final-try"})},
+                                        {"prompt", 1}}));
+    EXPECT_EQ(relay.AskPin(u"Token 1", buffer, sizeof buffer, &length, 0, CARVIX_PIN_LOCKED), 0);
+    EXPECT_EQ(page.prompts.size(), 1u);
+}
+
 TEST_F(Relay, NoticesDoNotWaitAndQuietHoldsThemBack) {
     relay.Notify(u"Warning", u"The card expires soon.", 0x30);
     ASSERT_EQ(page.prompts.size(), 1u);

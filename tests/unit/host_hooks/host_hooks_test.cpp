@@ -218,4 +218,48 @@ TEST(PinPromptTest, ModuleGetsThePinThroughTheBridge) {
     EXPECT_EQ(CarvixAskPin(u"T", nullptr, 8, &length), 0);
 }
 
+// A host that installed the prompt told the PIN state hears it, the older hook keeps working
+// beside it (whichever was installed last answers), and a locked PIN is only told.
+TEST(PinPromptTest, TheStatePromptIsToldTheStateAndReplacesTheOlderHook) {
+    struct StateHost {
+        std::vector<std::pair<std::int32_t, std::uint32_t>> told;
+        static std::int32_t Ask(void* context, const char16_t*, std::int32_t tries,
+                                std::uint32_t state, char* pin, std::uint32_t capacity,
+                                std::uint32_t* length) {
+            static_cast<StateHost*>(context)->told.emplace_back(tries, state);
+            if (capacity < 4) {
+                return 0;
+            }
+            std::copy_n("1357", 4, pin);
+            *length = 4;
+            return 1;
+        }
+    } stateHost;
+    PinHost oldHost;
+    CarvixSetPinPrompt(&PinHost::Ask, &oldHost);
+    CarvixSetPinPromptWithState(&StateHost::Ask, &stateHost);
+    Orvel::Pkcs11::SecretText pin;
+    EXPECT_TRUE(carvix::com::AskHostPin(
+        Orvel::Pkcs11::PinRequest{u"Token 1", 2, CARVIX_PIN_WAS_WRONG | CARVIX_PIN_COUNT_LOW},
+        pin));
+    EXPECT_EQ(std::string(pin.Data(), pin.Size()), "1357");
+    EXPECT_TRUE(oldHost.asked.empty());
+
+    Orvel::Pkcs11::SecretText locked;
+    EXPECT_FALSE(carvix::com::AskHostPin(
+        Orvel::Pkcs11::PinRequest{u"Token 1", 0, CARVIX_PIN_LOCKED}, locked));
+    EXPECT_EQ(locked.Size(), 0u);
+    const std::vector<std::pair<std::int32_t, std::uint32_t>> expected{
+        {2, CARVIX_PIN_WAS_WRONG | CARVIX_PIN_COUNT_LOW}, {0, CARVIX_PIN_LOCKED}};
+    EXPECT_EQ(stateHost.told, expected);
+
+    // Installing the older hook again takes the place of the state prompt.
+    CarvixSetPinPrompt(&PinHost::Ask, &oldHost);
+    EXPECT_TRUE(carvix::com::AskHostPin(u"Token 2", pin));
+    EXPECT_EQ(oldHost.asked, u"Token 2");
+    EXPECT_EQ(stateHost.told.size(), 2u);
+    CarvixSetPinPrompt(nullptr, nullptr);
+    EXPECT_FALSE(carvix::com::AskHostPin(u"Token 2", pin));
+}
+
 }  // namespace

@@ -23,9 +23,9 @@ namespace x509 = Orvel::Security::Cryptography::X509;
 using Orvel::ByteArray;
 
 TEST(KeyLinkTest, FormatAndParseRoundTrip) {
-    const Orvel::Pkcs11::KeyLink link{"My Card;1", {0x01, 0xAB, 0x7E}, {}, {}, {}};
+    const Orvel::Pkcs11::KeyLink link{"My Card;1", {0x01, 0xAB, 0x7E}, {}, {}, {}, {}};
     const std::string uri = Orvel::Pkcs11::FormatKeyLink(link);
-    EXPECT_EQ(uri, "pkcs11:token=My%20Card%3B1;id=%01%AB~;type=private");
+    EXPECT_EQ(uri, "pkcs11:token=My%20Card%3B1;id=%01%AB%7E;type=private");
     const auto parsed = Orvel::Pkcs11::ParseKeyLink(uri + "?pin-source=x");
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->token, link.token);
@@ -38,10 +38,10 @@ TEST(KeyLinkTest, FormatAndParseRoundTrip) {
 // A link names the token's serial number and the module that serves it, so that using the
 // key loads that module alone; links of other tools name the module by p11-kit's name.
 TEST(KeyLinkTest, SerialAndModuleTravelWithTheLink) {
-    Orvel::Pkcs11::KeyLink link{"Signer", {0x0F}, "af3c 12", "/usr/lib/x/libsofthsm2.so", {}};
+    Orvel::Pkcs11::KeyLink link{"Signer", {0x0F}, "af3c 12", "/usr/lib/x/libsofthsm2.so", {}, {}};
     const std::string uri = Orvel::Pkcs11::FormatKeyLink(link);
     EXPECT_EQ(uri,
-              "pkcs11:token=Signer;serial=af3c%2012;id=%0F;type=private"
+              "pkcs11:serial=af3c%2012;token=Signer;id=%0F;type=private"
               "?module-path=%2Fusr%2Flib%2Fx%2Flibsofthsm2.so");
     const auto parsed = Orvel::Pkcs11::ParseKeyLink(uri);
     ASSERT_TRUE(parsed);

@@ -131,6 +131,18 @@ typedef int32_t (*CarvixPinPromptFn)(void* context, const char16_t* tokenLabel, 
  * every login that needs a PIN asks in the desktop dialog (below) or ends as a cancel. */
 CARVIX_HOOK_API void CarvixSetPinPrompt(CarvixPinPromptFn fn, void* context);
 
+/* The PIN prompt told the token's PIN state: `triesLeft` (negative: the token does not say)
+ * and CARVIX_PIN_* bits (below), CARVIX_PIN_WAS_WRONG when the PIN given just before was
+ * wrong and this is another try. Otherwise as CarvixPinPromptFn. With CARVIX_PIN_LOCKED the
+ * hook is only told (to show it); its answer is not used. */
+typedef int32_t (*CarvixPinStatePromptFn)(void* context, const char16_t* tokenLabel,
+                                          int32_t triesLeft, uint32_t state, char* pin,
+                                          uint32_t capacity, uint32_t* length);
+
+/* Installs the PIN prompt that is told the PIN state, in place of a CarvixSetPinPrompt hook
+ * (either call replaces the other's hook); a null `fn` removes it. */
+CARVIX_HOOK_API void CarvixSetPinPromptWithState(CarvixPinStatePromptFn fn, void* context);
+
 /* For modules: asks the installed PIN prompt. Returns non-zero with `*length` at most
  * `capacity` when a PIN was entered; zero for a cancel, for no prompt installed and for a
  * null argument. On zero `*length` is 0 and the buffer has been wiped. */
@@ -217,6 +229,7 @@ CARVIX_HOOK_API int32_t CarvixChooseCertificateWithDetails(const char16_t* title
 #define CARVIX_PIN_COUNT_LOW 0x1u
 #define CARVIX_PIN_FINAL_TRY 0x2u
 #define CARVIX_PIN_LOCKED 0x4u
+#define CARVIX_PIN_WAS_WRONG 0x8u /* the PIN given just before was wrong */
 
 /* For modules: CarvixAskPin with what is known of the PIN: `triesLeft` (negative: unknown)
  * and CARVIX_PIN_* bits. A locked PIN is shown as such and never asked for (zero). */

@@ -11,10 +11,13 @@
 //   public key carries its label; containers are enumerated from the public keys, in byte
 //   order of their labels, so nothing needs a login. Generating a key pair is what makes a
 //   container exist (a token has no empty container object).
-// - Key usage: AT_KEYEXCHANGE is the container's key pair that may encrypt
-//   (CKA_ENCRYPT on the public key, CKA_DECRYPT and CKA_UNWRAP on the private key),
-//   AT_SIGNATURE the pair that may only sign and verify. Public key, private key and
-//   certificate of one pair share a CKA_ID: the SHA-1 of the modulus, as OpenSC sets it.
+// - Key usage: AT_KEYEXCHANGE is the container's key pair that may decrypt, AT_SIGNATURE the
+//   pair that may sign and not decrypt, judged from both keys and the certificate's key usage
+//   (key_usage.h); our own exchange pairs get CKA_ENCRYPT/CKA_WRAP on the public key and
+//   CKA_DECRYPT/CKA_UNWRAP on the private key. Public key, private key and certificate of
+//   one pair share a CKA_ID: the SHA-1 of the modulus, as OpenSC sets it.
+// - A reader may also be named by a `pkcs11:` URI (token attributes, `module-path` or
+//   `module-name`), which tells apart tokens with the same label.
 // - Default container (empty name): the first container of the token; when the token has
 //   none, key generation creates "Default".
 // - Certificate of a container and key usage: the X.509 CKO_CERTIFICATE object
@@ -87,7 +90,8 @@ class KeyContainer {
     const std::string& Container() const noexcept { return container_; }
 
     /// Generates the pair for the key usage in this container, replacing an older
-    /// pair (and its certificate). The length in bits is the upper 16 bits of `flags`, 2048
+    /// pair (and its certificate) only once the new pair is complete; any failure removes
+    /// the new pair and keeps the old. The length in bits is the upper 16 bits of `flags`, 2048
     /// when they are 0; a length the token does not support gives NTE_BAD_FLAGS.
     void GenerateKeyPair(std::uint32_t keySpec, std::uint32_t flags);
     /// The DER SubjectPublicKeyInfo of the pair's public key; NTE_NO_KEY without a pair.

@@ -51,11 +51,42 @@ class SecretText {
     std::vector<char> bytes_;
 };
 
-/// Asked for the user PIN of a token (by its label). Returns false when the user cancelled.
-using PinPrompt = std::function<bool(const std::u16string& tokenLabel, SecretText& pin)>;
+/// What a PIN prompt is told besides the token's label: the tries left (negative: the token
+/// does not say) and PinState bits.
+enum PinState : std::uint32_t {
+    kPinCountLow = 0x1,  // a wrong PIN was entered since the last good one
+    kPinFinalTry = 0x2,  // one more wrong PIN locks it
+    kPinLocked = 0x4,    // locked: shown, never asked for
+    kPinWasWrong = 0x8,  // the PIN given just before was wrong; this is another try
+};
+struct PinRequest {
+    std::u16string tokenLabel;
+    int triesLeft = -1;
+    std::uint32_t state = 0;
+};
+
+/// Asked for the user PIN of a token; returns false when the user cancelled. A request with
+/// kPinLocked only informs: its answer is not used.
+using PinStatePrompt = std::function<bool(const PinRequest& request, SecretText& pin)>;
 
 /// Installs the process-wide PIN prompt (an empty function removes it); returns the previous.
-PinPrompt SetPinPrompt(PinPrompt prompt);
+PinStatePrompt SetPinStatePrompt(PinStatePrompt prompt);
+
+/// The older prompt, told only the token's label (it is not asked about a locked PIN).
+using PinPrompt = std::function<bool(const std::u16string& tokenLabel, SecretText& pin)>;
+
+/// Installs an older prompt as the process-wide PIN prompt (empty removes it).
+void SetPinPrompt(PinPrompt prompt);
+
+/// Shown while the user enters the PIN on a PIN pad: called with the token's label when the
+/// login starts; the function it returns (may be empty) is called when the login ends.
+using PinPadNotice = std::function<std::function<void()>(const std::u16string& tokenLabel)>;
+
+/// Installs the process-wide PIN-pad notice (empty removes it).
+void SetPinPadNotice(PinPadNotice notice);
+
+/// The most PINs asked for in one login.
+inline constexpr int kMostPinAsks = 3;
 
 class Modules;
 
@@ -69,6 +100,9 @@ struct Token {
     std::string serial;           // UTF-8, trailing blanks removed
     std::string modulePath;       // the module's file, for key links that name it
     CK_FLAGS flags = 0;           // CK_TOKEN_INFO flags
+    CK_TOKEN_INFO info{};         // as the module gave them, for matching `pkcs11:` URIs
+    CK_SLOT_INFO slotInfo{};
+    CK_INFO moduleInfo{};
 };
 
 /// Which modules to load: every module registered with p11-kit, or one module by its file or
@@ -101,7 +135,10 @@ class Modules {
 
   private:
     Modules() = default;
+    // A child of fork() initialises the modules again before using them.
+    void InitializeInChild();
     std::vector<CK_FUNCTION_LIST*> modules_;
+    long pid_ = 0;
     CK_FUNCTION_LIST** registered_ = nullptr;  // set when every registered module was loaded
 };
 
@@ -120,11 +157,17 @@ class Session {
     const Token& TokenOf() const noexcept { return token_; }
     CK_FUNCTION_LIST* F() const noexcept { return token_.module; }
     CK_SESSION_HANDLE Handle() const noexcept { return handle_; }
+    /// Forgets the session without closing it: in a child of fork() the handle is the
+    /// parent's, and closing it could close a session the child opened since.
+    void Abandon() noexcept { handle_ = CK_INVALID_HANDLE; }
 
     /// Logs the user in when the token needs it and nobody is logged in: through the PIN
-    /// pad when the token has one, else with the PIN the host's prompt gives. No prompt or a
-    /// cancel raises Error CKR_FUNCTION_CANCELED; a token whose PIN is locked raises
-    /// CKR_PIN_LOCKED without asking.
+    /// pad when the token has one (with the PIN-pad notice shown), else with the PIN the
+    /// host's prompt gives, told the token's PIN state. After a wrong PIN the prompt is asked
+    /// again (told so) while the token has tries left, at most kMostPinAsks times; a PIN equal
+    /// to the one just refused is not sent again. No prompt or a cancel raises Error
+    /// CKR_FUNCTION_CANCELED; a token whose PIN is locked raises CKR_PIN_LOCKED without
+    /// asking (the prompt is shown the locked state).
     void Login();
 
     /// The handles of the objects matching the template.
@@ -139,6 +182,13 @@ class Session {
                    std::span<const std::uint8_t> data);
     ByteArray Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
                       std::span<const std::uint8_t> data);
+    /// The same with a mechanism that has parameters (PSS, OAEP).
+    ByteArray Sign(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism,
+                   std::span<const std::uint8_t> data);
+    ByteArray Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism,
+                      std::span<const std::uint8_t> data);
+    /// Whether the token offers the mechanism for all of the CKF_* uses in `uses`.
+    bool Offers(CK_MECHANISM_TYPE mechanism, CK_FLAGS uses);
 
   private:
     Token token_;
