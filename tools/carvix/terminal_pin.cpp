@@ -65,7 +65,7 @@ void SayPinState(const std::u16string& label, std::int32_t triesLeft, std::uint3
         std::cerr << "The PIN was wrong.\n";
     }
     if ((state & CARVIX_PIN_FINAL_TRY) != 0) {
-        std::cerr << "Final try: one more wrong PIN locks token \"" << ToUtf8(label) << "\".\n";
+        std::cerr << "Final try: one more wrong PIN locks token \"" << Utf8(label) << "\".\n";
     } else if (triesLeft >= 0) {
         std::cerr << triesLeft << " tries left.\n";
     } else if ((state & CARVIX_PIN_COUNT_LOW) != 0) {
@@ -91,7 +91,7 @@ std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, std::in
                               std::uint32_t* length) {
     auto& self = *static_cast<TerminalPin*>(context);
     if ((state & CARVIX_PIN_LOCKED) != 0) {
-        std::cerr << "carvix: the PIN of token \"" << ToUtf8(tokenLabel) << "\" is locked\n";
+        std::cerr << "carvix: the PIN of token \"" << Utf8(tokenLabel) << "\" is locked\n";
         return 0;
     }
     std::string entered;
