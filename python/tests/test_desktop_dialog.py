@@ -109,11 +109,14 @@ def test_the_dialog_waits_for_a_card_and_takes_the_one_inserted(desktop, card, b
     from conftest import sample
     _lib, env = desktop
     # Only on a bench where no reader holds a usable card yet (a chooser that is told so).
+    # A single card another test put on the shared bench is taken without asking anyone.
     told = []
     carvix.set_reader_chooser(lambda title, offers: told.append(len(offers)))
     try:
-        with pytest.raises(carvix.ComError):
-            carvix.Dispatch("CARVIX.SmartCard").SelectReader()
+        carvix.Dispatch("CARVIX.SmartCard").SelectReader()
+        told.append("taken")
+    except carvix.ComError:
+        pass
     finally:
         carvix.set_reader_chooser(None)
     if told != [0]:
