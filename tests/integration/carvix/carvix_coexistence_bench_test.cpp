@@ -271,8 +271,8 @@ TEST_F(Coexistence, TheLogAtItsHighestLevelHoldsNoSecretOrPersonalValue) {
     const std::string text = carvix::bench::ReadFile(log);
     ASSERT_FALSE(text.empty());
     for (const char* expected :
-         {"call IWholeCardService.ReadApplication", "APDU 00 B0", "9000 ok",
-          "Transaction begins", "Signer: CN=TEST Token", "Loaded the PKCS#11 module"}) {
+         {"call IWholeCardService.ReadApplication", "APDU 00 B0", "9000 ok", "Transaction begins",
+          "Signer: CN=TEST Token", "Loaded the PKCS#11 module"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << "the log lacks " << expected;
     }
 

@@ -1,8 +1,8 @@
 // A whole application read on one applet over the scripted card channel: the sample cards'
 // files, each read exactly once, inside one card transaction; a block that fails alone.
 #include "card_script.h"
-#include "carvix/blocks/card_block.h"
 #include "carvix/automation/oleauto.h"
+#include "carvix/blocks/card_block.h"
 #include "carvix/card/card_applet.h"
 #include "carvix/com/notifier.h"
 #include "carvix/com/signer_trust_service.h"
