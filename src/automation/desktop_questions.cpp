@@ -109,8 +109,11 @@ std::optional<bool> DialogAskPin(const char16_t* tokenLabel, std::int32_t triesL
                             : (state & CARVIX_PIN_FINAL_TRY) != 0 ? "final-try"
                             : (state & CARVIX_PIN_COUNT_LOW) != 0 ? "count-low"
                                                                   : "normal";
+    // "+wrong": the PIN given just before was wrong and this is another try.
+    const std::string stateField =
+        std::string(stateWord) + ((state & CARVIX_PIN_WAS_WRONG) != 0 ? "+wrong" : "");
     auto reply = dialog->Ask(
-        {"GET-PIN", Text(tokenLabel), triesLeft < 0 ? "-" : std::to_string(triesLeft), stateWord});
+        {"GET-PIN", Text(tokenLabel), triesLeft < 0 ? "-" : std::to_string(triesLeft), stateField});
     dialog->WipeInput();
     if (!reply) {
         return std::nullopt;

@@ -176,6 +176,9 @@ PinDialog::PinDialog(const QString& token, const PinState& state) {
     const QString heading = texts::PinHeading(token);
     QLabel* label = AddLabel(layout, heading, heading);
     QStringList notes;
+    if (state.wasWrong) {
+        notes << texts::PinWasWrong();
+    }
     if (state.finalTry) {
         notes << texts::PinFinalTry();
     } else if (state.countLow) {

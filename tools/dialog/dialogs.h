@@ -79,6 +79,7 @@ struct PinState {
     bool countLow = false;
     bool finalTry = false;
     bool locked = false;
+    bool wasWrong = false;  // the PIN given just before was wrong
 };
 
 class PinDialog : public QDialog {

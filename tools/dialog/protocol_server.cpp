@@ -55,8 +55,15 @@ bool KnownCertificateWords(const std::vector<std::string>& fields) {
     return true;
 }
 
+// The state word, without its "+wrong" suffix (the PIN given just before was wrong).
+std::string PinStateWord(const std::string& state) {
+    constexpr std::string_view kWrong = "+wrong";
+    return state.ends_with(kWrong) ? state.substr(0, state.size() - kWrong.size()) : state;
+}
+
 bool KnownPinState(const std::string& state) {
-    return state == "normal" || state == "count-low" || state == "final-try" || state == "locked";
+    const std::string word = PinStateWord(state);
+    return word == "normal" || word == "count-low" || word == "final-try" || word == "locked";
 }
 
 QVector<ReaderItem> Readers(const std::vector<std::string>& fields, std::size_t first) {
@@ -166,9 +173,11 @@ void ProtocolServer::Run(std::vector<std::string>& c) {
                KnownPinState(c[3])) {
         PinState state;
         state.triesLeft = c[2] == "-" ? -1 : number;
-        state.countLow = c[3] == "count-low";
-        state.finalTry = c[3] == "final-try";
-        state.locked = c[3] == "locked";
+        const std::string word = PinStateWord(c[3]);
+        state.countLow = word == "count-low";
+        state.finalTry = word == "final-try";
+        state.locked = word == "locked";
+        state.wasWrong = word != c[3];
         Show(new PinDialog(Q(c[1]), state), QStringLiteral("pin"));
     } else if (name == "MESSAGE" && c.size() == 4 && Number(c[3], number)) {
         Show(new MessageDialog(Q(c[1]), Q(c[2]), static_cast<unsigned>(number)),

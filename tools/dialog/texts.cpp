@@ -108,6 +108,9 @@ QString PinFieldDescription() {
 QString PinTriesLeft(int tries) {
     return tries == 1 ? T("1 try left.") : T("%1 tries left.").arg(tries);
 }
+QString PinWasWrong() {
+    return T("The PIN was wrong.");
+}
 QString PinCountLow() {
     return T("A wrong PIN was entered before: few tries are left.");
 }

@@ -39,6 +39,7 @@ QString PinHeading(const QString& token);
 QString PinField();
 QString PinFieldDescription();
 QString PinTriesLeft(int tries);
+QString PinWasWrong();
 QString PinCountLow();
 QString PinFinalTry();
 QString PinLocked(const QString& token);

@@ -126,6 +126,16 @@ TEST(DialogBridgePin, ThePinComesFromTheDialogAndAWarningIsAMessageBox) {
         EXPECT_FALSE(carvix::com::AskHostPin(u"Signing token", pin));
         EXPECT_EQ(pin.Size(), 0u);
     }
+    {
+        // Another try after a wrong PIN, with few tries left: the dialog is told both.
+        FakeDialog dialog("OK 4321");
+        Orvel::Pkcs11::SecretText pin;
+        EXPECT_TRUE(carvix::com::AskHostPin(
+            Orvel::Pkcs11::PinRequest{u"Signing token", 2,
+                                      CARVIX_PIN_COUNT_LOW | CARVIX_PIN_WAS_WRONG},
+            pin));
+        EXPECT_EQ(dialog.Lines(), (Lines{"GET-PIN Signing%20token 2 count-low+wrong", "BYE"}));
+    }
     FakeDialog dialog("OK");
     carvix::com::ShowWarning(u"The card was removed.");
     EXPECT_EQ(dialog.Lines(), (Lines{"MESSAGE Tessaro The%20card%20was%20removed. 48", "BYE"}));

@@ -236,9 +236,15 @@ TEST_F(DialogProtocol, ThePinPromptNeverShowsThePinAndSaysWhatIsLeft) {
     Keys({"enter"});
     EXPECT_EQ(Reply(), (Fields{"OK", "12 34"})) << "spaces and all, escaped on the line";
 
-    Send({"GET-PIN", "Signing token", "1", "final-try"});
+    Send({"GET-PIN", "Signing token", "1", "final-try+wrong"});
     dialog = Open();
     ASSERT_NE(dialog, nullptr);
+    labels.clear();
+    for (QLabel* l : dialog->findChildren<QLabel*>()) {
+        labels << l->text();
+    }
+    EXPECT_TRUE(labels.join('|').contains("The PIN was wrong. This is the final try"))
+        << labels.join('|').toStdString();
     Shoot(dialog, "pin-prompt-final-try");
     Keys({"escape"});
     EXPECT_EQ(Reply(), (Fields{"ERR", "cancelled"}));
