@@ -160,9 +160,46 @@ Json Dispatcher::Invoke(const Json& request, std::uint16_t flags) {
     Arguments args;
     FillArguments(request, objects_, args);
     automation::ScopedVariant result;
+    const std::optional<AuditRecord> audit =
+        flags == DISPATCH_METHOD ? AuditOf(request, object, member) : std::nullopt;
+    const auto handle = request.find("handle")->get<std::int64_t>();
+    const auto callArgs = request.find("args");
+    const Json noArgs = Json::array();
+    readers_.Note(handle, member, callArgs != request.end() ? *callArgs : noArgs);
     // The object may be released by nothing else while this runs: requests run one at a time.
-    InvokeByName(object, member, flags, args, result);
+    try {
+        InvokeByName(object, member, flags, args, result);
+    } catch (const BridgeError& e) {
+        if (audit) {
+            RecordAudit({audit->origin, audit->operation, audit->reader, e.hr});
+        }
+        throw;
+    }
+    if (audit) {
+        RecordAudit(*audit);
+    }
     return VariantToJson(*result, objects_);
+}
+
+std::optional<AuditRecord> Dispatcher::AuditOf(const Json& request, IDispatch* object,
+                                               const std::string& member) const {
+    const auto type = automation::Object::Share(object).TryType();
+    const std::optional<std::string> operation =
+        type ? AuditedOperation(type->name, member) : std::nullopt;
+    if (!operation) {
+        return std::nullopt;
+    }
+    std::vector<std::string> parameters;
+    if (const automation::Member* m = type->Find(member, automation::Invocation::Method)) {
+        for (const automation::Parameter& p : m->params) {
+            if (p.in && !p.retval) {
+                parameters.push_back(p.name);
+            }
+        }
+    }
+    const auto args = request.find("args");
+    return AuditRecord{request.value("origin", ""), *operation,
+                       args != request.end() ? readers_.ReaderOf(*args, parameters) : "", S_OK};
 }
 
 Json Dispatcher::Put(const Json& request) {
@@ -185,6 +222,7 @@ Json Dispatcher::Release(const Json& request) {
         !objects_.Release(handle->get<std::int64_t>())) {
         throw BridgeError{E_HANDLE, "The request names no object of this page (\"handle\")."};
     }
+    readers_.Forget(handle->get<std::int64_t>());
     return nullptr;
 }
 

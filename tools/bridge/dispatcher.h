@@ -5,6 +5,7 @@
 // is answered with E_INVALIDARG.
 #pragma once
 
+#include "audit.h"
 #include "invoker.h"
 #include "object_table.h"
 #include "origin_gate.h"
@@ -41,6 +42,9 @@ class Dispatcher {
     Json Put(const Json& request);
     Json Release(const Json& request);
     IDispatch* Target(const Json& request) const;
+    /// What the journal records of this call, when it changes a card or a token.
+    std::optional<AuditRecord> AuditOf(const Json& request, IDispatch* object,
+                                       const std::string& member) const;
     std::string Respond(const Json& id, Json result);
     std::string Fail(const Json& id, const BridgeError& error);
 
@@ -48,6 +52,7 @@ class Dispatcher {
     ObjectCreator create_;
     TypeCatalog catalog_;
     ObjectTable objects_{catalog_};
+    ReaderMemory readers_;
 };
 
 }  // namespace carvix::bridge
