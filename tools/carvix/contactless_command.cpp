@@ -102,11 +102,7 @@ int ContactlessUpdate(const ContactlessOptions& o) {
              IntValue(o.checkSod ? 1 : 0), TextValue(key), TextValue(signer)},
             ignored);
     } catch (const ClientError&) {
-        if (chooser.UnansweredQuestion()) {
-            std::cerr << "carvix: several certificates of the store \"My\" can sign and "
-                         "standard input is not a terminal to ask which; name one with "
-                         "--signer CERT_FILE\n";
-        }
+        chooser.ExplainUnansweredSigner(std::cerr);
         throw;
     }
     std::cout << "updated the contactless extract in '" << o.reader << "' from '" << o.contactReader

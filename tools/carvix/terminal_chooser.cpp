@@ -103,4 +103,11 @@ std::int32_t TerminalChooser::Choose(void* context, const char16_t* title, const
     return self.AskNumber("Certificate", count, chosen) ? 1 : 0;
 }
 
+void TerminalChooser::ExplainUnansweredSigner(std::ostream& err) const {
+    if (unanswered_) {
+        err << "carvix: several certificates of the store \"My\" can sign and standard input is "
+               "not a terminal to ask which; name one with --signer CERT_FILE\n";
+    }
+}
+
 }  // namespace carvix::cli

@@ -28,6 +28,9 @@ class TerminalChooser {
 
     /// True when a question came that could not be put (standard input not a terminal).
     bool UnansweredQuestion() const noexcept { return unanswered_; }
+    /// After a failed signing call: tells on `err` when the failure was a signer question
+    /// that could not be put, and how to name the signer instead.
+    void ExplainUnansweredSigner(std::ostream& err) const;
     /// The reader question that could not be put: 0 none, otherwise how many readers were
     /// on offer (SIZE_MAX when none held a suitable card and the user could not be asked to
     /// insert one).

@@ -128,11 +128,7 @@ int Write(const WriteOptions& o) {
                       {ObjectValue(auth.Get()), ObjectValue(object.Get()), TextValue(signer)},
                       ignored);
     } catch (const ClientError&) {
-        if (chooser.UnansweredQuestion()) {
-            std::cerr << "carvix: several certificates of the store \"My\" can sign and "
-                         "standard input is not a terminal to ask which; name one with "
-                         "--signer CERT_FILE\n";
-        }
+        chooser.ExplainUnansweredSigner(std::cerr);
         throw;
     }
     std::cout << "wrote " << o.block << " in '" << reader << "' (application " << app << ")\n";
