@@ -453,12 +453,15 @@ int main(int argc, char** argv) {
             sub->add_option("--out", pkiOptions.out, "Write the Base64 certificate here");
             continue;
         }
-        sub->add_option("--container", pkiOptions.container, "Key container name");
+        sub->add_option("--container", pkiOptions.container, "Key container name")
+            ->required(std::string(action) == "keygen");
         sub->add_option("--usage", pkiOptions.usage, "The pair's use: sign or exchange")
             ->check(CLI::IsMember({"sign", "exchange"}));
         if (std::string(action) == "keygen") {
-            sub->add_option("--bits", pkiOptions.bits, "Key length (default 2048)")
+            sub->add_option("--bits", pkiOptions.bits, "Key length, at least 2048 (default 2048)")
                 ->check(CLI::Range(0, 65535));
+            sub->add_flag("--replace", pkiOptions.replace,
+                          "Replace the container's pair of this usage (its private key is lost)");
         } else if (std::string(action) == "request") {
             sub->add_option("--cn", pkiOptions.commonName, "Common name")->required();
             sub->add_flag("--pem", pkiOptions.pem, "With header and footer");

@@ -1,6 +1,7 @@
 #include "pki_command.h"
 
 #include "client_names.h"
+#include "pki_keygen.h"
 #include "terminal_chooser.h"
 #include "terminal_pin.h"
 
@@ -49,9 +50,16 @@ int Pki(const PkiOptions& o) {
     const std::uint32_t keySpec = KeySpec(o.usage);
     ScopedVariant result;
     if (o.action == "keygen") {
+        int status = 0;
+        const auto spec = static_cast<std::uint16_t>(keySpec);
+        const auto target = CheckKeygen(o, spec, ContainerName(o), std::cerr, status);
+        if (!target) {
+            return status;
+        }
         pki.Call(u"GenerateKeyPair",
                  {TextValue(ContainerName(o)), UIntValue(keySpec), UIntValue(o.bits << 16)},
                  result);
+        ReportKeygen(spec, ContainerName(o), *target, std::cout);
         return 0;
     }
     if (o.action == "request") {
