@@ -1,9 +1,14 @@
 #include "pki_keygen.h"
 
+#include "client_names.h"
+
+#include "carvix/automation/host_hooks.h"
 #include "carvix/pki/key_container.h"
 #include "carvix/support/openssl_ptr.h"
+#include "carvix/support/pkcs11_token.h"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -15,6 +20,33 @@
 
 namespace carvix::cli {
 namespace {
+
+// Telling a signing pair from an exchange pair may need a login; the client's own look at
+// the token then asks the same prompt the module asks, for as long as the object lives.
+class ForwardedPinPrompt {
+  public:
+    ForwardedPinPrompt() {
+        previous_ = Orvel::Pkcs11::SetPinStatePrompt(
+            [](const Orvel::Pkcs11::PinRequest& request, Orvel::Pkcs11::SecretText& pin) {
+                char buffer[256];
+                std::uint32_t length = 0;
+                const bool answered =
+                    CarvixAskPinWithState(request.tokenLabel.c_str(), request.triesLeft,
+                                          request.state, buffer, sizeof buffer, &length) != 0;
+                if (answered) {
+                    pin.Assign(buffer, length);
+                }
+                OPENSSL_cleanse(buffer, sizeof buffer);
+                return answered;
+            });
+    }
+    ~ForwardedPinPrompt() { Orvel::Pkcs11::SetPinStatePrompt(std::move(previous_)); }
+    ForwardedPinPrompt(const ForwardedPinPrompt&) = delete;
+    ForwardedPinPrompt& operator=(const ForwardedPinPrompt&) = delete;
+
+  private:
+    Orvel::Pkcs11::PinStatePrompt previous_;
+};
 
 std::string UsageName(std::uint16_t keySpec) {
     return keySpec == pki::kAtKeyExchange ? "exchange" : "sign";
@@ -56,6 +88,7 @@ std::optional<KeygenTarget> CheckKeygen(const PkiOptions& o, std::uint16_t keySp
         status = 2;
         return std::nullopt;
     }
+    ForwardedPinPrompt prompt;
     try {
         auto container = pki::KeyContainer::Acquire(containerName, 0, true);
         KeygenTarget target{container.TokenLabel(), container.Container()};
@@ -70,16 +103,18 @@ std::optional<KeygenTarget> CheckKeygen(const PkiOptions& o, std::uint16_t keySp
         }
         if (exists && !o.replace) {
             err << "carvix: container \"" << target.container << "\" on token \"" << target.token
-                << "\" already holds a " << UsageName(keySpec)
-                << " key pair; generating a new one destroys its private key. Add --replace to "
+                << "\" already holds a key pair for "
+                << (keySpec == pki::kAtKeyExchange ? "key exchange" : "signing")
+                << "; generating a new one destroys its private key. Add --replace to "
                    "do that\n";
             status = 1;
             return std::nullopt;
         }
         return target;
-    } catch (const pki::ProviderError& e) {
-        if (e.HResult() != pki::kNoSmartCard) {
-            throw;
+    } catch (...) {
+        const std::uint32_t failure = pki::CurrentProviderFailure();
+        if (failure != pki::kNoSmartCard) {
+            throw ClientError(static_cast<HRESULT>(failure), "looking at the token");
         }
         if (o.reader.empty()) {
             err << "carvix: no token that can hold RSA keys was found; is it inserted?\n";
@@ -96,13 +131,14 @@ void ReportKeygen(std::uint16_t keySpec, const std::u16string& containerName,
                   const KeygenTarget& target, std::ostream& out) {
     int bits = 0;
     std::string id;
+    ForwardedPinPrompt prompt;
     try {
         auto container = pki::KeyContainer::Acquire(containerName, 0, true);
         std::tie(bits, id) = SizeAndId(container.PublicKeyInfo(keySpec));
     } catch (const std::exception&) {
         // The pair was made; only its description could not be read back.
     }
-    out << "Created a " << UsageName(keySpec) << " key pair\n"
+    out << "Created a key pair\n"
         << "  token:     " << target.token << "\n"
         << "  container: " << target.container << "\n"
         << "  usage:     " << UsageName(keySpec) << "\n"
