@@ -155,6 +155,17 @@ std::uint32_t PCSCComm::ProtocolOf(SCARDHANDLE handle) {
     return static_cast<std::uint32_t>(raw.protocol);
 }
 
+bool PCSCComm::CardWasRemoved() noexcept {
+    RawStatus raw;
+    const LONG rv = Api().Status(handle_, raw.names, &raw.namesLength, &raw.state, &raw.protocol,
+                                 raw.atr, &raw.atrLength);
+    if (rv == SCARD_S_SUCCESS) {
+        return (raw.state & SCARD_ABSENT) != 0;
+    }
+    return static_cast<std::uint32_t>(rv) == kRemovedCard ||
+           static_cast<std::uint32_t>(rv) == 0x8010000Cu;  // SCARD_E_NO_SMARTCARD
+}
+
 ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extended) {
     AssertConnected();
     const SCARD_IO_REQUEST* pci = PciFor(activeProtocol_);
@@ -169,6 +180,11 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
         // Every card answer ends in a status word. Fewer bytes means the exchange broke off
         // (a reader that lost the card reports success with nothing received): report it as
         // the failed transmission it is rather than as a malformed answer.
+        if (CardWasRemoved()) {
+            throw PCSCWin32Exception("SCardTransmit", kNotTransacted,
+                                     u"The card was removed during the operation. Insert it "
+                                     u"again and repeat the operation.");
+        }
         throw PCSCWin32Exception("SCardTransmit", kNotTransacted);
     }
     if (TraceEnabled()) {

@@ -66,6 +66,9 @@ class PCSCComm {
     SCARDHANDLE Handle() const noexcept { return handle_; }
 
   private:
+    /// Whether the card of the connection is gone, as SCardStatus tells after an exchange that
+    /// broke off.
+    bool CardWasRemoved() noexcept;
     void AssertConnected() const;
 
     SCARDHANDLE handle_ = 0;
