@@ -189,6 +189,11 @@ TEST_F(Pcsc, AnAnswerWithoutStatusWordIsAFailedTransmission) {
     EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
     card.Next("SCardStatus", static_cast<LONG>(SCARD_E_NO_SMARTCARD));
     EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
+    // The service's own report of the broken-off exchange, once it has seen the card go.
+    card.response = {0x90, 0x00};
+    card.Next("SCardTransmit", static_cast<LONG>(SCARD_E_NOT_TRANSACTED));
+    card.Next("SCardStatus", static_cast<LONG>(SCARD_W_REMOVED_CARD));
+    EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
 }
 
 TEST_F(Pcsc, StatusSplitsReaderNamesAndTakesTheLongestAtr) {
