@@ -201,7 +201,7 @@ ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extende
         // Every card answer ends in a status word. Fewer bytes means the exchange broke off
         // (a reader that lost the card reports success with nothing received): report it as
         // the failed transmission it is rather than as a malformed answer.
-        if (CardWasRemoved(std::chrono::milliseconds(0))) {
+        if (CardWasRemoved(kRemovalNoticeWait)) {
             throw PCSCWin32Exception("SCardTransmit", kNotTransacted, std::u16string(kCardRemoved));
         }
         throw PCSCWin32Exception("SCardTransmit", kNotTransacted);
