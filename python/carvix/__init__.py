@@ -14,6 +14,7 @@ table's `failure`, `meaning` and `next_step`. help() on an object shows its memb
 through CARVIX_COM_LIBRARY, the installed libcarvix-com.so.1, or a source tree's build folder.
 Plain standard library over ctypes; nothing to build.
 """
+from ._convert import to_dict, to_json
 from ._dispatch import Dispatch, methods, properties
 from ._errors import (ComError, ReadOnlyProperty, UnknownMember, WrongArgumentCount,
                       error_message, explanation, status_word_meaning)
@@ -34,7 +35,7 @@ __all__ = [
     "ReadOnlyProperty", "UnknownMember", "WrongArgumentCount", "card_wait_limit", "error_message",
     "library_path", "methods", "properties",
     "set_card_wait_limit", "set_certificate_chooser", "set_desktop_dialogs", "set_notifier",
-    "set_pin_prompt", "set_reader_chooser",
+    "set_pin_prompt", "set_reader_chooser", "to_dict", "to_json",
 ]
 __version__ = "1.0"
 __license__ = "MIT"

@@ -2,6 +2,7 @@
 coerces and stores what it is given) and through the conversion layer alone for the types
 no member takes. No card needed."""
 import ctypes
+import json
 import datetime
 import decimal
 
@@ -216,3 +217,16 @@ def test_without_type_information_a_property_get_is_tried_first(monkeypatch):
         carvix.Dispatch("CARVIX.VLDocBlock").CardID = "read-only"
     with pytest.raises(TypeError):
         utilities.GetErrorMessage(1, 2)
+
+
+def test_a_block_becomes_a_dict_and_json():
+    block = carvix.Dispatch("CARVIX.VLVXPersoBlock")
+    block.Rank = 7
+    block.OrgUnit = "Unit 4"
+    plain = carvix.to_dict(block)
+    assert list(plain) == carvix.properties(block)
+    assert plain["Rank"] == 7 and plain["RankSpecified"] is True
+    assert plain["OrgUnit"] == "Unit 4"
+    # A field that is not set is None, not a failure.
+    assert plain["UnitNoSpecified"] is False and plain["UnitNo"] is None
+    assert json.loads(carvix.to_json(block)) == plain
