@@ -43,6 +43,9 @@ int Emit(const std::string& text, const std::string& out) {
 
 int Pki(const PkiOptions& o) {
     TerminalPin pin(o.pinFile);
+    if (!pin.CheckFile(std::cerr)) {
+        return 2;
+    }
     pin.Install();
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
@@ -60,6 +63,7 @@ int Pki(const PkiOptions& o) {
                  {TextValue(ContainerName(o)), UIntValue(keySpec), UIntValue(o.bits << 16)},
                  result);
         ReportKeygen(spec, ContainerName(o), *target, std::cout);
+        pin.ReportUnused(std::cerr);
         return 0;
     }
     if (o.action == "request") {
@@ -81,6 +85,7 @@ int Pki(const PkiOptions& o) {
         pki.Call(u"ImportCertificate",
                  {TextValue(ContainerName(o)), UIntValue(keySpec), TextValue(Utf16(content.str()))},
                  result);
+        pin.ReportUnused(std::cerr);
         return 0;
     }
     // select

@@ -1,6 +1,8 @@
 // The client's checks around `pki keygen` on a private SoftHSM2 token: what is refused before
-// anything is generated, and what the user is told about the pair afterwards.
+// anything is generated, and what the user is told about the pair afterwards; and the checks
+// of a --pin-file.
 #include "pki_keygen.h"
+#include "terminal_pin.h"
 
 #include "carvix/automation/host_hooks.h"
 #include "carvix/pki/key_container.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -120,6 +123,48 @@ TEST_F(KeygenChecks, TheReportNamesThePairNowInTheContainer) {
     }
     EXPECT_NE(signText.find("usage:     sign\n"), std::string::npos);
     EXPECT_NE(exchangeText.find("usage:     exchange\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace carvix::cli
+
+namespace carvix::cli {
+namespace {
+
+// The PIN file is checked before a command starts, and a file nobody asked for is mentioned.
+TEST(PinFile, AnUnreadableOrEmptyFileStopsTheCommandAndAnUnusedOneIsMentioned) {
+    testpki::TempFolder folder;
+    const std::string missing = (folder.Path() / "missing").string();
+    const std::string empty = (folder.Path() / "empty").string();
+    const std::string good = (folder.Path() / "pin").string();
+    std::ofstream(empty) << "\n1234\n";
+    std::ofstream(good) << "1234\n";
+
+    std::ostringstream err;
+    EXPECT_FALSE(TerminalPin(missing).CheckFile(err));
+    EXPECT_NE(err.str().find("cannot read the PIN file " + missing), std::string::npos);
+    err.str({});
+    EXPECT_FALSE(TerminalPin(empty).CheckFile(err));
+    EXPECT_NE(err.str().find("no PIN on its first line"), std::string::npos) << err.str();
+    err.str({});
+    EXPECT_TRUE(TerminalPin(good).CheckFile(err));
+    EXPECT_TRUE(TerminalPin("").CheckFile(err));
+    EXPECT_EQ(err.str(), "");
+
+    TerminalPin unused(good);
+    unused.ReportUnused(err);
+    EXPECT_NE(err.str().find("was not used"), std::string::npos);
+
+    // Once the PIN was asked for, nothing is said.
+    err.str({});
+    TerminalPin used(good);
+    used.Install();
+    char pin[16];
+    std::uint32_t length = 0;
+    ASSERT_EQ(CarvixAskPinWithState(u"Card A", -1, 0, pin, sizeof pin, &length), 1);
+    EXPECT_EQ(std::string(pin, length), "1234");
+    used.ReportUnused(err);
+    EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace
