@@ -4,6 +4,8 @@
 #include "client_names.h"
 #include "key_copy.h"
 
+#include <nlohmann/json.hpp>
+
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pkcs11_hresult.h"
 #include "carvix/support/token_key.h"
@@ -48,11 +50,27 @@ std::string Describe(const x509::X509Certificate& certificate) {
 
 }  // namespace
 
-int ListCertificates() {
+int ListCertificates(bool json) {
     try {
         x509::X509Store store(x509::kStoreCurrentUser, kStoreName);
         store.Open(x509::kStoreReadOnly);
         const x509::X509CertificateCollection all = store.Certificates();
+        if (json) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const x509::X509Certificate& certificate : all) {
+                const std::string link = certificate.KeyProviderLink();
+                const bool broken = KeyLinkIsBroken(link);
+                list.push_back({{"thumbprint", certificate.Thumbprint()},
+                                {"expires", ExpiryDay(certificate)},
+                                {"subject", Utf8(certificate.Subject())},
+                                {"key", broken                        ? "broken"
+                                        : certificate.HasPrivateKey() ? "present"
+                                                                      : "none"},
+                                {"key_link", link}});
+            }
+            std::cout << list.dump(2) << "\n";
+            return 0;
+        }
         for (const x509::X509Certificate& certificate : all) {
             std::cout << Describe(certificate) << "\n";
         }
