@@ -14,8 +14,10 @@ table's `failure`, `meaning` and `next_step`. help() on an object shows its memb
 through CARVIX_COM_LIBRARY, the installed libcarvix-com.so.1, or a source tree's build folder.
 Plain standard library over ctypes; nothing to build.
 """
+from ._convert import to_dict, to_json
 from ._dispatch import Dispatch, methods, properties
-from ._errors import ComError, UnknownMember, error_message, explanation, status_word_meaning
+from ._errors import (ComError, ReadOnlyProperty, UnknownMember, WrongArgumentCount,
+                      error_message, explanation, status_word_meaning)
 from ._failures import (BadCallError, CancelledError, CardRefusedError, CardRemovedError,
                         InUseError, NoCardError, NoReaderError, NoServiceError,
                         NotRegisteredError, PinBlockedError, TokenError, TrustError,
@@ -30,9 +32,10 @@ __all__ = [
     "NoCardError", "NoReaderError", "NoServiceError", "NotRegisteredError", "PinBlockedError",
     "TokenError", "TrustError", "WrongPinError", "explanation", "status_word_meaning",
     "CertificateOffer", "ComError", "Dispatch", "PinState", "ReaderOffer", "RuntimeNotFound",
-    "UnknownMember", "card_wait_limit", "error_message", "library_path", "methods", "properties",
+    "ReadOnlyProperty", "UnknownMember", "WrongArgumentCount", "card_wait_limit", "error_message",
+    "library_path", "methods", "properties",
     "set_card_wait_limit", "set_certificate_chooser", "set_desktop_dialogs", "set_notifier",
-    "set_pin_prompt", "set_reader_chooser",
+    "set_pin_prompt", "set_reader_chooser", "to_dict", "to_json",
 ]
 __version__ = "1.0"
 __license__ = "MIT"

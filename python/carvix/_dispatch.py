@@ -11,7 +11,7 @@ import threading
 
 from . import _com, _hooks, _runtime
 from . import _types as T
-from ._errors import ComError, UnknownMember
+from ._errors import ComError, ReadOnlyProperty, UnknownMember, WrongArgumentCount
 from ._variant import from_variant, to_variant
 
 # The runtime's description of the type information an object hands out
@@ -179,7 +179,16 @@ class Dispatch:
     def __setattr__(self, name, value):
         if name.startswith("_"):
             raise AttributeError(f"carvix: {name} cannot be set on an automation object")
-        self._invoke(self._member(name), T.DISPATCH_PROPERTYPUT, (value,))
+        member = self._member(name)
+        if self._description is not None and not member.can_put:
+            raise ReadOnlyProperty(member.name, self._description.name)
+        try:
+            self._invoke(member, T.DISPATCH_PROPERTYPUT, (value,))
+        except ComError as error:
+            # Without type information the object's refusal is the only sign.
+            if self._description is None and error.hresult == T.DISP_E_MEMBERNOTFOUND & 0xFFFFFFFF:
+                raise ReadOnlyProperty(member.name) from error
+            raise
 
     def __dir__(self):
         names = ["close"]
@@ -268,6 +277,9 @@ class Dispatch:
         if hr == T.DISP_E_EXCEPTION and info.scode:
             hr = info.scode  # the member's own failure
         message = description or None
+        if hr in (T.DISP_E_BADPARAMCOUNT, T.DISP_E_PARAMNOTOPTIONAL) and not put:
+            names = member.method_params if member.method_params is not None else member.get_params
+            return WrongArgumentCount(hr, member.name, names, count, source=source or None)
         if hr in (T.DISP_E_TYPEMISMATCH, T.DISP_E_OVERFLOW) and arg_error < count:
             position = count - 1 - arg_error
             names = [] if put else member.method_params or member.get_params or []

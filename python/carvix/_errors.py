@@ -164,6 +164,32 @@ def _situation_class(hresult):
     return SITUATIONS.get(known["situation"], ComError) if known else ComError
 
 
+class WrongArgumentCount(ComError, TypeError):
+    """A method called with too few or too many arguments: also a TypeError, as a Python
+    function would raise. The message names the parameters when the type information has
+    them."""
+
+    def __init__(self, hresult, member, names=None, given=0, source=None):
+        if names is not None:
+            listed = f" ({', '.join(names)})" if names else ""
+            plural = "" if len(names) == 1 else "s"
+            text = f"{member}() takes {len(names)} argument{plural}{listed}, {given} given."
+        else:
+            text = f"{member}() was given the wrong number of arguments ({given})."
+        super().__init__(hresult, text, member=member, source=source)
+
+
+class ReadOnlyProperty(ComError, AttributeError):
+    """A property that cannot be set: also an AttributeError, as for a Python read-only
+    attribute."""
+
+    def __init__(self, name, interface=None):
+        where = f" of {interface}" if interface else ""
+        super().__init__(T.DISP_E_MEMBERNOTFOUND, f"{name}{where} is read-only.", member=name,
+                         source=interface)
+        self.name = name
+
+
 class UnknownMember(ComError, AttributeError):
     """The object has no member of that name (also an AttributeError, so hasattr works)."""
 

@@ -2,6 +2,7 @@
 coerces and stores what it is given) and through the conversion layer alone for the types
 no member takes. No card needed."""
 import ctypes
+import json
 import datetime
 import decimal
 
@@ -164,6 +165,13 @@ def test_method_calls_check_their_arguments():
     with pytest.raises(carvix.ComError) as caught:
         utilities.GetErrorMessage()
     assert caught.value.hresult == DISP_E_BADPARAMCOUNT
+    # A wrong count is the TypeError a Python function raises, naming the parameters.
+    for args in ((), (1, 2)):
+        with pytest.raises(TypeError) as wrong:
+            utilities.GetErrorMessage(*args)
+        assert isinstance(wrong.value, carvix.WrongArgumentCount)
+        assert "GetErrorMessage() takes 1 argument (ulErrorCode)" in wrong.value.message
+        assert f"{len(args)} given" in wrong.value.message
     with pytest.raises(carvix.ComError) as caught:
         utilities.GetErrorMessage("x")
     assert caught.value.hresult == DISP_E_TYPEMISMATCH
@@ -185,6 +193,11 @@ def test_names_methods_and_properties():
     with pytest.raises(carvix.ComError) as caught:
         carvix.Dispatch("CARVIX.VLDocBlock").CardID = "read-only"
     assert caught.value.hresult == 0x80020003
+    # Setting a read-only property is the AttributeError Python raises for one, with type
+    # information or without.
+    assert isinstance(caught.value, AttributeError)
+    assert isinstance(caught.value, carvix.ReadOnlyProperty)
+    assert "CardID" in caught.value.message and "read-only" in caught.value.message
     with pytest.raises(AttributeError):
         block._private = 1
     assert "IVLVariablePersoBlock" in repr(block)
@@ -200,3 +213,20 @@ def test_without_type_information_a_property_get_is_tried_first(monkeypatch):
     utilities = carvix.Dispatch("CARVIX.Utilities")
     assert utilities.GetErrorMessage(-2146434967) == carvix.error_message(0x80100069)
     assert not hasattr(utilities, "NoSuchMember")
+    with pytest.raises(AttributeError):
+        carvix.Dispatch("CARVIX.VLDocBlock").CardID = "read-only"
+    with pytest.raises(TypeError):
+        utilities.GetErrorMessage(1, 2)
+
+
+def test_a_block_becomes_a_dict_and_json():
+    block = carvix.Dispatch("CARVIX.VLVXPersoBlock")
+    block.Rank = 7
+    block.OrgUnit = "Unit 4"
+    plain = carvix.to_dict(block)
+    assert list(plain) == carvix.properties(block)
+    assert plain["Rank"] == 7 and plain["RankSpecified"] is True
+    assert plain["OrgUnit"] == "Unit 4"
+    # A field that is not set is None, not a failure.
+    assert plain["UnitNoSpecified"] is False and plain["UnitNo"] is None
+    assert json.loads(carvix.to_json(block)) == plain

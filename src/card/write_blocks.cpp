@@ -62,6 +62,15 @@ std::uint16_t EncodeIntoCache(const SodRegistry& registry,
     return sodInUse;
 }
 
+// Added to the message of a failure while the SOD was being written (the card may hold part
+// of it) and of one after it was written, before the last block.
+constexpr std::u16string_view kMaybeInconsistent =
+    u" The write broke off while the SOD was being written: the card may now be inconsistent "
+    u"(its SOD not matching its blocks). Repeat the same write to repair it.";
+constexpr std::u16string_view kLeftInconsistent =
+    u" The write broke off after the SOD was written: the card is now inconsistent (its SOD "
+    u"does not match its blocks). Repeat the same write to repair it.";
+
 }  // namespace
 
 void CardApplet::WriteBlocks(const std::vector<const CardBlock*>& blocks,
@@ -138,10 +147,20 @@ void CardApplet::WriteInTransaction(const SodRegistry& registry, std::uint16_t s
 
         // Before the SOD's first UPDATE BINARY the card is untouched. A failure from here on
         // leaves a SOD that describes the new blocks; writing the same blocks again repairs it.
-        WriteBlock(sodId, sodBytes);
+        // The code of a failure stays the card's; the message tells the user that the card
+        // needs the write again.
+        try {
+            WriteBlock(sodId, sodBytes);
+        } catch (const CardException& e) {
+            throw CardException(e.Message() + std::u16string(kMaybeInconsistent), e.Code());
+        }
         blockCache_[sodId] = std::move(sodBytes);
-        for (const CardBlock* block : blocks) {
-            WriteBlock(block->Tag(), blockCache_.at(block->Tag()));
+        try {
+            for (const CardBlock* block : blocks) {
+                WriteBlock(block->Tag(), blockCache_.at(block->Tag()));
+            }
+        } catch (const CardException& e) {
+            throw CardException(e.Message() + std::u16string(kLeftInconsistent), e.Code());
         }
     });
 }

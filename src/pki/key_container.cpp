@@ -248,6 +248,10 @@ CK_OBJECT_HANDLE KeyContainer::RequirePublicKey(std::uint32_t keySpec) {
     return *key;
 }
 
+const std::string& KeyContainer::TokenLabel() const noexcept {
+    return session_->TokenOf().label;
+}
+
 void KeyContainer::DestroyPair(const ByteArray& id) {
     ByteArray match_id = id;
     CK_ATTRIBUTE match[] = {{CKA_ID, match_id.data(), match_id.size()}};

@@ -13,9 +13,18 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace Orvel::PCSC {
 namespace {
+
+// The message of an exchange that broke off because the card was taken out.
+constexpr std::u16string_view kCardRemoved =
+    u"The card was removed during the operation. Insert it again and repeat the operation.";
+// How long a broken-off exchange waits for the service to notice a removed card; the
+// service looks at its readers a few times a second.
+constexpr std::chrono::milliseconds kRemovalNoticeWait{1000};
+constexpr std::uint32_t kNoSmartCard = 0x8010000Cu;
 
 constexpr std::size_t kReaderNameRoom = 1024;
 // The longest ATR ISO/IEC 7816-3 allows is 33 bytes; a smaller buffer would make the status
@@ -155,20 +164,46 @@ std::uint32_t PCSCComm::ProtocolOf(SCARDHANDLE handle) {
     return static_cast<std::uint32_t>(raw.protocol);
 }
 
+bool PCSCComm::CardWasRemoved(std::chrono::milliseconds wait) noexcept {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        RawStatus raw;
+        const LONG rv = Api().Status(handle_, raw.names, &raw.namesLength, &raw.state,
+                                     &raw.protocol, raw.atr, &raw.atrLength);
+        if (rv == SCARD_S_SUCCESS ? (raw.state & SCARD_ABSENT) != 0
+                                  : static_cast<std::uint32_t>(rv) == kRemovedCard ||
+                                        static_cast<std::uint32_t>(rv) == kNoSmartCard) {
+            return true;
+        }
+        if (rv != SCARD_S_SUCCESS || std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 ByteArray PCSCComm::Transmit(std::span<const std::uint8_t> command, bool extended) {
     AssertConnected();
     const SCARD_IO_REQUEST* pci = PciFor(activeProtocol_);
     const auto started = std::chrono::steady_clock::now();
     ByteArray response(extended ? kExtendedReceiveBuffer : kShortReceiveBuffer, 0);
     DWORD received = static_cast<DWORD>(response.size());
-    detail::Check("SCardTransmit",
-                  Api().Transmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
-                                 nullptr, response.data(), &received));
+    const LONG rv = Api().Transmit(handle_, pci, command.data(), static_cast<DWORD>(command.size()),
+                                   nullptr, response.data(), &received);
+    // The service reports a card pulled out mid-exchange as a broken-off transmission until
+    // its next look at the reader; a short wait for that look tells the user what happened.
+    if (static_cast<std::uint32_t>(rv) == kNotTransacted && CardWasRemoved(kRemovalNoticeWait)) {
+        throw PCSCWin32Exception("SCardTransmit", kNotTransacted, std::u16string(kCardRemoved));
+    }
+    detail::Check("SCardTransmit", rv);
     response.resize(std::min<std::size_t>(received, response.size()));
     if (response.size() < 2) {
         // Every card answer ends in a status word. Fewer bytes means the exchange broke off
         // (a reader that lost the card reports success with nothing received): report it as
         // the failed transmission it is rather than as a malformed answer.
+        if (CardWasRemoved(kRemovalNoticeWait)) {
+            throw PCSCWin32Exception("SCardTransmit", kNotTransacted, std::u16string(kCardRemoved));
+        }
         throw PCSCWin32Exception("SCardTransmit", kNotTransacted);
     }
     if (TraceEnabled()) {

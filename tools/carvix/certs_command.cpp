@@ -2,6 +2,9 @@
 
 #include "certificate_file.h"
 #include "client_names.h"
+#include "key_copy.h"
+
+#include <nlohmann/json.hpp>
 
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pkcs11_hresult.h"
@@ -37,17 +40,37 @@ int StoreFailure(const std::string& doing, const Orvel::Exception& e) {
 }
 
 std::string Describe(const x509::X509Certificate& certificate) {
-    return certificate.Thumbprint() + "  " + ExpiryDay(certificate) + "  " +
-           (certificate.HasPrivateKey() ? "key   " : "no key") + "  " + Utf8(certificate.Subject());
+    // A key file that has gone since it was linked cannot sign: say so instead of "key".
+    const char* key = KeyLinkIsBroken(certificate.KeyProviderLink()) ? "BROKEN KEY LINK"
+                      : certificate.HasPrivateKey()                  ? "key   "
+                                                                     : "no key";
+    return certificate.Thumbprint() + "  " + ExpiryDay(certificate) + "  " + key + "  " +
+           Utf8(certificate.Subject());
 }
 
 }  // namespace
 
-int ListCertificates() {
+int ListCertificates(bool json) {
     try {
         x509::X509Store store(x509::kStoreCurrentUser, kStoreName);
         store.Open(x509::kStoreReadOnly);
         const x509::X509CertificateCollection all = store.Certificates();
+        if (json) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const x509::X509Certificate& certificate : all) {
+                const std::string link = certificate.KeyProviderLink();
+                const bool broken = KeyLinkIsBroken(link);
+                list.push_back({{"thumbprint", certificate.Thumbprint()},
+                                {"expires", ExpiryDay(certificate)},
+                                {"subject", Utf8(certificate.Subject())},
+                                {"key", broken                        ? "broken"
+                                        : certificate.HasPrivateKey() ? "present"
+                                                                      : "none"},
+                                {"key_link", link}});
+            }
+            std::cout << list.dump(2) << "\n";
+            return 0;
+        }
         for (const x509::X509Certificate& certificate : all) {
             std::cout << Describe(certificate) << "\n";
         }
@@ -64,15 +87,27 @@ int AddCertificate(const std::string& certFile, const std::string& keyFile) {
     try {
         x509::X509Certificate certificate = ReadCertificateFile(certFile);
         x509::AddDisposition disposition = x509::AddDisposition::ReplaceExistingInheritProperties;
+        fs::path copied;
         if (!keyFile.empty()) {
             CheckKeyMatches(certificate, keyFile);
-            // The link must lead to the key from wherever the component runs.
-            certificate.SetKeyProviderLink(fs::absolute(keyFile).lexically_normal().string());
+            // The store keeps its own copy of the key, so that the original may go later.
+            copied = CopyKeyIntoStore(
+                keyFile, x509::X509Store::FolderOf(x509::kStoreCurrentUser, kStoreName),
+                certificate.Thumbprint());
+            certificate.SetKeyProviderLink(copied.string());
             disposition = x509::AddDisposition::ReplaceExisting;
         }
         x509::X509Store store(x509::kStoreCurrentUser, kStoreName);
-        store.Open(0);
-        store.Add(certificate, disposition);
+        try {
+            store.Open(0);
+            store.Add(certificate, disposition);
+        } catch (...) {
+            if (!copied.empty()) {
+                std::error_code ignored;
+                fs::remove(copied, ignored);  // no key copy without its certificate
+            }
+            throw;
+        }
         for (const x509::X509Certificate& stored : store.Certificates()) {
             if (stored.Thumbprint() == certificate.Thumbprint()) {
                 std::cout << "added " << Describe(stored) << "\n";
@@ -165,6 +200,10 @@ int RemoveCertificate(const std::string& thumbprint) {
         fs::remove(folder / (wanted + ".key"), ec);
         if (ec) {
             return Fail("cannot remove the key link of " + wanted + ": " + ec.message());
+        }
+        fs::remove(folder / "keys" / (wanted + ".pem"), ec);
+        if (ec) {
+            return Fail("cannot remove the key copy of " + wanted + ": " + ec.message());
         }
         fs::remove(folder / (wanted + ".der"), ec);
         if (ec) {

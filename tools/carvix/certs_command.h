@@ -8,7 +8,7 @@ namespace carvix::cli {
 
 /// Prints one line per certificate: thumbprint, end of validity, whether a key is linked,
 /// subject. Returns the exit status.
-int ListCertificates();
+int ListCertificates(bool json = false);
 
 /// Stores the certificate of `certFile` (PEM or DER), linked to the PEM private key of
 /// `keyFile` when one is given (refused when it does not match the certificate). Adding a

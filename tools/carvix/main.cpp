@@ -11,7 +11,7 @@
 //   carvix contactless read --reader CL [--check-sod] [--json]
 //   carvix contactless update --contact-reader R --app N --reader CL --encrypted-key FILE
 //                [--signer CERT_FILE] [--check-sod]
-//   carvix certs list | add --cert FILE [--key FILE] | add --token LABEL|URI [--module M]
+//   carvix certs list [--json] | add --cert FILE [--key FILE] | add --token LABEL|URI [--module M]
 //                | remove THUMBPRINT
 //   carvix trust list | add FILE [--system] | remove THUMBPRINT [--system]   (trust_command.h)
 //   carvix support [--out FILE]   (one file for support: doctor checks, the log)
@@ -389,6 +389,8 @@ int main(int argc, char** argv) {
     CLI::App* certs = app.add_subcommand("certs", "Manage the user's certificate store \"My\"");
     certs->require_subcommand(1);
     CLI::App* certsList = certs->add_subcommand("list", "List the certificates");
+    bool certsJson = false;
+    certsList->add_flag("--json", certsJson, "As JSON");
     std::string certFile;
     std::string keyFile;
     std::string tokenName;
@@ -453,12 +455,15 @@ int main(int argc, char** argv) {
             sub->add_option("--out", pkiOptions.out, "Write the Base64 certificate here");
             continue;
         }
-        sub->add_option("--container", pkiOptions.container, "Key container name");
+        sub->add_option("--container", pkiOptions.container, "Key container name")
+            ->required(std::string(action) == "keygen");
         sub->add_option("--usage", pkiOptions.usage, "The pair's use: sign or exchange")
             ->check(CLI::IsMember({"sign", "exchange"}));
         if (std::string(action) == "keygen") {
-            sub->add_option("--bits", pkiOptions.bits, "Key length (default 2048)")
+            sub->add_option("--bits", pkiOptions.bits, "Key length, at least 2048 (default 2048)")
                 ->check(CLI::Range(0, 65535));
+            sub->add_flag("--replace", pkiOptions.replace,
+                          "Replace the container's pair of this usage (its private key is lost)");
         } else if (std::string(action) == "request") {
             sub->add_option("--cn", pkiOptions.commonName, "Common name")->required();
             sub->add_flag("--pem", pkiOptions.pem, "With header and footer");
@@ -535,7 +540,7 @@ int main(int argc, char** argv) {
         } else if (clUpdate->parsed()) {
             rc = ContactlessUpdate(cl);
         } else if (certsList->parsed()) {
-            rc = ListCertificates();
+            rc = ListCertificates(certsJson);
         } else if (certsAdd->parsed()) {
             rc = tokenName.empty() ? AddCertificate(certFile, keyFile)
                                    : AddTokenCertificates(tokenName, moduleName);

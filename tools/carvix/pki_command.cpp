@@ -1,6 +1,7 @@
 #include "pki_command.h"
 
 #include "client_names.h"
+#include "pki_keygen.h"
 #include "terminal_chooser.h"
 #include "terminal_pin.h"
 
@@ -42,6 +43,9 @@ int Emit(const std::string& text, const std::string& out) {
 
 int Pki(const PkiOptions& o) {
     TerminalPin pin(o.pinFile);
+    if (!pin.CheckFile(std::cerr)) {
+        return 2;
+    }
     pin.Install();
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     chooser.Install();
@@ -49,9 +53,17 @@ int Pki(const PkiOptions& o) {
     const std::uint32_t keySpec = KeySpec(o.usage);
     ScopedVariant result;
     if (o.action == "keygen") {
+        int status = 0;
+        const auto spec = static_cast<std::uint16_t>(keySpec);
+        const auto target = CheckKeygen(o, spec, ContainerName(o), std::cerr, status);
+        if (!target) {
+            return status;
+        }
         pki.Call(u"GenerateKeyPair",
                  {TextValue(ContainerName(o)), UIntValue(keySpec), UIntValue(o.bits << 16)},
                  result);
+        ReportKeygen(spec, ContainerName(o), *target, std::cout);
+        pin.ReportUnused(std::cerr);
         return 0;
     }
     if (o.action == "request") {
@@ -73,6 +85,7 @@ int Pki(const PkiOptions& o) {
         pki.Call(u"ImportCertificate",
                  {TextValue(ContainerName(o)), UIntValue(keySpec), TextValue(Utf16(content.str()))},
                  result);
+        pin.ReportUnused(std::cerr);
         return 0;
     }
     // select

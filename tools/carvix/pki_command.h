@@ -1,6 +1,6 @@
 // `carvix pki`: enrolment on a token through CARVIX.PKI.
 //
-//   carvix pki keygen  --reader R --container C --usage sign|exchange [--bits N]
+//   carvix pki keygen  --reader R --container C --usage sign|exchange [--bits N] [--replace]
 //   carvix pki request --reader R --container C --usage sign|exchange --cn NAME [--pem]
 //                      [--out FILE]
 //   carvix pki import  --reader R --container C --usage sign|exchange --cert FILE
@@ -20,6 +20,7 @@ struct PkiOptions {
     std::string container;
     std::string usage = "sign";  // the key pair's use: sign or exchange
     unsigned bits = 0;
+    bool replace = false;  // keygen: an existing pair of the usage may be destroyed
     std::string commonName;
     bool pem = false;
     std::string out;

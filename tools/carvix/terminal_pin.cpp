@@ -21,16 +21,22 @@ void Wipe(std::string& secret) {
 }
 
 // One line from the file, without its line end; false when it cannot be read.
-bool ReadPinFile(const std::string& path, std::string& pin) {
+bool ReadPinFile(const std::string& path, std::string& pin, std::ostream& err) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        std::cerr << "carvix: cannot read the PIN file " << path << "\n";
+        err << "carvix: cannot read the PIN file " << path << "\n";
         return false;
     }
     for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && c != '\r';) {
         pin.push_back(static_cast<char>(c));
     }
+    const bool failed = std::ferror(file) != 0;
     std::fclose(file);
+    if (failed || pin.empty()) {
+        err << "carvix: the PIN file " << path
+            << (failed ? " cannot be read" : " has no PIN on its first line") << "\n";
+        return false;
+    }
     return true;
 }
 
@@ -75,6 +81,22 @@ void SayPinState(const std::u16string& label, std::int32_t triesLeft, std::uint3
 
 }  // namespace
 
+bool TerminalPin::CheckFile(std::ostream& err) const {
+    if (pinFile_.empty()) {
+        return true;
+    }
+    std::string pin;
+    const bool ok = ReadPinFile(pinFile_, pin, err);
+    Wipe(pin);
+    return ok;
+}
+
+void TerminalPin::ReportUnused(std::ostream& err) const {
+    if (!pinFile_.empty() && !asked_) {
+        err << "carvix: note: the PIN file " << pinFile_ << " was not used: no PIN was asked\n";
+    }
+}
+
 void TerminalPin::Install() {
     CarvixSetPinPromptWithState(&TerminalPin::Ask, this);
     installed_ = true;
@@ -90,6 +112,7 @@ std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, std::in
                               std::uint32_t state, char* pin, std::uint32_t capacity,
                               std::uint32_t* length) {
     auto& self = *static_cast<TerminalPin*>(context);
+    self.asked_ = true;
     if ((state & CARVIX_PIN_LOCKED) != 0) {
         std::cerr << "carvix: the PIN of token \"" << Utf8(tokenLabel) << "\" is locked\n";
         return 0;
@@ -97,7 +120,7 @@ std::int32_t TerminalPin::Ask(void* context, const char16_t* tokenLabel, std::in
     std::string entered;
     bool ok = false;
     if (!self.pinFile_.empty()) {
-        ok = ReadPinFile(self.pinFile_, entered);
+        ok = ReadPinFile(self.pinFile_, entered, std::cerr);
     } else if (::isatty(STDIN_FILENO) == 1) {
         SayPinState(tokenLabel, triesLeft, state);
         ok = ReadPinFromTerminal(tokenLabel, entered);

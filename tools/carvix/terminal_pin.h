@@ -5,6 +5,7 @@
 
 #include "carvix/automation/host_hooks.h"
 
+#include <iosfwd>
 #include <string>
 
 namespace carvix::cli {
@@ -15,6 +16,11 @@ class TerminalPin {
     /// Installs the prompt in the runtime for as long as the object lives.
     void Install();
     ~TerminalPin();
+    /// With --pin-file: false, after saying why on `err`, when the file cannot be read or its
+    /// first line is empty, so that a command stops before it does anything.
+    bool CheckFile(std::ostream& err) const;
+    /// With --pin-file: says on `err` that the file was not used when no PIN was asked.
+    void ReportUnused(std::ostream& err) const;
     TerminalPin(const TerminalPin&) = delete;
     TerminalPin& operator=(const TerminalPin&) = delete;
 
@@ -27,6 +33,7 @@ class TerminalPin {
   private:
     std::string pinFile_;
     bool installed_ = false;
+    bool asked_ = false;
 };
 
 }  // namespace carvix::cli

@@ -101,6 +101,9 @@ int Write(const WriteOptions& o) {
 
     TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
     TerminalPin pin(o.pinFile);  // a signer key on a token asks for its PIN
+    if (!pin.CheckFile(std::cerr)) {
+        return 2;
+    }
     pin.Install();
     chooser.Install();
 
@@ -132,6 +135,7 @@ int Write(const WriteOptions& o) {
         throw;
     }
     std::cout << "wrote " << o.block << " in '" << reader << "' (application " << app << ")\n";
+    pin.ReportUnused(std::cerr);
     return 0;
 }
 

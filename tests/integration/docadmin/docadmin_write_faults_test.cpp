@@ -6,6 +6,8 @@
 #include "fault_sweep.h"
 #include "write_session.h"
 
+#include "carvix/automation/scoped.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -140,6 +142,93 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
     }
     const std::string check = CheckSodsWithOpenssl(card.ImagePath());
     EXPECT_EQ(check, "") << check;
+}
+
+// The thread's error object's description, taken; empty when there is none.
+std::u16string TakeDescription() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK) {
+        return {};
+    }
+    carvix::automation::ScopedBstr text;
+    info->GetDescription(text.Put());
+    info->Release();
+    return text.Get() == nullptr ? u"" : std::u16string(text.Get(), SysStringLen(text.Get()));
+}
+
+// The card pulled out during a write or a read: the code stays the card's, and the caller's
+// error object says that the card was removed and, once the SOD was written, that the card
+// is inconsistent until the same write is repeated.
+TEST(PulledCard, TheErrorObjectSaysWhatHappenedAndHowToRepair) {
+    QuietNotices quiet;
+    InstalledSigner signer;
+    const WritableBlock& block = kZKVariablePerso;
+    BenchCard card(SampleImage(block.card, 0));
+    const std::string& reader = card.ReaderName();
+    const Ref<IDocAdminService> service = NewDocAdmin();
+    ASSERT_NE(service, nullptr);
+    Bstr noSigner(std::string{});
+
+    auto write = [&](const std::u16string& value, std::size_t removeAt, std::size_t* sent) {
+        const Ref<IAuthenticationService> auth = NewAuth();
+        EXPECT_EQ(Authenticate(*auth, reader, block.appId, WriterKey()), S_OK);
+        HRESULT readResult = S_OK;
+        const Ref<IDispatch> object = ReadBlock(*service, block, reader, &readResult);
+        if (object == nullptr) {
+            const auto notices = QuietNotices::Taken();
+            const std::u16string last = notices.empty() ? u"" : notices.back();
+            ADD_FAILURE() << "read 0x" << std::hex << static_cast<std::uint32_t>(readResult) << " "
+                          << std::string(last.begin(), last.end());
+            return std::make_pair(readResult, std::u16string());
+        }
+        EXPECT_EQ(PutText(*object, block.property, value), S_OK);
+        card.ClearApduLog();
+        std::unique_ptr<ResetByAnotherClient> armed;
+        if (removeAt != 0) {
+            armed = ArmFault(card, "remove", removeAt);
+        }
+        const HRESULT hr = block.write(*service, auth.get(), object.get(), noSigner.get());
+        const std::u16string description = TakeDescription();
+        if (sent != nullptr) {
+            *sent = card.ApduLog().size();
+        }
+        armed.reset();
+        DisarmFault(card);
+        return std::make_pair(hr, description);
+    };
+    std::size_t count = 0;
+    ASSERT_EQ(write(u"before", 0, &count).first, S_OK);
+    ASSERT_GT(count, 2u);
+
+    // The last command writes the block, after the SOD.
+    const auto [hr, description] = write(u"pulled", count, nullptr);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_NE(description.find(u"the card is now inconsistent"), std::u16string::npos)
+        << std::string(description.begin(), description.end());
+    EXPECT_NE(description.find(u"Repeat the same write"), std::u16string::npos);
+    EXPECT_NE(description.find(u"removed"), std::u16string::npos);
+
+    // Writing again repairs the card.
+    EXPECT_EQ(write(u"repaired", 0, nullptr).first, S_OK);
+    const Ref<IDispatch> back = ReadBlock(*service, block, reader);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(GetText(*back, block.property), u"repaired");
+
+    // A read the card is pulled from: the code says so, or else the error object does.
+    for (std::size_t at : {1u, 2u, 3u}) {
+        card.ClearApduLog();
+        auto armed = ArmFault(card, "remove", at);
+        HRESULT readResult = S_OK;
+        const Ref<IDispatch> none = ReadBlock(*service, block, reader, &readResult);
+        const std::u16string text = TakeDescription();
+        armed.reset();
+        DisarmFault(card);
+        EXPECT_EQ(none, nullptr) << "command " << at;
+        EXPECT_TRUE(static_cast<std::uint32_t>(readResult) == 0x80100069u ||
+                    text.find(u"The card was removed") != std::u16string::npos)
+            << "command " << at << ": 0x" << std::hex << static_cast<std::uint32_t>(readResult)
+            << " " << std::string(text.begin(), text.end());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, WriteFaultSweep, ::testing::Values(0, 1));

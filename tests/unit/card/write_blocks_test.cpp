@@ -285,6 +285,8 @@ TEST_F(BlockWrites, ABrokenOffWriteFailsAndWritingAgainRepairsTheCard) {
     script_.Apdu(UpdateBinary(0, ByteArray(bytes.begin(), bytes.begin() + 128)), {0x69, 0x82});
     CardException e = CardFailure([&] { applet->WriteBlocks({&block}, {}); });
     EXPECT_EQ(e.Code(), 0x6982);
+    EXPECT_NE(e.Message().find(u"the card is now inconsistent"), std::u16string::npos);
+    EXPECT_NE(e.Message().find(u"Repeat the same write"), std::u16string::npos);
     EXPECT_FALSE(applet->CachedBlock(0x0D06).has_value());
     EXPECT_FALSE(script_.InTransaction());
 
@@ -297,6 +299,7 @@ TEST_F(BlockWrites, ABrokenOffWriteFailsAndWritingAgainRepairsTheCard) {
         0x80100069u);
     e = CardFailure([&] { applet->WriteBlocks({&block}, {}); });
     EXPECT_EQ(static_cast<std::uint32_t>(e.Code()), 0x80100069u);
+    EXPECT_NE(e.Message().find(u"may now be inconsistent"), std::u16string::npos);
 
     // Writing the same block again neither reads nor checks what is on the card: it writes
     // the whole SOD and block again, leaving a card whose block verifies.

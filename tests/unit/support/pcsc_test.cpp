@@ -171,6 +171,29 @@ TEST_F(Pcsc, AnAnswerWithoutStatusWordIsAFailedTransmission) {
     }
     card.response = {0x90, 0x00};
     EXPECT_EQ(comm.Transmit(apdu, false), (Orvel::ByteArray{0x90, 0x00}));
+
+    // A card pulled out during the exchange keeps the code, and the message says what happened.
+    auto messageOf = [&] {
+        try {
+            comm.Transmit(apdu, false);
+        } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
+            EXPECT_EQ(e.Code(), 0x80100016u);
+            return e.Message();
+        }
+        return std::u16string(u"no failure");
+    };
+    card.response.clear();
+    const std::u16string broken = messageOf();
+    EXPECT_EQ(broken.find(u"removed"), std::u16string::npos);
+    card.Next("SCardStatus", static_cast<LONG>(SCARD_W_REMOVED_CARD));
+    EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
+    card.Next("SCardStatus", static_cast<LONG>(SCARD_E_NO_SMARTCARD));
+    EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
+    // The service's own report of the broken-off exchange, once it has seen the card go.
+    card.response = {0x90, 0x00};
+    card.Next("SCardTransmit", static_cast<LONG>(SCARD_E_NOT_TRANSACTED));
+    card.Next("SCardStatus", static_cast<LONG>(SCARD_W_REMOVED_CARD));
+    EXPECT_NE(messageOf().find(u"The card was removed"), std::u16string::npos);
 }
 
 TEST_F(Pcsc, StatusSplitsReaderNamesAndTakesTheLongestAtr) {

@@ -88,6 +88,8 @@ class KeyContainer {
     /// The token's container names (UTF-8), in enumeration order.
     std::vector<std::string> ContainerNames();
     const std::string& Container() const noexcept { return container_; }
+    /// The token's label (UTF-8).
+    const std::string& TokenLabel() const noexcept;
 
     /// Generates the pair for the key usage in this container, replacing an older
     /// pair (and its certificate) only once the new pair is complete; any failure removes

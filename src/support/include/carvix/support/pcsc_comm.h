@@ -2,6 +2,8 @@
 // Disconnect or the destructor) or attached to a card handle that someone else owns.
 #pragma once
 
+#include <chrono>
+
 #include "carvix/support/byte_array.h"
 #include "carvix/support/pcsc_constants.h"
 #include "carvix/support/pcsc_context.h"
@@ -66,6 +68,9 @@ class PCSCComm {
     SCARDHANDLE Handle() const noexcept { return handle_; }
 
   private:
+    /// Whether the card of the connection is gone, as SCardStatus tells after an exchange that
+    /// broke off, looking again for up to `wait` while the card still shows as present.
+    bool CardWasRemoved(std::chrono::milliseconds wait) noexcept;
     void AssertConnected() const;
 
     SCARDHANDLE handle_ = 0;
