@@ -4,6 +4,7 @@
 #include "carvix/support/pcsc_service.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace carvix::cli {
@@ -32,6 +33,23 @@ std::string ExplainFailure(HRESULT hr, Addressed addressed) {
         text += (statusWord ? "; " : ": ") + step;
     }
     return text + "\n";
+}
+
+std::string PcscFailureText(const std::string& call, std::uint32_t code,
+                            const std::string& message) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    std::string text = "carvix: " + call + ": " + hex;
+    if (!message.empty()) {
+        text += " " + message;
+    }
+    text += "\n";
+    const std::string hint = ExplainFailure(static_cast<HRESULT>(code));
+    // The service's message already is the explanation; do not print it twice.
+    if (!hint.empty() && hint != message + "\n") {
+        text += "carvix: " + hint;
+    }
+    return text;
 }
 
 }  // namespace carvix::cli

@@ -29,8 +29,10 @@
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "card_survey.h"
 #include "carvix/automation/failures.h"
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/exceptions.h"
 #include "carvix/support/log.h"
 #include "carvix/support/unicode.h"
 
@@ -96,34 +98,30 @@ int Usage(const std::string& text) {
     return kUsage;
 }
 
-std::vector<std::string> ReaderNames() {
-    const Object smartCard = Object::Create(u"CARVIX.SmartCard");
-    ScopedVariant list;
-    smartCard.Call(u"ListReaders", {}, list);
-    std::vector<std::string> names;
-    if (list->vt != (VT_ARRAY | VT_VARIANT) || list->parray == nullptr) {
-        return names;
-    }
-    std::int32_t lower = 0;
-    std::int32_t upper = -1;
-    SafeArrayGetLBound(list->parray, 1, &lower);
-    SafeArrayGetUBound(list->parray, 1, &upper);
-    for (std::int32_t i = lower; i <= upper; ++i) {
-        ScopedVariant name;
-        if (SUCCEEDED(SafeArrayGetElement(list->parray, &i, name.Get())) && name->vt == VT_BSTR) {
-            names.push_back(Utf8Of(name->bstrVal));
-        }
-    }
-    return names;
-}
-
 int Readers(bool json) {
-    const std::vector<std::string> names = ReaderNames();
+    // Straight from PC/SC, so that a missing service is an error and not an empty list.
+    const std::vector<ReaderSurvey> readers = SurveyReaders();
     if (json) {
-        std::cout << Json(names).dump(2) << "\n";
+        Json list = Json::array();
+        for (const ReaderSurvey& r : readers) {
+            Json entry{{"name", r.name}, {"card", r.cardPresent}};
+            if (r.cardPresent) {
+                entry["atr"] = r.atr;
+                entry["applications"] = ApplicationNames(r);
+                if (!r.error.empty()) {
+                    entry["error"] = r.error;
+                }
+            }
+            list.push_back(std::move(entry));
+        }
+        std::cout << list.dump(2) << "\n";
+    } else if (readers.empty()) {
+        std::cerr << "carvix: no smart-card reader is connected; plug one in (carvix doctor "
+                     "checks the drivers)\n";
+        return kFailed;
     } else {
-        for (const std::string& name : names) {
-            std::cout << name << "\n";
+        for (const ReaderSurvey& r : readers) {
+            std::cout << SurveyText(r);
         }
     }
     return 0;
@@ -139,12 +137,10 @@ struct ReadOptions {
     bool requireTrusted = false;
 };
 
-int Read(const ReadOptions& o) {
+// Reads the blocks of one application (or one block) into `all`; the caller prints JSON.
+int ReadApplication(const ReadOptions& o, Json& all) {
     std::vector<const BlockInfo*> blocks;
     if (o.block == "all") {
-        if (o.app < 0) {
-            return Usage("read all needs --app (1 to 4 for the VL application, 5 for ZK)");
-        }
         for (const BlockInfo& b : Blocks()) {
             if (b.zk == (o.app == 5)) {
                 blocks.push_back(&b);
@@ -160,13 +156,10 @@ int Read(const ReadOptions& o) {
         })) {
         return Usage("--out writes the photo: it goes with vl-photo");
     }
-    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
-    const std::string reader = ChooseReader(o.reader, false, chooser);
-
+    const std::string& reader = o.reader;
     const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     // The signers are shown when asked for, and whenever trust is configured.
     const bool showSigners = o.showSigner || o.requireTrusted || SignersConfigured();
-    Json all = Json::object();
     int failed = 0;
     // `read all` takes the whole application in one call and one card transaction.
     std::optional<std::vector<WholeCardBlock>> whole;
@@ -238,10 +231,86 @@ int Read(const ReadOptions& o) {
         }
         all[b->cliName] = std::move(block);
     }
-    if (o.json) {
+    return failed == 0 ? 0 : kFailed;
+}
+
+const ReaderSurvey* Surveyed(const std::vector<ReaderSurvey>& readers, const std::string& name) {
+    for (const ReaderSurvey& r : readers) {
+        if (r.name == name) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+int Read(ReadOptions o) {
+    const BlockInfo* single = o.block == "all" ? nullptr : FindBlock(o.block);
+    if (o.block != "all" && single == nullptr) {
+        return Usage("unknown block " + o.block + " (try --help)");
+    }
+    if (o.app >= 0 && (o.app < 1 || o.app > 5)) {
+        return Usage("--app " + std::to_string(o.app) +
+                     " is no application of the identity card (1 to 4 VL, 5 ZK)");
+    }
+    if (single != nullptr && o.app >= 0 && (o.app == 5) != single->zk) {
+        return Usage(std::string(single->cliName) + " belongs to the " +
+                     (single->zk ? "ZK application (--app 5)" : "VL application (--app 1 to 4)"));
+    }
+    const std::vector<ReaderSurvey> readers = SurveyReaders();
+    if (o.reader.empty()) {
+        // The one reader whose card holds the application the block needs, even when other
+        // readers hold cards of the other kind.
+        std::vector<std::string> holders;
+        if (single != nullptr || o.app >= 0) {
+            holders = ReadersHolding(readers, single != nullptr ? single->zk : o.app == 5);
+        } else {
+            for (const ReaderSurvey& r : readers) {
+                if (!ApplicationNames(r).empty()) {
+                    holders.push_back(r.name);
+                }
+            }
+        }
+        if (holders.size() == 1) {
+            o.reader = holders.front();
+        } else {
+            TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+            o.reader = ChooseReader({}, false, chooser);
+        }
+    }
+    const ReaderSurvey* card = Surveyed(readers, o.reader);
+    const bool known = card != nullptr && card->vl && card->zk;
+    if (known && o.app >= 0 && !(o.app == 5 ? *card->zk : *card->vl)) {
+        return Usage("the card in " + o.reader + " has no " + (o.app == 5 ? "ZK" : "VL") +
+                     " application (--app " + std::to_string(o.app) + "); it holds " +
+                     (ApplicationNames(*card).empty() ? std::string("none")
+                                                      : ApplicationNames(*card).front()));
+    }
+    Json all = Json::object();
+    int rc = 0;
+    if (o.block == "all" && o.app < 0) {
+        // Every application the card holds; without a survey of the card, the VL one.
+        std::vector<int> apps;
+        if (!known || *card->vl) {
+            apps.push_back(1);
+        }
+        if (known && *card->zk) {
+            apps.push_back(5);
+        }
+        for (const int app : apps) {
+            ReadOptions one = o;
+            one.app = app;
+            if (app == 5) {
+                one.out.clear();  // the photo is in the VL application
+            }
+            rc = std::max(rc, ReadApplication(one, all));
+        }
+    } else {
+        rc = ReadApplication(o, all);
+    }
+    if (o.json && !all.empty()) {
         std::cout << (o.block == "all" ? all : all.begin().value()).dump(2) << "\n";
     }
-    return failed == 0 ? 0 : kFailed;
+    return rc;
 }
 
 int SelectReaderCommand(bool contactless) {
@@ -568,6 +637,10 @@ int main(int argc, char** argv) {
     } catch (const ClientFailure& e) {
         std::cerr << "carvix: " << e.text << "\n";
         rc = e.status;
+    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
+        // Asked of PC/SC directly (the readers and their cards): the message names the cause.
+        std::cerr << PcscFailureText(e.OperationName(), e.Code(), Orvel::Utf16ToUtf8(e.Message()));
+        rc = kFailed;
     }
     CoUninitialize();
     return rc;

@@ -64,9 +64,9 @@ bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& gua
     }
 }
 
-// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
-// transaction on a shared connection that is let go afterwards.
-void Probe(const pcsc::PCSCContext& context, CardEvent& event) {
+}  // namespace
+
+void ProbeApplications(const pcsc::PCSCContext& context, CardEvent& event) {
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
     const std::uint32_t code = pcsc::detail::Code(
@@ -92,6 +92,8 @@ void Probe(const pcsc::PCSCContext& context, CardEvent& event) {
     }
     pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
 }
+
+namespace {
 
 const char* KindName(CardEvent::Kind kind, bool json) {
     switch (kind) {
@@ -197,7 +199,7 @@ int Watch(bool json) {
                 std::vector<pcsc::ReaderState> now = monitor.Refresh();
                 for (CardEvent& e : EventsBetween(seen, now)) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
-                        Probe(context, e);
+                        ProbeApplications(context, e);
                     }
                     std::cout << EventLine(e, json) << std::endl;
                 }
@@ -206,8 +208,7 @@ int Watch(bool json) {
             look = monitor.Wait(kWaitMs);
         }
     } catch (const pcsc::PCSCWin32Exception& e) {
-        std::cerr << "carvix: " << e.OperationName() << ": " << Code(e.Code()) << "\n"
-                  << "carvix: " << ExplainFailure(static_cast<HRESULT>(e.Code()));
+        std::cerr << PcscFailureText(e.OperationName(), e.Code(), Orvel::Utf16ToUtf8(e.Message()));
         return 1;
     }
     return 0;

@@ -32,6 +32,10 @@ std::vector<CardEvent> EventsBetween(const std::vector<Orvel::PCSC::ReaderState>
 /// One output line without its newline: plain text, or a JSON object with `json`.
 std::string EventLine(const CardEvent& event, bool json);
 
+/// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
+/// transaction on a shared connection that is let go afterwards; sets `error` when it cannot.
+void ProbeApplications(const Orvel::PCSC::PCSCContext& context, CardEvent& event);
+
 /// Prints the readers and cards already there, then every change, until SIGINT or SIGTERM.
 /// Returns the exit status; PC/SC failures are reported on standard error.
 int Watch(bool json);
