@@ -352,6 +352,20 @@ int ErrorText(const std::string& text) {
     return 0;
 }
 
+// The first word of the command line that is neither a global option nor its value: the
+// command asked for, or empty.
+std::string CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--log" || word == "--card-wait") {
+            ++i;
+        } else if (!word.empty() && word[0] != '-') {
+            return word;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 }  // namespace carvix::cli
 
@@ -362,6 +376,7 @@ int main(int argc, char** argv) {
     CarvixSetDesktopDialogs(0);
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("carvix ") + CARVIX_VERSION);
     int verbose = 0;
     app.add_flag("-v,--verbose", verbose,
                  "Log calls (twice: card commands too) to standard error or --log FILE");
@@ -570,6 +585,13 @@ int main(int argc, char** argv) {
                         "With --browser --system: the folders below DIR (packaging, tests)");
     }
 
+    if (const std::string word = CommandWord(argc, argv); !word.empty()) {
+        const auto known =
+            app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(word); });
+        if (known.empty()) {
+            return Usage("unknown command \"" + word + "\" (carvix --help lists the commands)");
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -13,8 +13,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <map>
 
@@ -155,9 +157,28 @@ std::vector<CardEvent> EventsBetween(const std::vector<pcsc::ReaderState>& befor
     return events;
 }
 
-std::string EventLine(const CardEvent& e, bool json) {
+std::string EventTime() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t used = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + used, sizeof text - used, ".%03dZ", static_cast<int>(ms));
+    return text;
+}
+
+std::string EventLine(const CardEvent& e, bool json, const std::string& time) {
     if (json) {
-        nlohmann::ordered_json line{{"event", KindName(e.kind, true)}, {"reader", e.reader}};
+        nlohmann::ordered_json line;
+        if (!time.empty()) {
+            line["time"] = time;
+        }
+        line["event"] = KindName(e.kind, true);
+        line["reader"] = e.reader;
         if (e.kind == CardEvent::Kind::CardInserted) {
             line["atr"] = e.atr;
             if (e.vl && e.zk) {
@@ -170,7 +191,7 @@ std::string EventLine(const CardEvent& e, bool json) {
         }
         return line.dump();
     }
-    std::string text = std::string(KindName(e.kind, false)) + ": " + e.reader;
+    std::string text = (time.empty() ? "" : time + " ") + KindName(e.kind, false) + ": " + e.reader;
     if (e.kind == CardEvent::Kind::CardInserted) {
         text += ", ATR " + e.atr;
         if (e.vl && e.zk) {
@@ -201,7 +222,7 @@ int Watch(bool json) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
                         ProbeApplications(context, e);
                     }
-                    std::cout << EventLine(e, json) << std::endl;
+                    std::cout << EventLine(e, json, EventTime()) << std::endl;
                 }
                 seen = std::move(now);
             }
