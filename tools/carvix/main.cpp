@@ -54,9 +54,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 namespace carvix::cli {
 namespace {
@@ -115,11 +117,13 @@ int Readers(bool json) {
             list.push_back(std::move(entry));
         }
         std::cout << list.dump(2) << "\n";
-    } else if (readers.empty()) {
+    }
+    if (readers.empty()) {
         std::cerr << "carvix: no smart-card reader is connected; plug one in (carvix doctor "
                      "checks the drivers)\n";
         return kFailed;
-    } else {
+    }
+    if (!json) {
         for (const ReaderSurvey& r : readers) {
             std::cout << SurveyText(r);
         }
@@ -135,6 +139,7 @@ struct ReadOptions {
     std::string out;
     bool showSigner = false;
     bool requireTrusted = false;
+    double wait = -1;  // seconds to wait for a suitable card; negative: do not wait
 };
 
 // Reads the blocks of one application (or one block) into `all`; the caller prints JSON.
@@ -256,10 +261,10 @@ int Read(ReadOptions o) {
         return Usage(std::string(single->cliName) + " belongs to the " +
                      (single->zk ? "ZK application (--app 5)" : "VL application (--app 1 to 4)"));
     }
-    const std::vector<ReaderSurvey> readers = SurveyReaders();
-    if (o.reader.empty()) {
-        // The one reader whose card holds the application the block needs, even when other
-        // readers hold cards of the other kind.
+    // The readers whose card holds what is asked for: the block's application, or for
+    // `read all` without --app any of the identity card's applications; with --reader only
+    // that reader.
+    const auto holdersOf = [&o, single](const std::vector<ReaderSurvey>& readers) {
         std::vector<std::string> holders;
         if (single != nullptr || o.app >= 0) {
             holders = ReadersHolding(readers, single != nullptr ? single->zk : o.app == 5);
@@ -270,6 +275,30 @@ int Read(ReadOptions o) {
                 }
             }
         }
+        if (!o.reader.empty()) {
+            std::erase_if(holders, [&o](const std::string& name) { return name != o.reader; });
+        }
+        return holders;
+    };
+    std::vector<ReaderSurvey> readers = SurveyReaders();
+    if (o.wait >= 0) {
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(static_cast<std::int64_t>(o.wait * 1000));
+        while (holdersOf(readers).empty()) {
+            if (std::chrono::steady_clock::now() >= until) {
+                std::cerr << "carvix: no suitable identity card "
+                          << (o.reader.empty() ? "was inserted" : "was inserted into " + o.reader)
+                          << " within " << o.wait << " seconds\n";
+                return kFailed;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            readers = SurveyReaders();
+        }
+    }
+    if (o.reader.empty()) {
+        // The one reader whose card holds the application the block needs, even when other
+        // readers hold cards of the other kind.
+        const std::vector<std::string> holders = holdersOf(readers);
         if (holders.size() == 1) {
             o.reader = holders.front();
         } else {
@@ -420,6 +449,12 @@ int main(int argc, char** argv) {
         "Show each block's signer and trust (shown anyway when anchors are installed)");
     readCmd->add_flag("--require-trusted", read.requireTrusted,
                       "Fail for a block whose signer is not trusted");
+    readCmd
+        ->add_option("--wait", read.wait,
+                     "Wait up to SECONDS (default 60) for a card holding the application")
+        ->expected(0, 1)
+        ->default_str("60")
+        ->check(CLI::Range(0.0, 86400.0));
 
     WriteOptions write;
     CLI::App* writeCmd = app.add_subcommand(

@@ -285,6 +285,14 @@ TEST_F(CarvixCli, TwoKindsOfCardEachReadFindsItsOwn) {
     EXPECT_TRUE(blocks.contains("vl-document")) << all.out;
     EXPECT_FALSE(blocks.contains("zk-document")) << all.out;
 
+    // --wait: a card already there is taken at once; the wrong kind is waited for in vain.
+    const CliResult there = RunCli("read vl-document --wait 5 --reader " + Quote(vl.ReaderName()));
+    EXPECT_EQ(there.status, 0) << there.err;
+    const CliResult never =
+        RunCli("read zk-document --wait 0.5 --reader " + Quote(vl.ReaderName()));
+    EXPECT_EQ(never.status, 1);
+    EXPECT_NE(never.err.find("within 0.5 seconds"), std::string::npos) << never.err;
+
     const CliResult wrongApp = RunCli(ReadArgs(vl, "all", 5));
     EXPECT_EQ(wrongApp.status, 2);
     EXPECT_NE(wrongApp.err.find("has no ZK application"), std::string::npos) << wrongApp.err;
