@@ -685,6 +685,15 @@ int main(int argc, char** argv) {
             browserHost.install = regCmd->parsed();
             browserHost.system = reg.system;
             rc = RegisterBrowserHost(browserHost);
+            if (rc == 0 && browserHost.install) {
+                // The bridge answers only pages of allowed origins: without any, the host is
+                // there but no page can use it.
+                const DoctorCheck allow = AllowListCheck();
+                if (allow.status != DoctorCheck::Status::Ok) {
+                    std::cerr << "carvix: warning: " << allow.detail
+                              << (allow.fix.empty() ? "" : "; " + allow.fix) << "\n";
+                }
+            }
         } else if (regCmd->parsed() || unregCmd->parsed()) {
             reg.install = regCmd->parsed();
             rc = Register(reg);
