@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace carvix::cli {
 
@@ -33,6 +34,38 @@ std::string ExplainFailure(HRESULT hr, Addressed addressed) {
         text += (statusWord ? "; " : ": ") + step;
     }
     return text + "\n";
+}
+
+std::string WithHexCodes(const std::string& message) {
+    static constexpr std::string_view kLead = "Error code: ";
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at = message.find(kLead); at != std::string::npos;
+         at = message.find(kLead, from)) {
+        std::size_t end = at + kLead.size();
+        const std::size_t digits = end + (end < message.size() && message[end] == '-' ? 1 : 0);
+        std::size_t last = digits;
+        while (last < message.size() && message[last] >= '0' && message[last] <= '9') {
+            ++last;
+        }
+        end = last;
+        out.append(message, from, end - from);
+        from = end;
+        if (last == digits || last - digits > 10) {
+            continue;  // no number, or none that fits 32 bits
+        }
+        const long long value =
+            std::stoll(message.substr(at + kLead.size(), end - at - kLead.size()));
+        if (value < INT32_MIN || value > static_cast<long long>(UINT32_MAX)) {
+            continue;
+        }
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X",
+                      static_cast<unsigned>(static_cast<std::uint32_t>(value)));
+        out += std::string(" (") + hex + ")";
+    }
+    out.append(message, from, std::string::npos);
+    return out;
 }
 
 std::string PcscFailureText(const std::string& call, std::uint32_t code,

@@ -72,7 +72,7 @@ using automation::HexCode;
 int Report(const ClientError& e, Addressed addressed = Addressed::Unknown,
            const std::string& prefix = {}) {
     std::cerr << "carvix: " << prefix << e.doing << ": " << HexCode(e.hresult)
-              << (e.message.empty() ? "" : " ") << e.message << "\n";
+              << (e.message.empty() ? "" : " ") << WithHexCodes(e.message) << "\n";
     const std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         std::cerr << "carvix: " << hint;
@@ -86,7 +86,8 @@ Addressed AddressedBy(const BlockInfo& block) {
 
 // The failure of one block of `read all`, as JSON under the block's name.
 Json FailureJson(const ClientError& e, Addressed addressed) {
-    Json error{{"hresult", HexCode(e.hresult)}, {"call", e.doing}, {"message", e.message}};
+    Json error{
+        {"hresult", HexCode(e.hresult)}, {"call", e.doing}, {"message", WithHexCodes(e.message)}};
     std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         hint.pop_back();  // the newline

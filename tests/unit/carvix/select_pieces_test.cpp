@@ -163,6 +163,18 @@ TEST(ReaderSurveys, TheApplicationChoosesTheReaderEvenBesideTheOtherKind) {
     EXPECT_TRUE(ReadersHolding({kSurvey[4]}, false).empty());
 }
 
+TEST(FailureText, ContactlessCodesAlsoInHex) {
+    EXPECT_EQ(WithHexCodes("Failed to read data from a contactless card. Error code: 6"),
+              "Failed to read data from a contactless card. Error code: 6 (0x00000006)");
+    EXPECT_EQ(WithHexCodes("Error code: -2147483646, then Error code: 255."),
+              "Error code: -2147483646 (0x80000002), then Error code: 255 (0x000000FF).");
+    // Nothing to convert: no number, or one beyond 32 bits; other text unchanged.
+    EXPECT_EQ(WithHexCodes("Error code: none"), "Error code: none");
+    EXPECT_EQ(WithHexCodes("Error code: 99999999999"), "Error code: 99999999999");
+    EXPECT_EQ(WithHexCodes("Error code: -"), "Error code: -");
+    EXPECT_EQ(WithHexCodes("Read document has ID 1"), "Read document has ID 1");
+}
+
 TEST(FailureText, PcscFailuresNameTheCallTheCodeAndTheCauseOnce) {
     // The service's own explanation as message: not repeated by the hint.
     ::setenv("PCSCLITE_CSOCK_NAME", "/nonexistent/pcscd.comm", 1);
