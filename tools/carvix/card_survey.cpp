@@ -25,7 +25,7 @@ std::vector<ReaderSurvey> SurveyReaders() {
                 r.error = "the card does not answer";
             } else {
                 CardEvent event{CardEvent::Kind::CardInserted, r.name, r.atr, {}, {}, {}};
-                ProbeApplications(context, event);
+                ProbeApplications(event);
                 r.vl = event.vl;
                 r.zk = event.zk;
                 r.error = event.error;

@@ -32,6 +32,7 @@
 #include "card_survey.h"
 #include "carvix/automation/failures.h"
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/card_wait.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/log.h"
 #include "carvix/support/unicode.h"
@@ -642,6 +643,10 @@ int main(int argc, char** argv) {
         ::setenv("CARVIX_LOG_FILE", logFile.empty() ? "/dev/stderr" : logFile.c_str(), 1);
     }
     Orvel::InstallLog(Orvel::ReadLogSettings(), "carvix");
+    // The client's own look at the cards (readers, the choice of reader, watch) only peeks:
+    // a card another program holds is reported as in use after a moment instead of being
+    // waited for, and the read that follows waits the full limit once.
+    Orvel::PCSC::SetCardWaitLimitSource([]() -> std::uint32_t { return 250; });
     if (cardWait >= 0) {
         CarvixSetCardWaitLimit(static_cast<std::uint32_t>(cardWait * 1000 + 0.5));
     }

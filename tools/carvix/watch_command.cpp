@@ -5,6 +5,7 @@
 #include "carvix/card/applet_command_set.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/transaction_guard.h"
+#include "carvix/support/card_wait.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/hex.h"
 #include "carvix/support/pcsc_api.h"
@@ -19,6 +20,7 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <optional>
 
 namespace carvix::cli {
 namespace {
@@ -68,12 +70,24 @@ bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& gua
 
 }  // namespace
 
-void ProbeApplications(const pcsc::PCSCContext& context, CardEvent& event) {
+void ProbeApplications(CardEvent& event) {
     SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
-    const std::uint32_t code = pcsc::detail::Code(
-        pcsc::Api().Connect(context.Handle(), event.reader.c_str(), pcsc::kShareShared,
-                            pcsc::kProtocolT0OrT1, &handle, &protocol));
+    std::uint32_t code = 0;
+    // A context of its own, alive until the card is let go: a card another program holds is
+    // waited for only up to the card wait limit, after which the context belongs to the
+    // connect still waiting.
+    std::optional<pcsc::PCSCContext> context;
+    try {
+        context.emplace(pcsc::kScopeUser);
+        std::uint32_t protocol = 0;
+        code = pcsc::ConnectWithin(*context, event.reader, pcsc::kShareShared,
+                                   pcsc::kProtocolT0OrT1, handle, protocol);
+    } catch (const pcsc::CardInUseException&) {
+        event.error = "in use by another program";
+        return;
+    } catch (const pcsc::PCSCWin32Exception& e) {
+        code = e.Code();
+    }
     if (code != pcsc::kSuccess) {
         event.error = "cannot connect: " + Code(code);
         return;
@@ -220,7 +234,7 @@ int Watch(bool json) {
                 std::vector<pcsc::ReaderState> now = monitor.Refresh();
                 for (CardEvent& e : EventsBetween(seen, now)) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
-                        ProbeApplications(context, e);
+                        ProbeApplications(e);
                     }
                     std::cout << EventLine(e, json, EventTime()) << std::endl;
                 }

@@ -37,8 +37,9 @@ std::string EventLine(const CardEvent& event, bool json, const std::string& time
 std::string EventTime();
 
 /// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
-/// transaction on a shared connection that is let go afterwards; sets `error` when it cannot.
-void ProbeApplications(const Orvel::PCSC::PCSCContext& context, CardEvent& event);
+/// transaction on a shared connection that is let go afterwards; sets `error` when it cannot
+/// (a card another program holds beyond the card wait limit among them).
+void ProbeApplications(CardEvent& event);
 
 /// Prints the readers and cards already there, then every change, until SIGINT or SIGTERM.
 /// Returns the exit status; PC/SC failures are reported on standard error.
