@@ -58,7 +58,7 @@ std::string SurveyText(const ReaderSurvey& reader) {
     }
     const std::vector<std::string> apps = ApplicationNames(reader);
     if (apps.empty()) {
-        return text + ", no identity-card application\n";
+        return text + ", no VL or ZK application\n";
     }
     text += ", applications:";
     for (const std::string& app : apps) {

@@ -143,8 +143,7 @@ const std::vector<ReaderSurvey> kSurvey = {
 
 TEST(ReaderSurveys, EachReaderSaysWhatItsCardHolds) {
     EXPECT_EQ(SurveyText(kSurvey[0]), "VL Reader\n  card, ATR 3B80, applications: VL\n");
-    EXPECT_EQ(SurveyText(kSurvey[2]),
-              "Bank Reader\n  card, ATR 3B82, no identity-card application\n");
+    EXPECT_EQ(SurveyText(kSurvey[2]), "Bank Reader\n  card, ATR 3B82, no VL or ZK application\n");
     EXPECT_EQ(SurveyText(kSurvey[3]),
               "Busy Reader\n  card, ATR 3B83, cannot connect: 0x8010000B\n");
     EXPECT_EQ(SurveyText(kSurvey[4]), "Empty Reader\n  no card\n");
