@@ -1,11 +1,12 @@
 // carvix: the card from the command line, through the scripting classes as any automation
 // client sees them.
 //
-//   carvix readers [--json]
+//   carvix --version
+//   carvix readers [--json]   (each reader's card: ATR and applications)
 //   carvix select-reader [--contactless]
 //   carvix watch [--json]
 //   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE] [--show-signer]
-//                [--require-trusted]
+//                [--require-trusted] [--wait [SECONDS]]
 //   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
 //   carvix contactless read --reader CL [--check-sod] [--json]
@@ -24,8 +25,9 @@
 //                [--extension-id ID] [--addon-id ID] [--host PATH]
 //                (the browsers' native-messaging host, browser_host.h)
 //
-// Without --reader, the reader holding a suitable card is used; with several, the user picks
-// one on the terminal. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
+// Without --reader, `read` takes the one reader whose card holds the block's application;
+// otherwise (and for `write`) the reader holding a suitable card, the user picking one on the
+// terminal when several do. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
