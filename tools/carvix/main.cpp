@@ -329,6 +329,11 @@ int Read(ReadOptions o) {
         if (known && *card->zk) {
             apps.push_back(5);
         }
+        if (apps.empty()) {
+            std::cerr << "carvix: the card in " << o.reader
+                      << " holds neither the VL nor the ZK application; is it an identity card?\n";
+            return kFailed;
+        }
         for (const int app : apps) {
             ReadOptions one = o;
             one.app = app;
