@@ -246,6 +246,18 @@ TEST_F(CarvixCli, WithoutTheServiceReadersAndReadsFailWithItsMessage) {
     }
 }
 
+// A card that answers neither application: `read all` without --app fails and says so.
+TEST_F(CarvixCli, ReadAllOfACardWithoutEitherApplicationFails) {
+    BenchCard card(Image("vl-full", 1));
+    card.ClearApduLog();
+    card.Control("fault sw:6A82@1");  // the VL application's selection
+    const CliResult r = RunCli("read all --reader " + Quote(card.ReaderName()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("holds neither the VL nor the ZK application"), std::string::npos)
+        << r.err;
+}
+
 // A VL card and a ZK card side by side: each read finds its own card, readers tells them
 // apart, and an application the card lacks is a usage error.
 TEST_F(CarvixCli, TwoKindsOfCardEachReadFindsItsOwn) {
