@@ -500,4 +500,10 @@ int Doctor(const DoctorOptions& options) {
     return failed ? 1 : 0;
 }
 
+DoctorCheck AllowListCheck() {
+    std::vector<DoctorCheck> checks;
+    CheckAllowList(checks);
+    return checks.front();
+}
+
 }  // namespace carvix::cli

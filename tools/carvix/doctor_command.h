@@ -24,6 +24,8 @@ struct DoctorCheck {
 
 /// Every check, in the order they are printed.
 std::vector<DoctorCheck> RunDoctorChecks(const DoctorOptions& options);
+/// The allow-list of web origins alone: Ok when it exists, is safe and allows an origin.
+DoctorCheck AllowListCheck();
 /// Prints the checks; 0 when none failed, 1 otherwise.
 int Doctor(const DoctorOptions& options);
 

@@ -1,11 +1,12 @@
 // carvix: the card from the command line, through the scripting classes as any automation
 // client sees them.
 //
-//   carvix readers [--json]
+//   carvix --version
+//   carvix readers [--json]   (each reader's card: ATR and applications)
 //   carvix select-reader [--contactless]
 //   carvix watch [--json]
 //   carvix read BLOCK [--reader NAME] [--app ID] [--json] [--out FILE] [--show-signer]
-//                [--require-trusted]
+//                [--require-trusted] [--wait [SECONDS]]
 //   carvix write BLOCK [--reader NAME] [--app ID] --role ID --from FILE.json [--signer CERT]
 //                --respond-with 'COMMAND'
 //   carvix contactless read --reader CL [--check-sod] [--json]
@@ -24,13 +25,17 @@
 //                [--extension-id ID] [--addon-id ID] [--host PATH]
 //                (the browsers' native-messaging host, browser_host.h)
 //
-// Without --reader, the reader holding a suitable card is used; with several, the user picks
-// one on the terminal. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
+// Without --reader, `read` takes the one reader whose card holds the block's application;
+// otherwise (and for `write`) the reader holding a suitable card, the user picking one on the
+// terminal when several do. Exit status 0 on success, 1 when a call fails (its HRESULT, message and
 // what can be done about it on stderr), 2 for bad usage.
 #include "block_reader.h"
 #include "browser_host.h"
+#include "card_survey.h"
 #include "carvix/automation/failures.h"
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/card_wait.h"
+#include "carvix/support/exceptions.h"
 #include "carvix/support/log.h"
 #include "carvix/support/unicode.h"
 
@@ -52,9 +57,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 namespace carvix::cli {
 namespace {
@@ -68,7 +75,7 @@ using automation::HexCode;
 int Report(const ClientError& e, Addressed addressed = Addressed::Unknown,
            const std::string& prefix = {}) {
     std::cerr << "carvix: " << prefix << e.doing << ": " << HexCode(e.hresult)
-              << (e.message.empty() ? "" : " ") << e.message << "\n";
+              << (e.message.empty() ? "" : " ") << WithHexCodes(e.message) << "\n";
     const std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         std::cerr << "carvix: " << hint;
@@ -82,7 +89,8 @@ Addressed AddressedBy(const BlockInfo& block) {
 
 // The failure of one block of `read all`, as JSON under the block's name.
 Json FailureJson(const ClientError& e, Addressed addressed) {
-    Json error{{"hresult", HexCode(e.hresult)}, {"call", e.doing}, {"message", e.message}};
+    Json error{
+        {"hresult", HexCode(e.hresult)}, {"call", e.doing}, {"message", WithHexCodes(e.message)}};
     std::string hint = ExplainFailure(e.hresult, addressed);
     if (!hint.empty()) {
         hint.pop_back();  // the newline
@@ -96,34 +104,32 @@ int Usage(const std::string& text) {
     return kUsage;
 }
 
-std::vector<std::string> ReaderNames() {
-    const Object smartCard = Object::Create(u"CARVIX.SmartCard");
-    ScopedVariant list;
-    smartCard.Call(u"ListReaders", {}, list);
-    std::vector<std::string> names;
-    if (list->vt != (VT_ARRAY | VT_VARIANT) || list->parray == nullptr) {
-        return names;
-    }
-    std::int32_t lower = 0;
-    std::int32_t upper = -1;
-    SafeArrayGetLBound(list->parray, 1, &lower);
-    SafeArrayGetUBound(list->parray, 1, &upper);
-    for (std::int32_t i = lower; i <= upper; ++i) {
-        ScopedVariant name;
-        if (SUCCEEDED(SafeArrayGetElement(list->parray, &i, name.Get())) && name->vt == VT_BSTR) {
-            names.push_back(Utf8Of(name->bstrVal));
-        }
-    }
-    return names;
-}
-
 int Readers(bool json) {
-    const std::vector<std::string> names = ReaderNames();
+    // Straight from PC/SC, so that a missing service is an error and not an empty list.
+    const std::vector<ReaderSurvey> readers = SurveyReaders();
     if (json) {
-        std::cout << Json(names).dump(2) << "\n";
-    } else {
-        for (const std::string& name : names) {
-            std::cout << name << "\n";
+        Json list = Json::array();
+        for (const ReaderSurvey& r : readers) {
+            Json entry{{"name", r.name}, {"card", r.cardPresent}};
+            if (r.cardPresent) {
+                entry["atr"] = r.atr;
+                entry["applications"] = ApplicationNames(r);
+                if (!r.error.empty()) {
+                    entry["error"] = r.error;
+                }
+            }
+            list.push_back(std::move(entry));
+        }
+        std::cout << list.dump(2) << "\n";
+    }
+    if (readers.empty()) {
+        std::cerr << "carvix: no smart-card reader is connected; plug one in (carvix doctor "
+                     "checks the drivers)\n";
+        return kFailed;
+    }
+    if (!json) {
+        for (const ReaderSurvey& r : readers) {
+            std::cout << SurveyText(r);
         }
     }
     return 0;
@@ -137,14 +143,13 @@ struct ReadOptions {
     std::string out;
     bool showSigner = false;
     bool requireTrusted = false;
+    double wait = -1;  // seconds to wait for a suitable card; negative: do not wait
 };
 
-int Read(const ReadOptions& o) {
+// Reads the blocks of one application (or one block) into `all`; the caller prints JSON.
+int ReadApplication(const ReadOptions& o, Json& all) {
     std::vector<const BlockInfo*> blocks;
     if (o.block == "all") {
-        if (o.app < 0) {
-            return Usage("read all needs --app (1 to 4 for the VL application, 5 for ZK)");
-        }
         for (const BlockInfo& b : Blocks()) {
             if (b.zk == (o.app == 5)) {
                 blocks.push_back(&b);
@@ -160,13 +165,10 @@ int Read(const ReadOptions& o) {
         })) {
         return Usage("--out writes the photo: it goes with vl-photo");
     }
-    TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
-    const std::string reader = ChooseReader(o.reader, false, chooser);
-
+    const std::string& reader = o.reader;
     const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     // The signers are shown when asked for, and whenever trust is configured.
     const bool showSigners = o.showSigner || o.requireTrusted || SignersConfigured();
-    Json all = Json::object();
     int failed = 0;
     // `read all` takes the whole application in one call and one card transaction.
     std::optional<std::vector<WholeCardBlock>> whole;
@@ -238,10 +240,115 @@ int Read(const ReadOptions& o) {
         }
         all[b->cliName] = std::move(block);
     }
-    if (o.json) {
+    return failed == 0 ? 0 : kFailed;
+}
+
+const ReaderSurvey* Surveyed(const std::vector<ReaderSurvey>& readers, const std::string& name) {
+    for (const ReaderSurvey& r : readers) {
+        if (r.name == name) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+int Read(ReadOptions o) {
+    const BlockInfo* single = o.block == "all" ? nullptr : FindBlock(o.block);
+    if (o.block != "all" && single == nullptr) {
+        return Usage("unknown block " + o.block + " (try --help)");
+    }
+    if (o.app >= 0 && (o.app < 1 || o.app > 5)) {
+        return Usage("--app " + std::to_string(o.app) +
+                     " is no application of the identity card (1 to 4 VL, 5 ZK)");
+    }
+    if (single != nullptr && o.app >= 0 && (o.app == 5) != single->zk) {
+        return Usage(std::string(single->cliName) + " belongs to the " +
+                     (single->zk ? "ZK application (--app 5)" : "VL application (--app 1 to 4)"));
+    }
+    // The readers whose card holds what is asked for: the block's application, or for
+    // `read all` without --app any of the identity card's applications; with --reader only
+    // that reader.
+    const auto holdersOf = [&o, single](const std::vector<ReaderSurvey>& readers) {
+        std::vector<std::string> holders;
+        if (single != nullptr || o.app >= 0) {
+            holders = ReadersHolding(readers, single != nullptr ? single->zk : o.app == 5);
+        } else {
+            for (const ReaderSurvey& r : readers) {
+                if (!ApplicationNames(r).empty()) {
+                    holders.push_back(r.name);
+                }
+            }
+        }
+        if (!o.reader.empty()) {
+            std::erase_if(holders, [&o](const std::string& name) { return name != o.reader; });
+        }
+        return holders;
+    };
+    std::vector<ReaderSurvey> readers = SurveyReaders();
+    if (o.wait >= 0) {
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(static_cast<std::int64_t>(o.wait * 1000));
+        while (holdersOf(readers).empty()) {
+            if (std::chrono::steady_clock::now() >= until) {
+                std::cerr << "carvix: no suitable identity card "
+                          << (o.reader.empty() ? "was inserted" : "was inserted into " + o.reader)
+                          << " within " << o.wait << " seconds\n";
+                return kFailed;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            readers = SurveyReaders();
+        }
+    }
+    if (o.reader.empty()) {
+        // The one reader whose card holds the application the block needs, even when other
+        // readers hold cards of the other kind.
+        const std::vector<std::string> holders = holdersOf(readers);
+        if (holders.size() == 1) {
+            o.reader = holders.front();
+        } else {
+            TerminalChooser chooser(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+            o.reader = ChooseReader({}, false, chooser);
+        }
+    }
+    const ReaderSurvey* card = Surveyed(readers, o.reader);
+    const bool known = card != nullptr && card->vl && card->zk;
+    if (known && o.app >= 0 && !(o.app == 5 ? *card->zk : *card->vl)) {
+        return Usage("the card in " + o.reader + " has no " + (o.app == 5 ? "ZK" : "VL") +
+                     " application (--app " + std::to_string(o.app) + "); it holds " +
+                     (ApplicationNames(*card).empty() ? std::string("none")
+                                                      : ApplicationNames(*card).front()));
+    }
+    Json all = Json::object();
+    int rc = 0;
+    if (o.block == "all" && o.app < 0) {
+        // Every application the card holds; without a survey of the card, the VL one.
+        std::vector<int> apps;
+        if (!known || *card->vl) {
+            apps.push_back(1);
+        }
+        if (known && *card->zk) {
+            apps.push_back(5);
+        }
+        if (apps.empty()) {
+            std::cerr << "carvix: the card in " << o.reader
+                      << " holds neither the VL nor the ZK application; is it an identity card?\n";
+            return kFailed;
+        }
+        for (const int app : apps) {
+            ReadOptions one = o;
+            one.app = app;
+            if (app == 5) {
+                one.out.clear();  // the photo is in the VL application
+            }
+            rc = std::max(rc, ReadApplication(one, all));
+        }
+    } else {
+        rc = ReadApplication(o, all);
+    }
+    if (o.json && !all.empty()) {
         std::cout << (o.block == "all" ? all : all.begin().value()).dump(2) << "\n";
     }
-    return failed == 0 ? 0 : kFailed;
+    return rc;
 }
 
 int SelectReaderCommand(bool contactless) {
@@ -283,6 +390,20 @@ int ErrorText(const std::string& text) {
     return 0;
 }
 
+// The first word of the command line that is neither a global option nor its value: the
+// command asked for, or empty.
+std::string CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--log" || word == "--card-wait") {
+            ++i;
+        } else if (!word.empty() && word[0] != '-') {
+            return word;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 }  // namespace carvix::cli
 
@@ -293,6 +414,7 @@ int main(int argc, char** argv) {
     CarvixSetDesktopDialogs(0);
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("carvix ") + CARVIX_VERSION);
     int verbose = 0;
     app.add_flag("-v,--verbose", verbose,
                  "Log calls (twice: card commands too) to standard error or --log FILE");
@@ -336,6 +458,12 @@ int main(int argc, char** argv) {
         "Show each block's signer and trust (shown anyway when anchors are installed)");
     readCmd->add_flag("--require-trusted", read.requireTrusted,
                       "Fail for a block whose signer is not trusted");
+    readCmd
+        ->add_option("--wait", read.wait,
+                     "Wait up to SECONDS (default 60) for a card holding the application")
+        ->expected(0, 1)
+        ->default_str("60")
+        ->check(CLI::Range(0.0, 86400.0));
 
     WriteOptions write;
     CLI::App* writeCmd = app.add_subcommand(
@@ -506,6 +634,13 @@ int main(int argc, char** argv) {
                         "With --browser --system: the folders below DIR (packaging, tests)");
     }
 
+    if (const std::string word = CommandWord(argc, argv); !word.empty()) {
+        const auto known =
+            app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(word); });
+        if (known.empty()) {
+            return Usage("unknown command \"" + word + "\" (carvix --help lists the commands)");
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -520,6 +655,10 @@ int main(int argc, char** argv) {
         ::setenv("CARVIX_LOG_FILE", logFile.empty() ? "/dev/stderr" : logFile.c_str(), 1);
     }
     Orvel::InstallLog(Orvel::ReadLogSettings(), "carvix");
+    // The client's own look at the cards (readers, the choice of reader, watch) only peeks:
+    // a card another program holds is reported as in use after a moment instead of being
+    // waited for, and the read that follows waits the full limit once.
+    Orvel::PCSC::SetCardWaitLimitSource([]() -> std::uint32_t { return 250; });
     if (cardWait >= 0) {
         CarvixSetCardWaitLimit(static_cast<std::uint32_t>(cardWait * 1000 + 0.5));
     }
@@ -564,6 +703,15 @@ int main(int argc, char** argv) {
             browserHost.install = regCmd->parsed();
             browserHost.system = reg.system;
             rc = RegisterBrowserHost(browserHost);
+            if (rc == 0 && browserHost.install) {
+                // The bridge answers only pages of allowed origins: without any, the host is
+                // there but no page can use it.
+                const DoctorCheck allow = AllowListCheck();
+                if (allow.status != DoctorCheck::Status::Ok) {
+                    std::cerr << "carvix: warning: " << allow.detail
+                              << (allow.fix.empty() ? "" : "; " + allow.fix) << "\n";
+                }
+            }
         } else if (regCmd->parsed() || unregCmd->parsed()) {
             reg.install = regCmd->parsed();
             rc = Register(reg);
@@ -573,6 +721,10 @@ int main(int argc, char** argv) {
     } catch (const ClientFailure& e) {
         std::cerr << "carvix: " << e.text << "\n";
         rc = e.status;
+    } catch (const Orvel::PCSC::PCSCWin32Exception& e) {
+        // Asked of PC/SC directly (the readers and their cards): the message names the cause.
+        std::cerr << PcscFailureText(e.OperationName(), e.Code(), Orvel::Utf16ToUtf8(e.Message()));
+        rc = kFailed;
     }
     CoUninitialize();
     return rc;

@@ -37,6 +37,8 @@ int Register(const RegisterOptions& o) {
     if (FAILED(hr)) {
         throw ClientError{hr, entry};
     }
+    std::cout << (o.install ? "Registered " : "Unregistered ") << path
+              << (o.system ? " for every user of this machine" : " for this user") << "\n";
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "carvix/card/applet_command_set.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/transaction_guard.h"
+#include "carvix/support/card_wait.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/hex.h"
 #include "carvix/support/pcsc_api.h"
@@ -13,10 +14,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <map>
+#include <optional>
 
 namespace carvix::cli {
 namespace {
@@ -64,14 +68,26 @@ bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& gua
     }
 }
 
-// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
-// transaction on a shared connection that is let go afterwards.
-void Probe(const pcsc::PCSCContext& context, CardEvent& event) {
+}  // namespace
+
+void ProbeApplications(CardEvent& event) {
     SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
-    const std::uint32_t code = pcsc::detail::Code(
-        pcsc::Api().Connect(context.Handle(), event.reader.c_str(), pcsc::kShareShared,
-                            pcsc::kProtocolT0OrT1, &handle, &protocol));
+    std::uint32_t code = 0;
+    // A context of its own, alive until the card is let go: a card another program holds is
+    // waited for only up to the card wait limit, after which the context belongs to the
+    // connect still waiting.
+    std::optional<pcsc::PCSCContext> context;
+    try {
+        context.emplace(pcsc::kScopeUser);
+        std::uint32_t protocol = 0;
+        code = pcsc::ConnectWithin(*context, event.reader, pcsc::kShareShared,
+                                   pcsc::kProtocolT0OrT1, handle, protocol);
+    } catch (const pcsc::CardInUseException&) {
+        event.error = "in use by another program";
+        return;
+    } catch (const pcsc::PCSCWin32Exception& e) {
+        code = e.Code();
+    }
     if (code != pcsc::kSuccess) {
         event.error = "cannot connect: " + Code(code);
         return;
@@ -92,6 +108,8 @@ void Probe(const pcsc::PCSCContext& context, CardEvent& event) {
     }
     pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
 }
+
+namespace {
 
 const char* KindName(CardEvent::Kind kind, bool json) {
     switch (kind) {
@@ -153,9 +171,28 @@ std::vector<CardEvent> EventsBetween(const std::vector<pcsc::ReaderState>& befor
     return events;
 }
 
-std::string EventLine(const CardEvent& e, bool json) {
+std::string EventTime() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t used = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + used, sizeof text - used, ".%03dZ", static_cast<int>(ms));
+    return text;
+}
+
+std::string EventLine(const CardEvent& e, bool json, const std::string& time) {
     if (json) {
-        nlohmann::ordered_json line{{"event", KindName(e.kind, true)}, {"reader", e.reader}};
+        nlohmann::ordered_json line;
+        if (!time.empty()) {
+            line["time"] = time;
+        }
+        line["event"] = KindName(e.kind, true);
+        line["reader"] = e.reader;
         if (e.kind == CardEvent::Kind::CardInserted) {
             line["atr"] = e.atr;
             if (e.vl && e.zk) {
@@ -168,7 +205,7 @@ std::string EventLine(const CardEvent& e, bool json) {
         }
         return line.dump();
     }
-    std::string text = std::string(KindName(e.kind, false)) + ": " + e.reader;
+    std::string text = (time.empty() ? "" : time + " ") + KindName(e.kind, false) + ": " + e.reader;
     if (e.kind == CardEvent::Kind::CardInserted) {
         text += ", ATR " + e.atr;
         if (e.vl && e.zk) {
@@ -197,17 +234,16 @@ int Watch(bool json) {
                 std::vector<pcsc::ReaderState> now = monitor.Refresh();
                 for (CardEvent& e : EventsBetween(seen, now)) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
-                        Probe(context, e);
+                        ProbeApplications(e);
                     }
-                    std::cout << EventLine(e, json) << std::endl;
+                    std::cout << EventLine(e, json, EventTime()) << std::endl;
                 }
                 seen = std::move(now);
             }
             look = monitor.Wait(kWaitMs);
         }
     } catch (const pcsc::PCSCWin32Exception& e) {
-        std::cerr << "carvix: " << e.OperationName() << ": " << Code(e.Code()) << "\n"
-                  << "carvix: " << ExplainFailure(static_cast<HRESULT>(e.Code()));
+        std::cerr << PcscFailureText(e.OperationName(), e.Code(), Orvel::Utf16ToUtf8(e.Message()));
         return 1;
     }
     return 0;

@@ -29,8 +29,17 @@ struct CardEvent {
 std::vector<CardEvent> EventsBetween(const std::vector<Orvel::PCSC::ReaderState>& before,
                                      const std::vector<Orvel::PCSC::ReaderState>& after);
 
-/// One output line without its newline: plain text, or a JSON object with `json`.
-std::string EventLine(const CardEvent& event, bool json);
+/// One output line without its newline: plain text, or a JSON object with `json`. A
+/// non-empty `time` leads the text line and is the JSON object's "time".
+std::string EventLine(const CardEvent& event, bool json, const std::string& time = {});
+
+/// The current time as the lines of `watch` carry it: UTC, ISO 8601, to the millisecond.
+std::string EventTime();
+
+/// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
+/// transaction on a shared connection that is let go afterwards; sets `error` when it cannot
+/// (a card another program holds beyond the card wait limit among them).
+void ProbeApplications(CardEvent& event);
 
 /// Prints the readers and cards already there, then every change, until SIGINT or SIGTERM.
 /// Returns the exit status; PC/SC failures are reported on standard error.

@@ -134,6 +134,14 @@ TEST_F(BrowserManifests, PerUserForEveryBrowser) {
     }
     ExpectManifest(dir_ / ".mozilla/native-messaging-hosts" / kManifest, true);
 
+    // Written, but no page may use it without allowed origins: said as a warning.
+    const fs::path noList = dir_ / "no-origins";
+    const CliResult warned = RunCli("register --browser --host " + Quote(host_.string()),
+                                    "CARVIX_BRIDGE_ORIGINS=" + Quote(noList.string()));
+    EXPECT_EQ(warned.status, 0) << warned.err;
+    EXPECT_NE(warned.err.find("warning: " + noList.string() + " does not exist"), std::string::npos)
+        << warned.err;
+
     ASSERT_EQ(RunCli("unregister --browser").status, 0);
     EXPECT_FALSE(fs::exists(config / "vivaldi/NativeMessagingHosts" / kManifest));
     EXPECT_FALSE(fs::exists(dir_ / ".mozilla/native-messaging-hosts" / kManifest));
@@ -240,7 +248,10 @@ TEST_F(Doctor, NamesEachMissingPieceWithItsFix) {
     // The component not registered.
     ASSERT_EQ(RunCli("unregister").status, 0);
     expectFailure(Run(), "registration", "Component", "carvix register");
-    ASSERT_EQ(RunCli("register --module " + Quote(CARVIX_QX_MODULE)).status, 0);
+    const CliResult registered = RunCli("register --module " + Quote(CARVIX_QX_MODULE));
+    ASSERT_EQ(registered.status, 0) << registered.err;
+    EXPECT_NE(registered.out.find("Registered "), std::string::npos) << registered.out;
+    EXPECT_NE(registered.out.find("for this user"), std::string::npos) << registered.out;
 
     // No manifest for an installed browser; a manifest whose host is gone.
     if (::access("/usr/bin/chromium", X_OK) == 0) {

@@ -161,7 +161,8 @@ TEST_F(CarvixCli, AFailedReadGivesItsCodeAndTheNoticeOnce) {
         << "the notice appears once";
     EXPECT_NE(wrongId.err.find("ReadVLDocumentData: 0x80004005"), std::string::npos) << wrongId.err;
 
-    const CliResult noApplet = RunCli(ReadArgs(card, "zk-document", 5));
+    // A ZK block asked of a VL card without --app: the card answers with its status word.
+    const CliResult noApplet = RunCli("read zk-document --reader " + Quote(card.ReaderName()));
     EXPECT_EQ(noApplet.status, 1);
     EXPECT_NE(noApplet.err.find("0x80076A82"), std::string::npos) << noApplet.err;
     EXPECT_EQ(noApplet.err.find("Tessaro"), std::string::npos) << "no notice for a status word";
@@ -220,9 +221,93 @@ TEST_F(CarvixCli, ErrorTextsAndBadUsage) {
     EXPECT_EQ(RunCli("error 0x1FFFFFFFF").status, 2);
     EXPECT_EQ(RunCli("error twelve").status, 2);
     EXPECT_EQ(RunCli("read vl-nothing --reader R --app 1").status, 2);
-    EXPECT_EQ(RunCli("read all --reader R").status, 2);  // all needs the application
+    EXPECT_EQ(RunCli("read all --reader R --app 7").status, 2);          // no such application
+    EXPECT_EQ(RunCli("read zk-document --reader R --app 1").status, 2);  // a VL application
     EXPECT_EQ(RunCli("read vl-document --reader R --app 1 --out x.bin").status, 2);
     EXPECT_EQ(RunCli("").status, 2);
+    const CliResult unknown = RunCli("raed vl-document");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown command \"raed\""), std::string::npos) << unknown.err;
+    const CliResult version = RunCli("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("carvix ", 0), 0u) << version.out;
+}
+
+// No PC/SC service: the client says why and what to do, and fails.
+TEST_F(CarvixCli, WithoutTheServiceReadersAndReadsFailWithItsMessage) {
+    const std::string env = "PCSCLITE_CSOCK_NAME=/nonexistent/pcscd.comm";
+    for (const char* args : {"readers", "readers --json", "read vl-document"}) {
+        const CliResult r = RunCli(args, env);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_NE(r.err.find("0x8010001D The smart-card service pcscd is not running"),
+                  std::string::npos)
+            << args << ": " << r.err;
+    }
+}
+
+// A card that answers neither application: `read all` without --app fails and says so.
+TEST_F(CarvixCli, ReadAllOfACardWithoutEitherApplicationFails) {
+    BenchCard card(Image("vl-full", 1));
+    card.ClearApduLog();
+    card.Control("fault sw:6A82@1");  // the VL application's selection
+    const CliResult r = RunCli("read all --reader " + Quote(card.ReaderName()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("holds neither the VL nor the ZK application"), std::string::npos)
+        << r.err;
+}
+
+// A VL card and a ZK card side by side: each read finds its own card, readers tells them
+// apart, and an application the card lacks is a usage error.
+TEST_F(CarvixCli, TwoKindsOfCardEachReadFindsItsOwn) {
+    BenchCard vl(Image("vl-full", 1));
+    BenchCard zk(Image("zk-full", 1));
+    const CliResult listed = RunCli("readers --json");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    bool sawVl = false;
+    bool sawZk = false;
+    for (const json& r : json::parse(listed.out)) {
+        if (r["name"] == vl.ReaderName()) {
+            sawVl = true;
+            EXPECT_EQ(r["card"], true);
+            EXPECT_EQ(r["applications"], json::array({"VL"})) << r;
+            EXPECT_FALSE(r["atr"].get<std::string>().empty());
+        } else if (r["name"] == zk.ReaderName()) {
+            sawZk = true;
+            EXPECT_EQ(r["applications"], json::array({"ZK"})) << r;
+        }
+    }
+    EXPECT_TRUE(sawVl && sawZk) << listed.out;
+    const CliResult text = RunCli("readers");
+    EXPECT_NE(text.out.find(zk.ReaderName() + "\n  card, ATR "), std::string::npos) << text.out;
+
+    // Other tests may leave cards on the shared bench: only a lone card of each kind counts.
+    const CliResult zkRead = RunCli("read zk-document --json");
+    if (zkRead.err.find("readers hold a suitable") == std::string::npos) {
+        ASSERT_EQ(zkRead.status, 0) << zkRead.err;
+        EXPECT_EQ(json::parse(zkRead.out)["DocumentNumber"],
+                  Perso("zk-full")["applications"][0]["blocks"]["ZKDocument"]["DocumentNumber"]);
+    }
+
+    // `read all` without --app: every application of the card, here only VL.
+    const CliResult all = RunCli("read all --json --reader " + Quote(vl.ReaderName()));
+    ASSERT_EQ(all.status, 0) << all.err;
+    const json blocks = json::parse(all.out);
+    EXPECT_TRUE(blocks.contains("vl-document")) << all.out;
+    EXPECT_FALSE(blocks.contains("zk-document")) << all.out;
+
+    // --wait: a card already there is taken at once; the wrong kind is waited for in vain.
+    const CliResult there = RunCli("read vl-document --wait 5 --reader " + Quote(vl.ReaderName()));
+    EXPECT_EQ(there.status, 0) << there.err;
+    const CliResult never =
+        RunCli("read zk-document --wait 0.5 --reader " + Quote(vl.ReaderName()));
+    EXPECT_EQ(never.status, 1);
+    EXPECT_NE(never.err.find("within 0.5 seconds"), std::string::npos) << never.err;
+
+    const CliResult wrongApp = RunCli(ReadArgs(vl, "all", 5));
+    EXPECT_EQ(wrongApp.status, 2);
+    EXPECT_NE(wrongApp.err.find("has no ZK application"), std::string::npos) << wrongApp.err;
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // The client's reader pieces: the terminal reader chooser (through the runtime's hook), the
 // explanations of failures a person can act on, and the events `carvix watch` prints.
+#include "card_survey.h"
 #include "failure_text.h"
 #include "terminal_chooser.h"
 #include "watch_command.h"
 
 #include "carvix/automation/host_hooks.h"
+#include "carvix/support/pcsc_service.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -114,6 +117,74 @@ TEST(WatchEvents, LinesInTextAndJson) {
     EXPECT_FALSE(nlohmann::json::parse(EventLine(mute, true)).contains("vl"));
     CardEvent gone{CardEvent::Kind::ReaderRemoved, "R", {}, {}, {}, {}};
     EXPECT_EQ(EventLine(gone, true), R"({"event":"reader-removed","reader":"R"})");
+}
+
+TEST(WatchEvents, LinesCarryTheirTime) {
+    CardEvent gone{CardEvent::Kind::CardRemoved, "R", {}, {}, {}, {}};
+    EXPECT_EQ(EventLine(gone, false, "2026-12-08T10:00:00.250Z"),
+              "2026-12-08T10:00:00.250Z card removed: R");
+    EXPECT_EQ(EventLine(gone, true, "2026-12-08T10:00:00.250Z"),
+              R"({"time":"2026-12-08T10:00:00.250Z","event":"card-removed","reader":"R"})");
+    const std::string now = EventTime();
+    ASSERT_EQ(now.size(), 24u) << now;
+    EXPECT_EQ(now[10], 'T');
+    EXPECT_EQ(now[19], '.');
+    EXPECT_EQ(now.back(), 'Z');
+}
+
+// A VL card, a ZK card, a foreign card, a card that cannot be asked and an empty reader.
+const std::vector<ReaderSurvey> kSurvey = {
+    {"VL Reader", true, "3B80", true, false, {}},
+    {"ZK Reader", true, "3B81", false, true, {}},
+    {"Bank Reader", true, "3B82", false, false, {}},
+    {"Busy Reader", true, "3B83", {}, {}, "cannot connect: 0x8010000B"},
+    {"Empty Reader", false, {}, {}, {}, {}},
+};
+
+TEST(ReaderSurveys, EachReaderSaysWhatItsCardHolds) {
+    EXPECT_EQ(SurveyText(kSurvey[0]), "VL Reader\n  card, ATR 3B80, applications: VL\n");
+    EXPECT_EQ(SurveyText(kSurvey[2]), "Bank Reader\n  card, ATR 3B82, no VL or ZK application\n");
+    EXPECT_EQ(SurveyText(kSurvey[3]),
+              "Busy Reader\n  card, ATR 3B83, cannot connect: 0x8010000B\n");
+    EXPECT_EQ(SurveyText(kSurvey[4]), "Empty Reader\n  no card\n");
+    ReaderSurvey both = kSurvey[0];
+    both.zk = true;
+    EXPECT_EQ(ApplicationNames(both), (std::vector<std::string>{"VL", "ZK"}));
+    EXPECT_TRUE(ApplicationNames(kSurvey[3]).empty()) << "unknown is not held";
+}
+
+TEST(ReaderSurveys, TheApplicationChoosesTheReaderEvenBesideTheOtherKind) {
+    EXPECT_EQ(ReadersHolding(kSurvey, true), std::vector<std::string>{"ZK Reader"});
+    EXPECT_EQ(ReadersHolding(kSurvey, false), std::vector<std::string>{"VL Reader"});
+    std::vector<ReaderSurvey> twoVl = kSurvey;
+    twoVl[2].vl = true;
+    EXPECT_EQ(ReadersHolding(twoVl, false), (std::vector<std::string>{"VL Reader", "Bank Reader"}));
+    EXPECT_TRUE(ReadersHolding({kSurvey[4]}, false).empty());
+}
+
+TEST(FailureText, ContactlessCodesAlsoInHex) {
+    EXPECT_EQ(WithHexCodes("Failed to read data from a contactless card. Error code: 6"),
+              "Failed to read data from a contactless card. Error code: 6 (0x00000006)");
+    EXPECT_EQ(WithHexCodes("Error code: -2147483646, then Error code: 255."),
+              "Error code: -2147483646 (0x80000002), then Error code: 255 (0x000000FF).");
+    // Nothing to convert: no number, or one beyond 32 bits; other text unchanged.
+    EXPECT_EQ(WithHexCodes("Error code: none"), "Error code: none");
+    EXPECT_EQ(WithHexCodes("Error code: 99999999999"), "Error code: 99999999999");
+    EXPECT_EQ(WithHexCodes("Error code: -"), "Error code: -");
+    EXPECT_EQ(WithHexCodes("Read document has ID 1"), "Read document has ID 1");
+}
+
+TEST(FailureText, PcscFailuresNameTheCallTheCodeAndTheCauseOnce) {
+    // The service's own explanation as message: not repeated by the hint.
+    ::setenv("PCSCLITE_CSOCK_NAME", "/nonexistent/pcscd.comm", 1);
+    const std::string service = Orvel::PCSC::ServiceFailureText();
+    const std::string text = PcscFailureText("SCardEstablishContext", 0x8010001Du, service);
+    ::unsetenv("PCSCLITE_CSOCK_NAME");
+    EXPECT_EQ(text, "carvix: SCardEstablishContext: 0x8010001D " + service + "\n");
+    // Without a message (the watch losing pcscd): never an empty line.
+    const std::string stopped = PcscFailureText("SCardGetStatusChange", 0x8010001Eu, {});
+    EXPECT_EQ(stopped.rfind("carvix: SCardGetStatusChange: 0x8010001E\n", 0), 0u) << stopped;
+    EXPECT_EQ(stopped.find("\n\n"), std::string::npos) << stopped;
 }
 
 }  // namespace

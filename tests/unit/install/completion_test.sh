@@ -10,8 +10,11 @@ _init_completion() {
     prev=${COMP_WORDS[COMP_CWORD - 1]}
 }
 _filedir() { COMPREPLY=(FILE); }
-# The reader list comes from `carvix readers`.
-carvix() { [ "$1" = readers ] && printf 'Carvix Bench 1 00 00\nOther Reader\n'; }
+# The reader list comes from `carvix readers`: the names, not the indented lines on their cards.
+carvix() {
+    [ "$1" = readers ] &&
+        printf 'Carvix Bench 1 00 00\n  card, ATR 3B80, applications: VL\nOther Reader\n  no card\n'
+}
 # shellcheck disable=SC1090
 source "$1"
 
@@ -58,6 +61,10 @@ refuse "carvix read vl-photo " vl-document
 # Values of options are not taken for subcommands.
 expect "carvix read --app 5 " all --json
 expect "carvix read --reader " 'Carvix\ Bench\ 1\ 00\ 00' 'Other\ Reader'
+refuse "carvix read --reader " 'no\ card' 'applications:\ VL'
+# --wait takes an optional number: a number is its value, a block name is not.
+expect "carvix read --wait 5 " all vl-document
+expect "carvix read --wait " all --reader
 expect "carvix write " vl-variable zk-variable --respond-with
 refuse "carvix write " vl-photo all
 expect "carvix contactless " read update
