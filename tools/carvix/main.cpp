@@ -43,6 +43,7 @@
 #include "contactless_command.h"
 #include "doctor_command.h"
 #include "failure_text.h"
+#include "notices.h"
 #include "output.h"
 #include "pki_command.h"
 #include "reader_choice.h"
@@ -74,6 +75,7 @@ using automation::HexCode;
 // The component's message, then the client's own explanation when it has one.
 int Report(const ClientError& e, Addressed addressed = Addressed::Unknown,
            const std::string& prefix = {}) {
+    FlushNotices(std::cerr, e.message);
     std::cerr << "carvix: " << prefix << e.doing << ": " << HexCode(e.hresult)
               << (e.message.empty() ? "" : " ") << WithHexCodes(e.message) << "\n";
     const std::string hint = ExplainFailure(e.hresult, addressed);
@@ -412,6 +414,7 @@ int main(int argc, char** argv) {
     // A command-line client asks on the terminal and reports on standard error, never in
     // desktop dialogs.
     CarvixSetDesktopDialogs(0);
+    CollectNotices();
     CLI::App app{"carvix: read the identity card through the carvix-qx scripting classes"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("carvix ") + CARVIX_VERSION);
@@ -726,6 +729,7 @@ int main(int argc, char** argv) {
         std::cerr << PcscFailureText(e.OperationName(), e.Code(), Orvel::Utf16ToUtf8(e.Message()));
         rc = kFailed;
     }
+    FlushNotices(std::cerr);
     CoUninitialize();
     return rc;
 }
