@@ -2,16 +2,20 @@
 
 #include "block_reader.h"
 #include "certificate_file.h"
+#include "doctor_command.h"
 #include "output.h"
 #include "terminal_chooser.h"
 
 #include "carvix/support/base64.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 
 namespace carvix::cli {
 namespace {
@@ -66,6 +70,31 @@ std::u16string SignerText(const std::string& file) {
     return Orvel::ToBase64(ReadCertificateFile(file).RawData());
 }
 
+// The component's text for a contactless library it could not use names neither the file nor
+// the folder: the client looks for itself, where the module does, and says what it found.
+void ExplainLibraryFailure(const ClientError& e) {
+    if (e.message.find("Failed to load library for working with a contactless card") ==
+        std::string::npos) {
+        return;
+    }
+    const std::optional<std::string> module = RegisteredModulePath();
+    if (!module) {
+        return;
+    }
+    const std::filesystem::path library =
+        std::filesystem::path(*module).parent_path() / "RF_QXeID_DF_API.so";
+    std::string why = "it was loaded but lacks one of its functions";
+    if (void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL); handle != nullptr) {
+        ::dlclose(handle);
+    } else {
+        const char* error = ::dlerror();
+        why = error != nullptr ? error : "it cannot be loaded";
+    }
+    std::cerr << "carvix: the contactless library " << library.filename().string()
+              << " is looked for beside the module, in " << library.parent_path().string() << ": "
+              << why << "\n";
+}
+
 }  // namespace
 
 int ContactlessRead(const ContactlessOptions& o) {
@@ -73,7 +102,13 @@ int ContactlessRead(const ContactlessOptions& o) {
     const Object docAdmin = Object::Create(u"CARVIX.DocAdmin");
     // The method's second argument is the SOD check (a BOOL), where the other reads take the
     // application ID.
-    const Json block = ReadBlock(docAdmin, kExtract, Utf16(o.reader), o.checkSod ? 1 : 0);
+    Json block;
+    try {
+        block = ReadBlock(docAdmin, kExtract, Utf16(o.reader), o.checkSod ? 1 : 0);
+    } catch (const ClientError& e) {
+        ExplainLibraryFailure(e);
+        throw;
+    }
     if (o.json) {
         std::cout << block.dump(2) << "\n";
     } else {
@@ -101,7 +136,8 @@ int ContactlessUpdate(const ContactlessOptions& o) {
             {TextValue(Utf16(o.contactReader)), IntValue(o.app), TextValue(Utf16(o.reader)),
              IntValue(o.checkSod ? 1 : 0), TextValue(key), TextValue(signer)},
             ignored);
-    } catch (const ClientError&) {
+    } catch (const ClientError& e) {
+        ExplainLibraryFailure(e);
         chooser.ExplainUnansweredSigner(std::cerr);
         throw;
     }

@@ -506,4 +506,13 @@ DoctorCheck AllowListCheck() {
     return checks.front();
 }
 
+std::optional<std::string> RegisteredModulePath() {
+    for (const reg::Hive hive : {reg::Hive::User, reg::Hive::Machine}) {
+        if (auto module = RegisteredModule(hive); module && !module->empty()) {
+            return module;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace carvix::cli

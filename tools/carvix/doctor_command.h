@@ -3,6 +3,7 @@
 // the allow-list, the PKCS#11 modules) and says how to mend each one that is missing.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct DoctorCheck {
 std::vector<DoctorCheck> RunDoctorChecks(const DoctorOptions& options);
 /// The allow-list of web origins alone: Ok when it exists, is safe and allows an origin.
 DoctorCheck AllowListCheck();
+
+/// The module this user's programs load: the user's registration, else the machine's.
+std::optional<std::string> RegisteredModulePath();
 /// Prints the checks; 0 when none failed, 1 otherwise.
 int Doctor(const DoctorOptions& options);
 
