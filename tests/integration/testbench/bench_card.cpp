@@ -127,6 +127,9 @@ BenchCard::BenchCard(const std::filesystem::path& image, std::vector<std::string
 
 BenchCard::~BenchCard() {
     StopEmulator();
+    // The next user of this reader must not see this card as still present: pcscd notices a
+    // card gone at its next look, and a test that starts before then connects to nothing.
+    WaitForCard(reader_, false, 5);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
     ::close(lockFd_);
