@@ -142,7 +142,7 @@ std::string Emulator::Control(const std::string& line) {
         return std::string("error: ") + e.what();
     }
     return "error: unknown command \"" + line +
-           "\" (ping, fault SPEC, clear-faults, remove, insert, t1-get-response on|off, timing "
+           "\" (ping, fault FAULT, clear-faults, remove, insert, t1-get-response on|off, timing "
            "on|off, status)";
 }
 

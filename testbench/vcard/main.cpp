@@ -1,6 +1,6 @@
 // carvix-vcard: the virtual card of the test bench.
 //   carvix-vcard run --image card.json --port 35963 [--log apdu.log] [--control ctl.sock]
-//                    [--fault SPEC]... [--t1-get-response]
+//                    [--fault FAULT]... [--t1-get-response]
 //                    [--timing] [--t0-bit-rate BPS] [--t1-bit-rate BPS] [--command-ms MS]
 //   carvix-vcard respond --key HEX [--base64] --challenge HEX|BASE64
 //   carvix-vcard check --image card.json

@@ -54,15 +54,15 @@ int Pki(const PkiOptions& o) {
     ScopedVariant result;
     if (o.action == "keygen") {
         int status = 0;
-        const auto spec = static_cast<std::uint16_t>(keySpec);
-        const auto target = CheckKeygen(o, spec, ContainerName(o), std::cerr, status);
+        const auto keyKind = static_cast<std::uint16_t>(keySpec);
+        const auto target = CheckKeygen(o, keyKind, ContainerName(o), std::cerr, status);
         if (!target) {
             return status;
         }
         pki.Call(u"GenerateKeyPair",
                  {TextValue(ContainerName(o)), UIntValue(keySpec), UIntValue(o.bits << 16)},
                  result);
-        ReportKeygen(spec, ContainerName(o), *target, std::cout);
+        ReportKeygen(keyKind, ContainerName(o), *target, std::cout);
         pin.ReportUnused(std::cerr);
         return 0;
     }
