@@ -91,23 +91,14 @@ bool ReadAllInProcess(const std::string& reader, int app) {
         ca::ScopedVariant result;
         wholeCard.Call(u"ReadApplication", {ca::TextValue(ca::Utf16(reader)), ca::IntValue(app)},
                        result);
-        if (result->vt != (VT_ARRAY | VT_VARIANT) || result->parray == nullptr) {
-            throw ca::ClientError(DISP_E_TYPEMISMATCH, "ReadApplication");
-        }
-        std::int32_t lower = 0;
-        std::int32_t upper = -1;
-        SafeArrayGetLBound(result->parray, 1, &lower);
-        SafeArrayGetUBound(result->parray, 1, &upper);
         std::size_t values = 0;
-        for (std::int32_t i = lower; i <= upper; ++i) {
-            ca::ScopedVariant block;
-            if (FAILED(SafeArrayGetElement(result->parray, &i, block.Get())) ||
-                block->vt != VT_DISPATCH || block->pdispVal == nullptr) {
-                throw ca::ClientError(block->vt == VT_ERROR ? block->scode : DISP_E_TYPEMISMATCH,
+        ca::ForEachElement(*result, "ReadApplication", [&](std::size_t, const VARIANT& block) {
+            if (block.vt != VT_DISPATCH || block.pdispVal == nullptr) {
+                throw ca::ClientError(block.vt == VT_ERROR ? block.scode : DISP_E_TYPEMISMATCH,
                                       "ReadApplication");
             }
-            values += ReadProperties(ca::Object::Share(block->pdispVal));
-        }
+            values += ReadProperties(ca::Object::Share(block.pdispVal));
+        });
         return values != 0;
     } catch (const ca::ClientError& e) {
         std::fprintf(stderr, "in-process read failed: %s\n", e.what());

@@ -1,23 +1,19 @@
 #include "audit.h"
 
+#include "carvix/automation/client.h"
+
 #include <syslog.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
 namespace carvix::bridge {
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-               return lower(x) == lower(y);
-           });
-}
+using automation::SameName;
 
-bool EndsWithText(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
+bool EndsWithName(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && SameName(text.substr(text.size() - tail.size()), tail);
 }
 
 struct Audited {
@@ -61,7 +57,7 @@ std::string Field(std::string_view text) {
 std::optional<std::string> AuditedOperation(std::string_view interfaceName,
                                             std::string_view member) {
     for (const Audited& a : kAudited) {
-        if (SameText(interfaceName, a.interfaceName) && SameText(member, a.member)) {
+        if (SameName(interfaceName, a.interfaceName) && SameName(member, a.member)) {
             return std::string(a.interfaceName) + "." + a.member;
         }
     }
@@ -94,7 +90,7 @@ void RecordAudit(const AuditRecord& record) {
 }
 
 void ReaderMemory::Note(std::int64_t handle, std::string_view member, const Json& args) {
-    if (SameText(member, "Init") && args.is_array() && !args.empty() && args[0].is_string()) {
+    if (SameName(member, "Init") && args.is_array() && !args.empty() && args[0].is_string()) {
         readers_[handle] = args[0].get<std::string>();
     }
 }
@@ -105,8 +101,8 @@ std::string ReaderMemory::ReaderOf(const Json& args,
         return {};
     }
     for (std::size_t i = 0; i < args.size() && i < parameterNames.size(); ++i) {
-        if (args[i].is_string() && (EndsWithText(parameterNames[i], "ReaderName") ||
-                                    EndsWithText(parameterNames[i], "ContainerName"))) {
+        if (args[i].is_string() && (EndsWithName(parameterNames[i], "ReaderName") ||
+                                    EndsWithName(parameterNames[i], "ContainerName"))) {
             return args[i].get<std::string>();
         }
     }

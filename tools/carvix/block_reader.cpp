@@ -18,28 +18,14 @@ Json ObjectList(const Object& object, const Property& p) {
     if (FAILED(hr)) {
         throw ClientError{hr, "reading " + Utf8(p.name)};
     }
-    if (value->vt != (VT_ARRAY | VT_VARIANT) || value->parray == nullptr) {
-        throw ClientError{DISP_E_TYPEMISMATCH, "reading " + Utf8(p.name)};
-    }
-    SAFEARRAY* array = value->parray;
-    std::int32_t lower = 0;
-    std::int32_t upper = -1;
-    SafeArrayGetLBound(array, 1, &lower);
-    SafeArrayGetUBound(array, 1, &upper);
+    const std::string doing = "reading " + Utf8(p.name);
     Json list = Json::array();
-    for (std::int32_t i = lower; i <= upper; ++i) {
-        ScopedVariant element;
-        const HRESULT got = SafeArrayGetElement(array, &i, element.Get());
-        if (FAILED(got)) {
-            throw ClientError{got, "reading " + Utf8(p.name)};
+    ForEachElement(*value, doing, [&](std::size_t, const VARIANT& element) {
+        if (element.vt != VT_DISPATCH || element.pdispVal == nullptr) {
+            throw ClientError{E_INVALIDARG, doing + ": an element is not an object"};
         }
-        if (element->vt != VT_DISPATCH || element->pdispVal == nullptr) {
-            throw ClientError{E_INVALIDARG,
-                              "reading " + Utf8(p.name) + ": an element is not an object"};
-        }
-        element->pdispVal->AddRef();
-        list.push_back(ObjectProperties(Object(element->pdispVal)));
-    }
+        list.push_back(ObjectProperties(Object::Share(element.pdispVal)));
+    });
     return list;
 }
 

@@ -8,6 +8,7 @@ namespace carvix::cli {
 using automation::Arguments;
 using automation::BoolValue;
 using automation::ClientError;
+using automation::ForEachElement;
 using automation::IntValue;
 using automation::Object;
 using automation::ObjectValue;

@@ -7,36 +7,30 @@ constexpr const char* kCall = "ReadApplication";
 
 // The elements of the call's array: block objects, or VT_ERROR with a block's failure.
 void TakeBlocks(const ScopedVariant& result, std::vector<WholeCardBlock>& blocks) {
-    if (result->vt != (VT_ARRAY | VT_VARIANT) || result->parray == nullptr) {
-        throw ClientError(DISP_E_TYPEMISMATCH, kCall);
-    }
-    std::int32_t lower = 0;
-    std::int32_t upper = -1;
-    SafeArrayGetLBound(result->parray, 1, &lower);
-    SafeArrayGetUBound(result->parray, 1, &upper);
-    if (static_cast<std::int64_t>(upper) - lower + 1 != static_cast<std::int64_t>(blocks.size())) {
-        throw ClientError(DISP_E_BADINDEX, std::string(kCall) + ": another number of blocks");
-    }
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const std::int32_t index = lower + static_cast<std::int32_t>(i);
-        ScopedVariant element;
-        const HRESULT got = SafeArrayGetElement(result->parray, &index, element.Get());
-        try {
-            if (FAILED(got)) {
-                throw ClientError(got, kCall);
+    const auto anotherNumber = [] {
+        return ClientError(DISP_E_BADINDEX, std::string(kCall) + ": another number of blocks");
+    };
+    const std::size_t count =
+        ForEachElement(*result, kCall, [&](std::size_t i, const VARIANT& element) {
+            if (i >= blocks.size()) {
+                throw anotherNumber();
             }
-            if (element->vt == VT_ERROR) {
-                throw ClientError(element->scode, kCall);
+            try {
+                if (element.vt == VT_ERROR) {
+                    throw ClientError(element.scode, kCall);
+                }
+                if (element.vt != VT_DISPATCH || element.pdispVal == nullptr) {
+                    throw ClientError(DISP_E_TYPEMISMATCH, kCall);
+                }
+                Object object = Object::Share(element.pdispVal);
+                blocks[i].values = PropertiesJson(object);
+                blocks[i].object = std::move(object);
+            } catch (const ClientError& e) {
+                blocks[i].error = e;
             }
-            if (element->vt != VT_DISPATCH || element->pdispVal == nullptr) {
-                throw ClientError(DISP_E_TYPEMISMATCH, kCall);
-            }
-            Object object = Object::Share(element->pdispVal);
-            blocks[i].values = PropertiesJson(object);
-            blocks[i].object = std::move(object);
-        } catch (const ClientError& e) {
-            blocks[i].error = e;
-        }
+        });
+    if (count != blocks.size()) {
+        throw anotherNumber();
     }
 }
 

@@ -17,18 +17,6 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 Invocation KindOf(const std::string& kind) {
     if (kind == "propget") {
         return Invocation::PropertyGet;
@@ -72,6 +60,18 @@ std::u16string InterfaceName(ITypeInfo* info) {
 }
 
 }  // namespace
+
+bool SameName(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool Member::TakesNoArguments() const {
     for (const Parameter& p : params) {

@@ -22,6 +22,29 @@ std::string TextOf(const VARIANT& value) {
     return value.vt == VT_BSTR ? Utf8Of(value.bstrVal) : std::string();
 }
 
+std::size_t ForEachElement(
+    const VARIANT& array, const std::string& doing,
+    const std::function<void(std::size_t index, const VARIANT& element)>& each) {
+    if (array.vt != (VT_ARRAY | VT_VARIANT) || array.parray == nullptr ||
+        SafeArrayGetDim(array.parray) != 1) {
+        throw ClientError(DISP_E_TYPEMISMATCH, doing);
+    }
+    std::int32_t lower = 0;
+    std::int32_t upper = -1;
+    SafeArrayGetLBound(array.parray, 1, &lower);
+    SafeArrayGetUBound(array.parray, 1, &upper);
+    std::size_t count = 0;
+    for (std::int32_t i = lower; i <= upper; ++i, ++count) {
+        ScopedVariant element;
+        const HRESULT got = SafeArrayGetElement(array.parray, &i, element.Get());
+        if (FAILED(got)) {
+            throw ClientError(got, doing);
+        }
+        each(count, *element);
+    }
+    return count;
+}
+
 namespace {
 
 // A new VARIANT of type `vt` whose value `fill` sets.

@@ -226,6 +226,34 @@ TEST(ClientValues, TextSurvivesTheRoundTripAndOtherTypesReadAsEmpty) {
     EXPECT_EQ(Utf8(u"a\xD800"), "a\xEF\xBF\xBD");  // a lone surrogate
 }
 
+TEST(ClientValues, ArraysOfValuesAreWalkedInOrderAndAnythingElseIsRefused) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 1, 3);  // lower bound 1, as allowed
+    ASSERT_NE(array, nullptr);
+    for (std::int32_t i = 1; i <= 3; ++i) {
+        VARIANT item = IntValue(i * 10);
+        ASSERT_EQ(SafeArrayPutElement(array, &i, &item), S_OK);
+    }
+    ScopedVariant value;
+    value->vt = VT_ARRAY | VT_VARIANT;
+    value->parray = array;
+    std::vector<std::pair<std::size_t, std::int32_t>> seen;
+    EXPECT_EQ(
+        ForEachElement(*value, "walking",
+                       [&](std::size_t i, const VARIANT& e) { seen.emplace_back(i, e.lVal); }),
+        3u);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::size_t, std::int32_t>>{{0, 10}, {1, 20}, {2, 30}}));
+    try {
+        ForEachElement(IntValue(1), "walking", [](std::size_t, const VARIANT&) {});
+        ADD_FAILURE() << "a number is not an array";
+    } catch (const ClientError& e) {
+        EXPECT_EQ(e.hresult, DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(e.doing, "walking");
+    }
+    EXPECT_TRUE(SameName("ReadVLDocumentData", "readvldocumentdata"));
+    EXPECT_FALSE(SameName("Init", "Init2"));
+    EXPECT_FALSE(SameName("\xC4", "\xE4"));  // only ASCII letters fold
+}
+
 // ---- the real module -------------------------------------------------------------------------
 
 class ClientWithModule : public ::testing::Test {

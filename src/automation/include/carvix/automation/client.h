@@ -8,6 +8,7 @@
 #include "carvix/automation/scoped.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
@@ -67,6 +68,18 @@ CARVIX_COM_API VARIANT ObjectValue(IDispatch* object);
 CARVIX_COM_API std::string TextOf(const VARIANT& value);
 /// The UTF-8 text of a BSTR (a null BSTR is empty).
 CARVIX_COM_API std::string Utf8Of(BSTR text);
+
+/// Walks a one-dimensional array of VARIANTs (VT_ARRAY | VT_VARIANT) in order: `each` gets the
+/// element's index from 0 and the element (valid during the call). Returns the number of
+/// elements. Throws ClientError(DISP_E_TYPEMISMATCH, doing) for any other value, and the
+/// failure of an element that cannot be read.
+CARVIX_COM_API std::size_t ForEachElement(
+    const VARIANT& array, const std::string& doing,
+    const std::function<void(std::size_t index, const VARIANT& element)>& each);
+
+/// Whether two member names are the same, ASCII letters compared without regard to case (as
+/// the objects compare them).
+CARVIX_COM_API bool SameName(std::string_view a, std::string_view b) noexcept;
 
 /// Arguments in their natural order (first argument first). Takes over the values given to
 /// it and clears them on destruction.
