@@ -1,6 +1,7 @@
 #include "test_token.h"
 
 #include "carvix/support/pkcs11_token.h"
+#include "carvix/support/x509_store.h"
 
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -220,6 +221,18 @@ std::u16string WrapModule::Reader(const std::string& label) {
     }
     const std::string uri = "pkcs11:token=" + encoded + "?module-path=" + Path();
     return u"\\\\.\\" + std::u16string(uri.begin(), uri.end()) + u"\\";
+}
+
+Orvel::Security::Cryptography::X509::X509Certificate CertificateInMy(const Bytes& der) {
+    auto& my = Orvel::Security::Cryptography::X509::CurrentUserStore(0);
+    const auto certificates = my.Certificates();
+    my.Close();
+    for (const auto& certificate : certificates) {
+        if (certificate.RawData() == der) {
+            return certificate;
+        }
+    }
+    throw std::runtime_error("the certificate is not in My");
 }
 
 }  // namespace carvix::testpki

@@ -7,6 +7,7 @@
 #include "test_pki.h"
 
 #include "carvix/support/pkcs11_token.h"
+#include "carvix/support/x509_certificate.h"
 
 #include <string>
 #include <vector>
@@ -77,5 +78,9 @@ class WrapModule {
 /// A certificate for the key in a DER PKCS#10 request, with the request's subject, issued by
 /// `issuer`.
 Bytes IssueForRequest(const Bytes& requestDer, const Identity& issuer, long serial = 7);
+
+/// The certificate with these DER bytes as the user's store "My" holds it (with the key link
+/// an import or selection gave it); throws std::runtime_error when "My" does not hold it.
+Orvel::Security::Cryptography::X509::X509Certificate CertificateInMy(const Bytes& der);
 
 }  // namespace carvix::testpki

@@ -61,18 +61,6 @@ std::string Hex(const ByteArray& bytes) {
     return text;
 }
 
-x509::X509Certificate InMy(const ByteArray& der) {
-    auto& my = x509::CurrentUserStore(0);
-    const auto certificates = my.Certificates();
-    my.Close();
-    for (const auto& certificate : certificates) {
-        if (certificate.RawData() == der) {
-            return certificate;
-        }
-    }
-    throw std::runtime_error("the certificate is not in My");
-}
-
 bool SignsAndVerifies(EVP_PKEY* key, const x509::X509Certificate& certificate) {
     auto ctx = Orvel::OpenSsl::Own<EVP_MD_CTX_free>(EVP_MD_CTX_new());
     const std::string data = "signed on the token";
@@ -187,10 +175,10 @@ TEST_F(OtherToolsTest, PairsAreSelectedAndUsedAsTheyAllow) {
     EXPECT_EQ(chosen->RawData(), decrypting);
     EXPECT_EQ(asked, 0);
 
-    auto signingKey = x509::LoadPrivateKey(InMy(signing));
-    EXPECT_TRUE(SignsAndVerifies(signingKey.get(), InMy(signing)));
-    auto decryptingKey = x509::LoadPrivateKey(InMy(decrypting));
-    EXPECT_TRUE(DecryptsEnvelope(decryptingKey.get(), InMy(decrypting)));
+    auto signingKey = x509::LoadPrivateKey(testpki::CertificateInMy(signing));
+    EXPECT_TRUE(SignsAndVerifies(signingKey.get(), testpki::CertificateInMy(signing)));
+    auto decryptingKey = x509::LoadPrivateKey(testpki::CertificateInMy(decrypting));
+    EXPECT_TRUE(DecryptsEnvelope(decryptingKey.get(), testpki::CertificateInMy(decrypting)));
 }
 
 // A certificate's key usage narrows a pair that its keys allow for both.
@@ -315,15 +303,16 @@ TEST_F(TwinTokensTest, TokensWithOneLabelAreToldApartBySerial) {
     EXPECT_EQ(FailureOf([&] { KeyContainer::Acquire(BySerial(serials_[0], u"keys"), 0); }),
               kBadKeyset);
 
-    const auto link = Orvel::Pkcs11::ParseKeyLink(InMy(certificate).KeyProviderLink());
+    const auto link =
+        Orvel::Pkcs11::ParseKeyLink(testpki::CertificateInMy(certificate).KeyProviderLink());
     ASSERT_TRUE(link);
     EXPECT_EQ(link->serial, serials_[1]);
     EXPECT_EQ(Orvel::Pkcs11::FindToken(*link).serial, serials_[1]);
     // A link without a serial number (another tool's) finds the twin that holds the key.
     Orvel::Pkcs11::KeyLink loose{"Twin", link->id, {}, {}, {}, {}};
     EXPECT_EQ(Orvel::Pkcs11::FindToken(loose).serial, serials_[1]);
-    auto key = x509::LoadPrivateKey(InMy(certificate));
-    EXPECT_TRUE(SignsAndVerifies(key.get(), InMy(certificate)));
+    auto key = x509::LoadPrivateKey(testpki::CertificateInMy(certificate));
+    EXPECT_TRUE(SignsAndVerifies(key.get(), testpki::CertificateInMy(certificate)));
 }
 
 TEST_F(TwinTokensTest, UrisThatAskForMoreThanWeCheckAreRefused) {

@@ -85,17 +85,7 @@ class TokenKeyTest : public ::testing::Test {
         provider.SetCertificate(kAtKeyExchange, certificate_);
     }
 
-    x509::X509Certificate TokenCertificate() {
-        auto& my = x509::CurrentUserStore(0);
-        const auto certificates = my.Certificates();
-        my.Close();
-        for (const auto& certificate : certificates) {
-            if (certificate.RawData() == certificate_) {
-                return certificate;
-            }
-        }
-        throw std::runtime_error("the token certificate is not in My");
-    }
+    x509::X509Certificate TokenCertificate() { return testpki::CertificateInMy(certificate_); }
 
     testpki::TestTokens tokens_;
     testpki::PrivateStores stores_;

@@ -74,15 +74,7 @@ class WrappedTokenTest : public ::testing::Test {
         const ByteArray der = testpki::IssueForRequest(
             CreateCertificateRequest(provider, kAtKeyExchange, u"Holder"), ca_);
         provider.SetCertificate(kAtKeyExchange, der);
-        auto& my = x509::CurrentUserStore(0);
-        const auto certificates = my.Certificates();
-        my.Close();
-        for (const auto& certificate : certificates) {
-            if (certificate.RawData() == der) {
-                return certificate;
-            }
-        }
-        throw std::runtime_error("the certificate is not in My");
+        return testpki::CertificateInMy(der);
     }
 
     std::uint32_t LoadFailure(const x509::X509Certificate& certificate) {
