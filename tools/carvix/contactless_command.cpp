@@ -6,6 +6,7 @@
 #include "output.h"
 #include "terminal_chooser.h"
 
+#include "carvix/contactless/contactless_library.h"
 #include "carvix/support/base64.h"
 
 #include <dlfcn.h>
@@ -82,7 +83,7 @@ void ExplainLibraryFailure(const ClientError& e) {
         return;
     }
     const std::filesystem::path library =
-        std::filesystem::path(*module).parent_path() / "RF_QXeID_DF_API.so";
+        std::filesystem::path(*module).parent_path() / contactless::kLibraryFileName;
     std::string why = "it was loaded but lacks one of its functions";
     if (void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL); handle != nullptr) {
         ::dlclose(handle);
