@@ -11,13 +11,16 @@ namespace carvix::cli {
 
 namespace pcsc = Orvel::PCSC;
 
-std::vector<ReaderSurvey> SurveyReaders() {
+std::vector<ReaderSurvey> SurveyReaders(const std::string& only) {
     pcsc::PCSCContext context(pcsc::kScopeUser);
     pcsc::ReaderMonitor monitor(context);
     std::vector<ReaderSurvey> readers;
     for (const pcsc::ReaderState& state : monitor.Refresh()) {
         ReaderSurvey r;
         r.name = Orvel::Utf16ToUtf8(state.name);
+        if (!only.empty() && r.name != only) {
+            continue;
+        }
         r.cardPresent = state.CardPresent();
         if (r.cardPresent) {
             r.atr = Orvel::ToHex(std::span<const std::uint8_t>(state.atr));

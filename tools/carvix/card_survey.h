@@ -21,9 +21,11 @@ struct ReaderSurvey {
     std::string error;  // why the card could not be asked
 };
 
-/// Asks PC/SC for every reader and every present card. Throws PCSCWin32Exception when the
-/// service cannot be reached (its message says why and what to do).
-std::vector<ReaderSurvey> SurveyReaders();
+/// Asks PC/SC for every reader and every present card, or only for the reader named ONLY when
+/// it is given: asking a card selects its applications, which ends the authentication another
+/// program may hold on it, so cards the command will not use are left alone. Throws
+/// PCSCWin32Exception when the service cannot be reached (its message says why and what to do).
+std::vector<ReaderSurvey> SurveyReaders(const std::string& only = {});
 
 /// The applications of the card as words ("VL", "ZK"); empty when none answered.
 std::vector<std::string> ApplicationNames(const ReaderSurvey& reader);

@@ -286,7 +286,7 @@ int Read(ReadOptions o) {
         }
         return holders;
     };
-    std::vector<ReaderSurvey> readers = SurveyReaders();
+    std::vector<ReaderSurvey> readers = SurveyReaders(o.reader);
     if (o.wait >= 0) {
         const auto until = std::chrono::steady_clock::now() +
                            std::chrono::milliseconds(static_cast<std::int64_t>(o.wait * 1000));
@@ -298,7 +298,7 @@ int Read(ReadOptions o) {
                 return kFailed;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            readers = SurveyReaders();
+            readers = SurveyReaders(o.reader);
         }
     }
     if (o.reader.empty()) {

@@ -159,7 +159,21 @@ TEST_P(BenchWrites, AReaderBesideAWriterNeverSeesAHalfWrittenCard) {
     auto writer = CardApplet::OpenForWrite(handle.Get(), 1);
     auto write = [&](std::uint8_t seed) {
         RawBlock block(0x0D03, 250, seed);
-        writer->WriteBlocks({&block}, {});
+        try {
+            writer->WriteBlocks({&block}, {});
+        } catch (const CardException& e) {
+            ADD_FAILURE() << "write " << int(seed) << " failed (" << std::hex << e.Code()
+                          << "): " << Orvel::Utf16ToUtf8(e.Message()) << "\n"
+                          << [&] {
+                                 std::string tail;
+                                 const auto log = card.ApduLog();
+                                 for (std::size_t i = log.size() > 12 ? log.size() - 12 : 0;
+                                      i < log.size(); ++i) {
+                                     tail += log[i].command + " -> " + log[i].response + "\n";
+                                 }
+                                 return tail;
+                             }();
+        }
     };
     write(1);  // the sample card has no SOD for the block yet
 

@@ -293,8 +293,12 @@ TEST_F(CarvixCli, TwoKindsOfCardEachReadFindsItsOwn) {
                   Perso("zk-full")["applications"][0]["blocks"]["ZKDocument"]["DocumentNumber"]);
     }
 
-    // `read all` without --app: every application of the card, here only VL.
+    // `read all` without --app: every application of the card, here only VL. A read with
+    // --reader sends nothing to the card in another reader: a SELECT there would end the
+    // authentication another program holds on it.
+    zk.ClearApduLog();
     const CliResult all = RunCli("read all --json --reader " + Quote(vl.ReaderName()));
+    EXPECT_TRUE(zk.ApduLog().empty()) << "the read with --reader spoke to the other card";
     ASSERT_EQ(all.status, 0) << all.err;
     const json blocks = json::parse(all.out);
     EXPECT_TRUE(blocks.contains("vl-document")) << all.out;
