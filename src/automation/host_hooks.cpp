@@ -275,8 +275,10 @@ int32_t CarvixOfferReaders(CarvixReaderSelection* selection, const CarvixReaderO
                    : CARVIX_OFFER_CANCELLED;
     }
     try {
+        // No dialog could be shown: tell the module, so that it does not report a cancel
+        // nobody made.
         return selection->dialog.Offer(offers, cards, count, waitMs, chosen)
-            .value_or(CARVIX_OFFER_CANCELLED);
+            .value_or(CARVIX_OFFER_NOBODY);
     } catch (...) {
         return CARVIX_OFFER_CANCELLED;
     }

@@ -124,7 +124,7 @@ ReaderSelection ReaderSelectDialog::Run() {
             }
         }
         if (acceptable.size() == 1 && (flags & kMinimalUi) != 0) {
-            return {acceptable[0].name, acceptable[0].atr, protocols[0]};
+            return {acceptable[0].name, acceptable[0].atr, protocols[0], {}};
         }
         std::vector<CarvixReaderOffer> offers;
         offers.reserve(acceptable.size());
@@ -140,7 +140,12 @@ ReaderSelection ReaderSelectDialog::Run() {
                 selection.get(), offers.data(), cards.data(),
                 static_cast<std::uint32_t>(offers.size()), kDialogSliceMs, &chosen);
             if (answer == CARVIX_OFFER_PICKED && chosen < acceptable.size()) {
-                return {acceptable[chosen].name, acceptable[chosen].atr, protocols[chosen]};
+                return {acceptable[chosen].name, acceptable[chosen].atr, protocols[chosen], {}};
+            }
+            if (answer == CARVIX_OFFER_NOBODY) {
+                ReaderSelection none;
+                none.nobodyAskedAmong = acceptable.size();
+                return none;
             }
             if (answer != CARVIX_OFFER_WAITING && answer != CARVIX_OFFER_PENDING) {
                 return {};

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace carvix::com {
@@ -28,6 +29,9 @@ struct ReaderSelection {
     std::u16string readerName;
     Orvel::ByteArray atr;
     std::uint32_t activeProtocol = 0;
+    /// Nothing was selected because there was nobody to ask (no chooser installed, no desktop
+    /// dialog): how many readers qualified then. Unset for a selection or a real cancel.
+    std::optional<std::size_t> nobodyAskedAmong;
 };
 
 /// One selection on a context that the caller owns and releases. The host's reader chooser
@@ -48,7 +52,8 @@ class ReaderSelectDialog {
 
     /// Runs the selection. Each present card is connected (shared, T=0 or T=1), checked and
     /// disconnected with SCARD_LEAVE_CARD; a card whose connection, check or disconnection
-    /// fails is not acceptable. Returns an empty name for a cancel. PC/SC failures of the
+    /// fails is not acceptable. Returns an empty name for a cancel, and also when nobody could
+    /// be asked (then with nobodyAskedAmong set). PC/SC failures of the
     /// search itself (listing readers, waiting for a change) throw PCSCWin32Exception.
     ReaderSelection Run();
 

@@ -8,6 +8,7 @@
 #include "carvix/com/failure_boundary.h"
 #include "carvix/support/exceptions.h"
 #include "carvix/support/pcsc_context.h"
+#include "carvix/support/unicode.h"
 
 namespace carvix::com {
 
@@ -34,17 +35,38 @@ std::vector<std::u16string> SystemReaderNames() {
     return readers;
 }
 
+// Why a selection ended without a reader when there was no chooser to ask: several readers
+// qualified, or none did and nobody could be asked to wait; and how a program gets a chooser.
+std::u16string NobodyToAsk(std::size_t qualified) {
+    const std::u16string how =
+        u" Name the reader, or install a reader chooser (CarvixSetReaderChooser in the host "
+        u"program, set_reader_chooser in Python) or run in a desktop session, where the carvix "
+        u"dialog asks.";
+    if (qualified == 0) {
+        return u"No reader holds a suitable card, and no reader chooser is installed that could "
+               u"wait for one: insert the card and try again." +
+               how;
+    }
+    return u"Several readers (" + Orvel::Utf8ToUtf16(std::to_string(qualified)) +
+           u") hold a suitable card, and no reader chooser is installed to ask which one." + how;
+}
+
 HRESULT SelectReaderWith(BSTR* bsReaderName, CardCheck check, const std::u16string& title) {
     if (bsReaderName == nullptr) {
         return E_INVALIDARG;
     }
     return Guarded(FailurePolicy::Plain, [&] {
-        std::u16string name;
+        ReaderSelection selection;
         {
             Orvel::PCSC::PCSCContext context(Orvel::PCSC::kScopeSystem);
             ReaderSelectDialog dialog(context, std::move(check), title);
-            name = dialog.Run().readerName;
+            selection = dialog.Run();
             context.Release();
+        }
+        const std::u16string& name = selection.readerName;
+        if (selection.nobodyAskedAmong) {
+            // Still the cancel code callers test for, but with the reason: nobody cancelled.
+            return Fail(kCancelled, NobodyToAsk(*selection.nobodyAskedAmong));
         }
         if (name.empty()) {
             return kCancelled;  // the out BSTR stays as the caller left it

@@ -185,6 +185,7 @@ CARVIX_HOOK_API void CarvixSetDesktopDialogs(int32_t enabled);
 #define CARVIX_OFFER_PICKED 1
 #define CARVIX_OFFER_WAITING 2 /* no answer: offer again after about a second */
 #define CARVIX_OFFER_PENDING 3 /* a dialog is open: offer again soon, so that it stays current */
+#define CARVIX_OFFER_NOBODY 4  /* no chooser installed and no desktop dialog: nobody was asked */
 
 /* A reader selection that stays open while cards come and go. */
 typedef struct CarvixReaderSelection CarvixReaderSelection;
@@ -197,7 +198,7 @@ CARVIX_HOOK_API CarvixReaderSelection* CarvixBeginReaderSelection(const char16_t
  * With a host reader chooser installed it is asked as by CarvixChooseReader: with readers
  * it answers PICKED or CANCELLED, with none WAITING or CANCELLED. Through the desktop
  * dialog the same list is shown and kept current, and the answer is PICKED, CANCELLED or
- * PENDING. Without either, several readers or none end as CANCELLED. */
+ * PENDING. Without either, several readers or none end as NOBODY. */
 CARVIX_HOOK_API int32_t CarvixOfferReaders(CarvixReaderSelection* selection,
                                            const CarvixReaderOffer* offers, const uint32_t* cards,
                                            uint32_t count, uint32_t waitMs, uint32_t* chosen);
