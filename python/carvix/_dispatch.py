@@ -9,7 +9,7 @@ import ctypes as C
 import json
 import threading
 
-from . import _com, _hooks, _runtime
+from . import _com, _hooks, _runtime, _service
 from . import _types as T
 from ._errors import ComError, ReadOnlyProperty, UnknownMember, WrongArgumentCount
 from ._variant import from_variant, to_variant
@@ -268,7 +268,13 @@ class Dispatch:
                 raise self._failure(hr, info, source, description, member, put,
                                     arg_error.value, count) from hook_failure
             _hooks.warn_lost(hook_failure)
-            return None if put else from_variant(result)
+            value = None if put else from_variant(result)
+            if member.name == "ListReaders" and not value:
+                # An empty list is also what the component answers when pcscd is missing.
+                code = _service.unreachable()
+                if code is not None:
+                    raise ComError(code, member=member.name)
+            return value
         finally:
             rt.VariantClear(C.byref(result))
 

@@ -39,6 +39,16 @@ def test_the_runtime_is_the_one_named_by_the_environment():
     assert run_python("import carvix", CARVIX_COM_LIBRARY="/nonexistent").returncode == 0
 
 
+def test_without_the_service_the_reader_list_fails_instead_of_being_empty():
+    # The registration lives in this run's profile (HOME and the XDG folders it set).
+    gone = run_python(
+        "import carvix\n"
+        "try:\n    print(carvix.Dispatch('CARVIX.SmartCard').ListReaders())\n"
+        "except carvix.NoServiceError as e:\n    print(hex(e.hresult), e.message)\n",
+        PCSCLITE_CSOCK_NAME="/nonexistent/pcscd.comm")
+    assert gone.stdout.startswith("0x8010001d "), gone.stdout + gone.stderr
+
+
 def test_an_unregistered_progid_says_how_to_register():
     with pytest.raises(carvix.ComError) as caught:
         carvix.Dispatch("CARVIX.NoSuchClass")
