@@ -27,10 +27,11 @@ std::vector<ReaderSurvey> SurveyReaders(const std::string& only) {
             if ((state.state & SCARD_STATE_MUTE) != 0) {
                 r.error = "the card does not answer";
             } else {
-                CardEvent event{CardEvent::Kind::CardInserted, r.name, r.atr, {}, {}, {}};
+                CardEvent event{CardEvent::Kind::CardInserted, r.name, r.atr, {}, {}, {}, {}};
                 ProbeApplications(event);
                 r.vl = event.vl;
                 r.zk = event.zk;
+                r.contactless = event.contactless;
                 r.error = event.error;
             }
         }
@@ -50,6 +51,14 @@ std::vector<std::string> ApplicationNames(const ReaderSurvey& reader) {
     return names;
 }
 
+std::vector<std::string> CardKinds(const ReaderSurvey& reader) {
+    std::vector<std::string> kinds = ApplicationNames(reader);
+    if (reader.contactless.value_or(false)) {
+        kinds.emplace_back("contactless");
+    }
+    return kinds;
+}
+
 std::string SurveyText(const ReaderSurvey& reader) {
     std::string text = reader.name + "\n  ";
     if (!reader.cardPresent) {
@@ -59,7 +68,7 @@ std::string SurveyText(const ReaderSurvey& reader) {
     if (!reader.error.empty()) {
         return text + ", " + reader.error + "\n";
     }
-    const std::vector<std::string> apps = ApplicationNames(reader);
+    const std::vector<std::string> apps = CardKinds(reader);
     if (apps.empty()) {
         return text + ", no VL or ZK application\n";
     }

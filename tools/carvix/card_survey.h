@@ -18,7 +18,8 @@ struct ReaderSurvey {
     // Whether each application answered its SELECT; unset when the card could not be asked.
     std::optional<bool> vl;
     std::optional<bool> zk;
-    std::string error;  // why the card could not be asked
+    std::optional<bool> contactless;  // answers as a contactless card
+    std::string error;                // why the card could not be asked
 };
 
 /// Asks PC/SC for every reader and every present card, or only for the reader named ONLY when
@@ -29,6 +30,10 @@ std::vector<ReaderSurvey> SurveyReaders(const std::string& only = {});
 
 /// The applications of the card as words ("VL", "ZK"); empty when none answered.
 std::vector<std::string> ApplicationNames(const ReaderSurvey& reader);
+
+/// What the card is, as words: its applications, then "contactless" when it answers as a
+/// contactless card.
+std::vector<std::string> CardKinds(const ReaderSurvey& reader);
 
 /// One reader as text: its name, then an indented line on its card.
 std::string SurveyText(const ReaderSurvey& reader);

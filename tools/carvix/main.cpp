@@ -115,7 +115,7 @@ int Readers(bool json) {
             Json entry{{"name", r.name}, {"card", r.cardPresent}};
             if (r.cardPresent) {
                 entry["atr"] = r.atr;
-                entry["applications"] = ApplicationNames(r);
+                entry["applications"] = CardKinds(r);
                 if (!r.error.empty()) {
                     entry["error"] = r.error;
                 }

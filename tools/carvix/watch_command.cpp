@@ -3,6 +3,7 @@
 #include "failure_text.h"
 
 #include "carvix/card/applet_command_set.h"
+#include "carvix/contactless/contactless_card_check.h"
 #include "carvix/smartcardio/card_connection.h"
 #include "carvix/smartcardio/transaction_guard.h"
 #include "carvix/support/card_wait.h"
@@ -48,6 +49,7 @@ CardEvent Inserted(const pcsc::ReaderState& r) {
                 Orvel::ToHex(std::span<const std::uint8_t>(r.atr)),
                 {},
                 {},
+                {},
                 {}};
     if ((r.state & SCARD_STATE_MUTE) != 0) {
         e.error = "the card does not answer";
@@ -56,7 +58,7 @@ CardEvent Inserted(const pcsc::ReaderState& r) {
 }
 
 CardEvent Plain(CardEvent::Kind kind, const pcsc::ReaderState& r) {
-    return CardEvent{kind, Orvel::Utf16ToUtf8(r.name), {}, {}, {}, {}};
+    return CardEvent{kind, Orvel::Utf16ToUtf8(r.name), {}, {}, {}, {}, {}};
 }
 
 bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& guard) {
@@ -105,6 +107,9 @@ void ProbeApplications(CardEvent& event) {
         event.vl.reset();
         event.zk.reset();
         event.error = "cannot ask the card";
+    }
+    if (event.error.empty()) {
+        event.contactless = contactless::CheckContactlessCard(handle);
     }
     pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
 }
@@ -199,6 +204,9 @@ std::string EventLine(const CardEvent& e, bool json, const std::string& time) {
                 line["vl"] = *e.vl;
                 line["zk"] = *e.zk;
             }
+            if (e.contactless.value_or(false)) {
+                line["contactless"] = true;
+            }
             if (!e.error.empty()) {
                 line["error"] = e.error;
             }
@@ -210,6 +218,9 @@ std::string EventLine(const CardEvent& e, bool json, const std::string& time) {
         text += ", ATR " + e.atr;
         if (e.vl && e.zk) {
             text += std::string(", VL ") + YesNo(*e.vl) + ", ZK " + YesNo(*e.zk);
+        }
+        if (e.contactless.value_or(false)) {
+            text += ", contactless";
         }
         if (!e.error.empty()) {
             text += ", " + e.error;

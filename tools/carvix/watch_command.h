@@ -21,6 +21,9 @@ struct CardEvent {
     std::optional<bool> vl;
     std::optional<bool> zk;
     std::string error;
+    // Whether the card answers as a contactless card through the contactless library; unset
+    // when it was not asked.
+    std::optional<bool> contactless;
 };
 
 /// The events that lead from `before` to `after`: first the readers gone (each after its

@@ -107,20 +107,20 @@ TEST(WatchEvents, ReadersAndCardsComingAndGoing) {
 }
 
 TEST(WatchEvents, LinesInTextAndJson) {
-    CardEvent e{CardEvent::Kind::CardInserted, "R", "3B80", true, false, {}};
+    CardEvent e{CardEvent::Kind::CardInserted, "R", "3B80", true, false, {}, {}};
     EXPECT_EQ(EventLine(e, false), "card inserted: R, ATR 3B80, VL yes, ZK no");
     EXPECT_EQ(nlohmann::json::parse(EventLine(e, true)),
               nlohmann::json::parse(
                   R"({"event":"card-inserted","reader":"R","atr":"3B80","vl":true,"zk":false})"));
-    CardEvent mute{CardEvent::Kind::CardInserted, "R", "", {}, {}, "the card does not answer"};
+    CardEvent mute{CardEvent::Kind::CardInserted, "R", "", {}, {}, "the card does not answer", {}};
     EXPECT_EQ(nlohmann::json::parse(EventLine(mute, true))["error"], "the card does not answer");
     EXPECT_FALSE(nlohmann::json::parse(EventLine(mute, true)).contains("vl"));
-    CardEvent gone{CardEvent::Kind::ReaderRemoved, "R", {}, {}, {}, {}};
+    CardEvent gone{CardEvent::Kind::ReaderRemoved, "R", {}, {}, {}, {}, {}};
     EXPECT_EQ(EventLine(gone, true), R"({"event":"reader-removed","reader":"R"})");
 }
 
 TEST(WatchEvents, LinesCarryTheirTime) {
-    CardEvent gone{CardEvent::Kind::CardRemoved, "R", {}, {}, {}, {}};
+    CardEvent gone{CardEvent::Kind::CardRemoved, "R", {}, {}, {}, {}, {}};
     EXPECT_EQ(EventLine(gone, false, "2026-12-08T10:00:00.250Z"),
               "2026-12-08T10:00:00.250Z card removed: R");
     EXPECT_EQ(EventLine(gone, true, "2026-12-08T10:00:00.250Z"),
@@ -134,16 +134,19 @@ TEST(WatchEvents, LinesCarryTheirTime) {
 
 // A VL card, a ZK card, a foreign card, a card that cannot be asked and an empty reader.
 const std::vector<ReaderSurvey> kSurvey = {
-    {"VL Reader", true, "3B80", true, false, {}},
-    {"ZK Reader", true, "3B81", false, true, {}},
-    {"Bank Reader", true, "3B82", false, false, {}},
-    {"Busy Reader", true, "3B83", {}, {}, "cannot connect: 0x8010000B"},
-    {"Empty Reader", false, {}, {}, {}, {}},
+    {"VL Reader", true, "3B80", true, false, false, {}},
+    {"ZK Reader", true, "3B81", false, true, false, {}},
+    {"Bank Reader", true, "3B82", false, false, false, {}},
+    {"Busy Reader", true, "3B83", {}, {}, {}, "cannot connect: 0x8010000B"},
+    {"Empty Reader", false, {}, {}, {}, {}, {}},
+    {"Contactless Reader", true, "3B8F", false, false, true, {}},
 };
 
 TEST(ReaderSurveys, EachReaderSaysWhatItsCardHolds) {
     EXPECT_EQ(SurveyText(kSurvey[0]), "VL Reader\n  card, ATR 3B80, applications: VL\n");
     EXPECT_EQ(SurveyText(kSurvey[2]), "Bank Reader\n  card, ATR 3B82, no VL or ZK application\n");
+    EXPECT_EQ(SurveyText(kSurvey[5]),
+              "Contactless Reader\n  card, ATR 3B8F, applications: contactless\n");
     EXPECT_EQ(SurveyText(kSurvey[3]),
               "Busy Reader\n  card, ATR 3B83, cannot connect: 0x8010000B\n");
     EXPECT_EQ(SurveyText(kSurvey[4]), "Empty Reader\n  no card\n");
@@ -151,6 +154,9 @@ TEST(ReaderSurveys, EachReaderSaysWhatItsCardHolds) {
     both.zk = true;
     EXPECT_EQ(ApplicationNames(both), (std::vector<std::string>{"VL", "ZK"}));
     EXPECT_TRUE(ApplicationNames(kSurvey[3]).empty()) << "unknown is not held";
+    // A contactless card is told apart, but holds neither application a read takes.
+    EXPECT_EQ(CardKinds(kSurvey[5]), std::vector<std::string>{"contactless"});
+    EXPECT_TRUE(ApplicationNames(kSurvey[5]).empty());
 }
 
 TEST(ReaderSurveys, TheApplicationChoosesTheReaderEvenBesideTheOtherKind) {
