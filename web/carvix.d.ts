@@ -164,6 +164,8 @@ export declare const Failures: {
   readonly InUse: 0x8010000B;
   /** There is no card in the reader. */
   readonly NoCard: 0x8010000C;
+  /** The connection to the PC/SC service (pcscd) broke: it stopped or restarted. */
+  readonly ServiceConnectionLost: 0x80100013;
   /** The reader cannot be used. */
   readonly ReaderUnavailable: 0x80100017;
   /** The PC/SC service (pcscd) is not running. */
@@ -225,6 +227,7 @@ export type FailureName =
   | "UnknownReader"
   | "InUse"
   | "NoCard"
+  | "ServiceConnectionLost"
   | "ReaderUnavailable"
   | "NoService"
   | "ServiceStopped"

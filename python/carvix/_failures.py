@@ -37,6 +37,7 @@ TABLE = {
   "0x80100009": ["UnknownReader", "NoReader", "no reader has that name", "carvix readers lists them"],
   "0x8010000B": ["InUse", "InUse", "another program holds the card (connected exclusively, or in a long transaction)", "close it and try again, or wait longer with --card-wait SECONDS"],
   "0x8010000C": ["NoCard", "NoCard", "there is no card in the reader", "insert one"],
+  "0x80100013": ["ServiceConnectionLost", "NoService", "the connection to the PC/SC service (pcscd) broke: it stopped or restarted", "start it again (systemctl start pcscd.socket) and repeat; carvix doctor checks every piece"],
   "0x80100017": ["ReaderUnavailable", "NoReader", "the reader cannot be used", "check its cable, and that pcscd sees it (carvix readers)"],
   "0x8010001D": ["NoService", "NoService", "the PC/SC service (pcscd) is not running", "start it (systemctl start pcscd.socket); carvix doctor checks every piece"],
   "0x8010001E": ["ServiceStopped", "NoService", "the PC/SC service (pcscd) stopped", "start it again (systemctl start pcscd.socket); carvix doctor checks every piece"],
@@ -138,6 +139,7 @@ Cancelled = 0x80100002
 UnknownReader = 0x80100009
 InUse = 0x8010000B
 NoCard = 0x8010000C
+ServiceConnectionLost = 0x80100013
 ReaderUnavailable = 0x80100017
 NoService = 0x8010001D
 ServiceStopped = 0x8010001E

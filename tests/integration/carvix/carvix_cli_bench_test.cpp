@@ -4,18 +4,23 @@
 #include "bench_card.h"
 #include "cli_run.h"
 #include "jpeg_image.h"
+#include "own_bench.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -247,6 +252,29 @@ TEST_F(CarvixCli, WithoutTheServiceReadersAndReadsFailWithItsMessage) {
                   std::string::npos)
             << args << ": " << r.err;
     }
+}
+
+// The service going away while `watch` runs (on a bench of the test's own, so that no other
+// test loses its pcscd): the watch ends with the PC/SC failure and its message, non-zero.
+TEST_F(CarvixCli, TheWatchEndsWithTheFailureWhenTheServiceGoes) {
+    auto own = std::make_unique<carvix::bench::OwnBench>(2);
+    std::ifstream description(own->Description());
+    const json bench = json::parse(description);
+    ASSERT_EQ(bench.value("state", ""), "ready") << bench.dump();
+    const std::string env = "PCSCLITE_CSOCK_NAME=" + Quote(bench["socket"].get<std::string>());
+    auto watch = std::async(std::launch::async, [&env] { return RunCli("watch", env); });
+    // The first lines (the bench's readers) show that the watch is under way.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    own.reset();
+    ASSERT_EQ(watch.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "the watch went on without the service";
+    const CliResult r = watch.get();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("reader added: Carvix Bench 1 00 00"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("carvix: SCard"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(": 0x8010001"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(pcscd)"), std::string::npos) << "no explanation: " << r.err;
+    EXPECT_EQ(r.err.find("\n\n"), std::string::npos) << "an empty line: " << r.err;
 }
 
 // A card that answers neither application: `read all` without --app fails and says so.
