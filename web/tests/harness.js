@@ -14,7 +14,7 @@ import { fileURLToPath } from "node:url";
 
 import { chromium } from "playwright-core";
 
-import { firefoxPath, launchFirefox } from "./firefox.js";
+import { ADDON_UUID, firefoxPath, launchFirefox } from "./firefox.js";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const root = path.resolve(here, "..", "..");
@@ -35,6 +35,18 @@ export const tools = {
   server: path.join(root, "scripts", "web-sample"),
   cards: path.join(build, "tests", "integration", "app", "cards"),
 };
+
+// The address of one of the extension's own pages ("options.html").
+export function extensionPage(name) {
+  if (firefox) {
+    return `moz-extension://${ADDON_UUID}/${name}`;
+  }
+  const id = fs.readFileSync(path.join(extensionDir, "EXTENSION_ID"), "utf8").trim();
+  return `chrome-extension://${id}/${name}`;
+}
+
+// What the sample application needs: everything but the contactless part.
+export const SAMPLE_CAPABILITIES = "read write pki select";
 
 // The Chromium flags for this machine: headless, no sandbox as root, and nothing that
 // reaches out to the network on its own.
@@ -116,7 +128,8 @@ export function makeToken(dir) {
 }
 
 // The allow-list: a file owned by root and writable by root only, in a folder of the same
-// kind, as the host demands of CARVIX_BRIDGE_ORIGINS.
+// kind, as the host demands of CARVIX_BRIDGE_ORIGINS. Each line an origin and its
+// capabilities.
 export function writeOrigins(dir, origins) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), "carvix-origins-"));
   fs.chmodSync(folder, 0o755);
@@ -318,7 +331,7 @@ export async function makeWorld() {
     world.softhsmConf = makeToken(dir);
     world.server = await startServer();
     cleanups.push(() => world.server.stop());
-    world.origins = writeOrigins(dir, [world.server.origin]);
+    world.origins = writeOrigins(dir, [`${world.server.origin} ${SAMPLE_CAPABILITIES}`]);
     cleanups.push(() => world.origins.remove());
   } catch (e) {
     await world.close();

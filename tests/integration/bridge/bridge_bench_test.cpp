@@ -37,7 +37,7 @@ class Profile : public ::testing::Environment {
     void SetUp() override {
         carvix::bench::UseFreshProfile();
         const fs::path list = ProfileRoot() / "allowed-origins";
-        std::ofstream(list) << "# the test's pages\n" << kOrigin << "\n";
+        std::ofstream(list) << "# the test's pages\n" << kOrigin << " read select\n";
         ::chmod(list.c_str(), 0644);
         ::setenv("CARVIX_BRIDGE_ORIGINS", list.c_str(), 1);
     }
@@ -301,6 +301,39 @@ TEST(Bridge, ListsReadersAndReportsFailuresWithTheirHresult) {
     EXPECT_EQ(wrongArgs["error"]["hresult"], 0x8002000Eu);  // DISP_E_BADPARAMCOUNT
 }
 
+// The origin is granted read and select: the module's own objects and type information
+// decide what a request needs, whatever case the page writes a name in.
+TEST(Bridge, RefusesWhatTheOriginWasNotGranted) {
+    Bridge bridge;
+    const json admin = bridge.Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.DocAdmin"}});
+    ExpectOk(admin, 1);
+    const json handle = admin["result"]["$object"];
+    for (const char* name : {"WriteVLVariablePersoData", "writevlvariablepersodata"}) {
+        const json write = bridge.Request({{"id", 2},
+                                           {"op", "call"},
+                                           {"handle", handle},
+                                           {"name", name},
+                                           {"args", json::array({nullptr, nullptr, ""})}});
+        EXPECT_EQ(write["error"]["hresult"], 0x80070005u) << write.dump();
+        EXPECT_EQ(write["error"]["message"],
+                  std::string("The page ") + kOrigin +
+                      " is not allowed to change data on the card (capability \"write\").");
+        // Asked as a property, the method needs the same.
+        const json asGet =
+            bridge.Request({{"id", 3}, {"op", "get"}, {"handle", handle}, {"name", name}});
+        EXPECT_EQ(asGet["error"]["hresult"], 0x80070005u) << asGet.dump();
+    }
+    const json pki = bridge.Request({{"id", 4}, {"op", "create"}, {"progId", "carvix.pki"}});
+    EXPECT_NE(pki["error"]["message"].get<std::string>().find("(capability \"pki\")"),
+              std::string::npos)
+        << pki.dump();
+    // A name the object does not have fails as unknown, not as refused.
+    const json unknown =
+        bridge.Request({{"id", 5}, {"op", "call"}, {"handle", handle}, {"name", "NoSuchMember"}});
+    EXPECT_EQ(unknown["error"]["hresult"], 0x80020006u) << unknown.dump();  // DISP_E_UNKNOWNNAME
+    ExpectOk(bridge.Request({{"id", 6}, {"op", "release"}, {"handle", handle}}), 6);
+}
+
 TEST(Bridge, RefusesPagesOutsideTheListAndOversizedMessages) {
     Bridge bridge;
     const json refused =
@@ -310,7 +343,8 @@ TEST(Bridge, RefusesPagesOutsideTheListAndOversizedMessages) {
     EXPECT_EQ(refused["error"]["message"],
               "The page https://evil.example is not allowed to use carvix-qx.");
     const json policy = bridge.Request({{"op", "policy"}, {"origin", nullptr}});
-    EXPECT_EQ(policy, (json{{"origins", {kOrigin}}}));
+    EXPECT_EQ(policy,
+              (json{{"origins", {kOrigin}}, {"capabilities", {{kOrigin, {"read", "select"}}}}}));
 
     // An empty message is malformed; a length beyond the host's limit is a broken stream:
     // answered, then the end, without waiting for 64 MiB that never come.
