@@ -353,9 +353,17 @@ describe("a page whose origin may only read", () => {
     try {
       const page = await openSample(browser.context, world.server.url);
       assert.equal(await page.getAttribute("body", "data-available"), "yes");
-      const consent = h.answerPrompt(browser.context, "consent", "ok");
+      // The options page, opened from the extension as the browser's add-on manager does,
+      // shows the answer as soon as it is given.
+      const optionsOpened = browser.context.waitForEvent("page", {
+        predicate: (p) => p.url().includes("/options.html"),
+        timeout: 30000,
+      });
+      const consent = h.answerPrompt(browser.context, "consent", "ok", (p) =>
+        p.evaluate(() => chrome.runtime.openOptionsPage()));
       assert.equal(await act(page, "#list-readers"), "");
       await consent;
+      const options = await optionsOpened;
       // Writing was not granted: refused without asking the user, naming the capability.
       await page.selectOption("#address-reader", world.bench.readers[1]);
       assert.equal(await act(page, "#write-address"),
@@ -364,8 +372,6 @@ describe("a page whose origin may only read", () => {
       assert.equal(await prompts(), 0);
 
       // The options page lists the answer; withdrawn, it is asked again.
-      const options = await browser.context.newPage();
-      await options.goto(h.extensionPage("options.html"));
       await options.waitForSelector('body[data-shown="1"]');
       const row = `tr[data-origin="${origin}"][data-capability="read"]`;
       assert.match(await options.textContent(row), /read your identity card\s*Allowed/);

@@ -166,10 +166,6 @@ class Context {
   async close() { await this.browser.close(); }
 }
 
-// The add-on's ID (its manifest) and the internal UUID this profile gives it.
-export const ADDON_ID = "bridge@carvix-qx.org";
-export const ADDON_UUID = "7d0c55a4-2f4e-4f8e-9a3c-3c5a1b0e6d21";
-
 // Starts Firefox with `extensionDir` as a temporary add-on; `env` reaches every host the
 // browser starts. Resolves with a context.
 export async function launchFirefox({ profileDir, env, extensionDir = null }) {
@@ -187,8 +183,6 @@ export async function launchFirefox({ profileDir, env, extensionDir = null }) {
       "browser.shell.checkDefaultBrowser": false,
       "datareporting.policy.dataSubmissionEnabled": false,
       "extensions.getAddons.cache.enabled": false,
-      // The add-on's pages at a known address (moz-extension://<this>/options.html).
-      "extensions.webextensions.uuids": JSON.stringify({ [ADDON_ID]: ADDON_UUID }),
       "network.captive-portal-service.enabled": false,
     },
   });

@@ -14,7 +14,7 @@ import { fileURLToPath } from "node:url";
 
 import { chromium } from "playwright-core";
 
-import { ADDON_UUID, firefoxPath, launchFirefox } from "./firefox.js";
+import { firefoxPath, launchFirefox } from "./firefox.js";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const root = path.resolve(here, "..", "..");
@@ -35,15 +35,6 @@ export const tools = {
   server: path.join(root, "scripts", "web-sample"),
   cards: path.join(build, "tests", "integration", "app", "cards"),
 };
-
-// The address of one of the extension's own pages ("options.html").
-export function extensionPage(name) {
-  if (firefox) {
-    return `moz-extension://${ADDON_UUID}/${name}`;
-  }
-  const id = fs.readFileSync(path.join(extensionDir, "EXTENSION_ID"), "utf8").trim();
-  return `chrome-extension://${id}/${name}`;
-}
 
 // What the sample application needs: everything but the contactless part.
 export const SAMPLE_CAPABILITIES = "read write pki select";
