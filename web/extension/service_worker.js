@@ -17,8 +17,8 @@ const PORTS_IN_PATTERNS = !chrome.runtime.getURL("").startsWith("moz-extension:"
 let policyPromise = null;
 
 // {origins: [...], capabilities: {origin: [...]}, hostMissing: bool, reason: text}. Asked
-// of the host once per worker
-// life; the answer also lives in storage.session so a woken worker need not ask again.
+// of the host once per worker life; the answer also lives in storage.session so a woken
+// worker need not ask again.
 function policy() {
   if (!policyPromise) {
     policyPromise = loadPolicy();
@@ -210,8 +210,17 @@ chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
 // --- consent ---------------------------------------------------------------------------
 
 // The user's answer for one origin and one capability (true or false) is kept until it is
-// withdrawn on the options page.
+// withdrawn on the options page. A question that cannot be asked (no window, no storage)
+// counts as not allowed.
 async function consent(origin, name, page) {
+  try {
+    return await askConsent(origin, name, page);
+  } catch {
+    return false;
+  }
+}
+
+async function askConsent(origin, name, page) {
   const key = grantKey(name, origin);
   const stored = await chrome.storage.local.get(key);
   if (typeof stored[key] === "boolean") {
