@@ -79,7 +79,7 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         origins = os.path.join(folder, "allowed-origins")
         with open(origins, "w") as f:
-            f.write(ORIGIN + "\n")
+            f.write(ORIGIN + " read\n")
         env = dict(os.environ, CARVIX_BRIDGE_ORIGINS=origins)
         rounds = [one_round(args.bridge, env, args.reader, args.app)
                   for _ in range(max(1, args.rounds))]

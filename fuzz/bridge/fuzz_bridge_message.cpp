@@ -33,9 +33,12 @@ void RoundTrip(const Json& value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static carvix::bridge::OriginGate gate(
-        carvix::bridge::AllowList({"https://id.example.org", "http://localhost:8080"}));
-    carvix::bridge::Dispatcher dispatcher(gate, [](const std::u16string&, IDispatch** out) {
+    using namespace carvix::bridge;
+    // Every capability, so that requests reach the dispatcher's own checks.
+    static OriginGate gate(
+        AllowList({{"https://id.example.org", kRead | kWrite | kPki | kContactless | kSelect},
+                   {"http://localhost:8080", kRead}}));
+    Dispatcher dispatcher(gate, [](const std::u16string&, IDispatch** out) {
         *out = nullptr;
         return static_cast<HRESULT>(0x80040154u);  // not registered
     });

@@ -85,20 +85,36 @@ std::optional<std::string> AllowableOrigin(std::string_view origin) {
     if (!ValidHost(host)) {
         return std::nullopt;
     }
-    if (colon != std::string::npos && !ValidPort(std::string_view(rest).substr(colon + 1))) {
-        return std::nullopt;
+    std::string port;
+    if (colon != std::string::npos) {
+        port = rest.substr(colon + 1);
+        if (!ValidPort(port)) {
+            return std::nullopt;
+        }
     }
+    // A browser never writes the scheme's own port: "https://example.org:443" is its
+    // "https://example.org".
+    if ((scheme == "https" && port == "443") || (scheme == "http" && port == "80")) {
+        port.clear();
+    }
+    const std::string canonical = scheme + "://" + host + (port.empty() ? "" : ":" + port);
     if (scheme == "https") {
-        return text;
+        return canonical;
     }
     if (scheme == "http" && (host == "localhost" || host == "127.0.0.1")) {
-        return text;
+        return canonical;
     }
     return std::nullopt;
 }
 
+AllowList::AllowList(std::vector<Entry> entries) : entries_(std::move(entries)) {
+    for (const Entry& e : entries_) {
+        origins_.push_back(e.origin);
+    }
+}
+
 AllowList AllowList::Parse(std::string_view text, std::ostream& warnings) {
-    std::vector<std::string> origins;
+    std::vector<Entry> entries;
     std::size_t lineNumber = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -109,18 +125,53 @@ AllowList AllowList::Parse(std::string_view text, std::ostream& warnings) {
         if (line.empty()) {
             continue;
         }
-        if (auto origin = AllowableOrigin(line); origin) {
-            if (std::find(origins.begin(), origins.end(), *origin) == origins.end()) {
-                origins.push_back(std::move(*origin));
-            }
-        } else {
+        const std::size_t gap = line.find_first_of(" \t");
+        const std::string_view first = line.substr(0, gap);
+        const auto origin = AllowableOrigin(first);
+        if (!origin) {
             warnings << "carvix-bridge: line " << lineNumber << " of the allowed origins (\""
                      << line
                      << "\") is ignored: only https origins and http://localhost or "
                         "http://127.0.0.1 can be allowed\n";
+            continue;
+        }
+        Capabilities granted = 0;
+        bool named = false;
+        std::string_view words = gap == std::string_view::npos ? "" : line.substr(gap);
+        while (!(words = Trim(words)).empty()) {
+            const std::size_t wordEnd = words.find_first_of(" \t");
+            const std::string_view word = words.substr(0, wordEnd);
+            words.remove_prefix(wordEnd == std::string_view::npos ? words.size() : wordEnd);
+            named = true;
+            if (const auto capability = CapabilityNamed(Lower(word)); capability) {
+                granted |= *capability;
+            } else {
+                warnings << "carvix-bridge: line " << lineNumber
+                         << " of the allowed origins names an unknown capability \"" << word
+                         << "\"; it is ignored (known:";
+                for (const CapabilityText& known : CapabilityTexts()) {
+                    warnings << ' ' << known.name;
+                }
+                warnings << ")\n";
+            }
+        }
+        if (!named) {
+            granted = kBareLineCapabilities;
+            warnings << "carvix-bridge: line " << lineNumber << " of the allowed origins ("
+                     << *origin
+                     << ") lists no capabilities; it may only read the card. List what it needs, "
+                        "e.g. \""
+                     << *origin << " read write\"\n";
+        }
+        const auto same = std::find_if(entries.begin(), entries.end(),
+                                       [&](const Entry& e) { return e.origin == *origin; });
+        if (same != entries.end()) {
+            same->capabilities |= granted;
+        } else {
+            entries.push_back({*origin, granted});
         }
     }
-    return AllowList(std::move(origins));
+    return AllowList(std::move(entries));
 }
 
 std::optional<std::string> UnsafeListFile(const struct stat& status) {
@@ -173,6 +224,16 @@ AllowList AllowList::Load(std::ostream& warnings) {
 bool AllowList::Allows(std::string_view origin) const {
     const auto canonical = AllowableOrigin(origin);
     return canonical && std::find(origins_.begin(), origins_.end(), *canonical) != origins_.end();
+}
+
+Capabilities AllowList::CapabilitiesOf(std::string_view origin) const {
+    const auto canonical = AllowableOrigin(origin);
+    for (const Entry& e : entries_) {
+        if (canonical && e.origin == *canonical) {
+            return e.capabilities;
+        }
+    }
+    return 0;
 }
 
 }  // namespace carvix::bridge

@@ -1,5 +1,6 @@
 #include "dispatcher.h"
 
+#include "capability_gate.h"
 #include "framing.h"
 #include "message_json.h"
 
@@ -79,7 +80,7 @@ std::string Dispatcher::Handle(const Json& request) {
         const std::string& name = op->get_ref<const std::string&>();
         if (name == "policy") {
             // Asked by the extension before any page connects: no origin to check.
-            Json answer{{"origins", gate_.List().Origins()}};
+            Json answer = PolicyAnswer();
             if (!id.is_null()) {
                 answer["id"] = id;
             }
@@ -98,6 +99,7 @@ std::string Dispatcher::Handle(const Json& request) {
         if (auto refusal = gate_.Refusal(origin->get_ref<const std::string&>()); refusal) {
             throw BridgeError{E_ACCESSDENIED, *refusal};
         }
+        CheckCapabilities(name, request, origin->get_ref<const std::string&>());
         return Respond(id, Run(name, request));
     } catch (const BridgeError& e) {
         return Fail(id, e);
@@ -106,6 +108,21 @@ std::string Dispatcher::Handle(const Json& request) {
     } catch (const std::exception&) {
         return Fail(id, {E_UNEXPECTED, ""});
     }
+}
+
+// The allow-list as the extension learns it: the origins, and each one's capabilities.
+Json Dispatcher::PolicyAnswer() const {
+    Json capabilities = Json::object();
+    for (const AllowList::Entry& e : gate_.List().Entries()) {
+        capabilities[e.origin] = CapabilityNames(e.capabilities);
+    }
+    return Json{{"origins", gate_.List().Origins()}, {"capabilities", std::move(capabilities)}};
+}
+
+// What the administrator granted the page's origin against what the request needs.
+void Dispatcher::CheckCapabilities(const std::string& op, const Json& request,
+                                   const std::string& origin) const {
+    RequireCapabilities(op, request, origin, gate_.List().CapabilitiesOf(origin), objects_);
 }
 
 Json Dispatcher::Run(const std::string& op, const Json& request) {

@@ -37,6 +37,9 @@ class Dispatcher {
 
   private:
     Json Run(const std::string& op, const Json& request);
+    Json PolicyAnswer() const;
+    void CheckCapabilities(const std::string& op, const Json& request,
+                           const std::string& origin) const;
     Json Create(const Json& request);
     Json Invoke(const Json& request, std::uint16_t flags);
     Json Put(const Json& request);

@@ -345,7 +345,8 @@ void CheckAllowList(std::vector<DoctorCheck>& out) {
     if (::stat(path.c_str(), &status) != 0) {
         c.detail = path + " does not exist: no web page may use the card";
         c.fix = "as root, write the origins of your web applications into " + path +
-                ", one a line (https://app.example.org), and chmod 644 it";
+                ", one a line with what each may do (https://app.example.org read write), and "
+                "chmod 644 it";
         out.push_back(std::move(c));
         return;
     }
@@ -365,8 +366,13 @@ void CheckAllowList(std::vector<DoctorCheck>& out) {
     } else {
         c.status = Status::Ok;
         std::string names;
-        for (const std::string& o : list.Origins()) {
-            names += (names.empty() ? "" : ", ") + o;
+        for (const bridge::AllowList::Entry& e : list.Entries()) {
+            std::string words;
+            for (const std::string& w : bridge::CapabilityNames(e.capabilities)) {
+                words += (words.empty() ? "" : " ") + w;
+            }
+            names += (names.empty() ? "" : ", ") + e.origin + " (" +
+                     (words.empty() ? "no capability" : words) + ")";
         }
         c.detail = path + " allows " + names;
     }
@@ -377,7 +383,9 @@ void CheckAllowList(std::vector<DoctorCheck>& out) {
             text.pop_back();
         }
         c.detail += "; ignored: " + text;
-        c.fix = "only https origins and http://localhost or http://127.0.0.1 may be allowed";
+        c.fix =
+            "only https origins and http://localhost or http://127.0.0.1 may be allowed, each "
+            "followed by its capabilities (read write pki contactless select)";
     }
     out.push_back(std::move(c));
 }

@@ -9,6 +9,8 @@ const ERROR_CANCELLED = Failures.OperationCancelled;
 // ERROR_FILE_NOT_FOUND as HRESULTs).
 const HOST_ENDED = Failures.Disconnected;
 const HOST_MISSING = Failures.FileNotFound;
+// A handle that names no object of the page (ERROR_INVALID_HANDLE), as the host answers it.
+const E_HANDLE = 0x80070006;
 
 function error(hresult, message) {
   return { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
@@ -28,8 +30,15 @@ export function explained(err) {
 export const Errors = {
   notAllowed: (origin) =>
     error(E_ACCESSDENIED, `The page ${origin} is not allowed to use carvix-qx.`),
-  noConsent: (origin) =>
-    error(ERROR_CANCELLED, `The user did not allow ${origin} to use the card.`),
+  // `capability` is {name, refusal} from the capability table.
+  notGranted: (origin, capability) =>
+    error(E_ACCESSDENIED, `The page ${origin} is not allowed to ${capability.refusal} ` +
+                          `(capability "${capability.name}").`),
+  noConsent: (origin, capability) =>
+    error(ERROR_CANCELLED, `The user did not allow ${origin} to ${capability.refusal} ` +
+                           `(capability "${capability.name}").`),
+  noSuchHandle: () =>
+    error(E_HANDLE, "The request names no object of this page (\"handle\")."),
   badRequest: () => error(E_INVALIDARG, "The page sent a request the extension does not pass on."),
   // The host cannot be started: no manifest for this browser ("not found", "No such native
   // application"), or one whose program is missing or fails at once. Both tell the user

@@ -1,5 +1,5 @@
-// Which origins may talk to the host: the host's own list, narrowed by the managed policy.
-// Pure functions, shared by the service worker and the tests.
+// Which origins the bridge can serve and the match patterns of their pages. Pure functions,
+// shared by the service worker and the tests.
 
 // An origin the bridge can ever allow: https, or http on the local machine (development).
 export function isServableOrigin(origin) {
@@ -16,18 +16,6 @@ export function isServableOrigin(origin) {
     return true;
   }
   return url.protocol === "http:" && (url.hostname === "localhost" || url.hostname === "127.0.0.1");
-}
-
-// The host's list, narrowed by the managed list when the administrator set one (an empty
-// managed list allows nothing; an absent one leaves the host's list as it is).
-export function effectiveOrigins(hostOrigins, managedOrigins) {
-  let list = (Array.isArray(hostOrigins) ? hostOrigins : []).filter(
-    (o) => typeof o === "string" && isServableOrigin(o));
-  if (Array.isArray(managedOrigins)) {
-    const managed = new Set(managedOrigins);
-    list = list.filter((o) => managed.has(o));
-  }
-  return [...new Set(list)];
 }
 
 // The match pattern that covers the pages of `origin`: exactly them where patterns may name a

@@ -58,7 +58,8 @@ function show(details) {
   switch (details.kind) {
     case "consent":
       $("title").textContent = "Use of your identity card";
-      $("text").textContent = `${details.origin} wants to read and use your identity card.`;
+      // One question per capability, in words from the capability table.
+      $("text").textContent = details.text || "";
       $("origin").textContent = "";
       $("ok").textContent = "Allow";
       $("cancel").textContent = "Don't allow";

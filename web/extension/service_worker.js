@@ -1,8 +1,9 @@
 // The extension's service worker: learns the allow-list from the host, puts the bridge's
-// content script on the allowed pages only, asks the user's consent once per origin, and
-// holds one native port (one carvix-bridge process) per page.
-import { effectiveOrigins, matchPattern } from "./origins.js";
+// content script on the allowed pages only, asks the user's consent once per origin and
+// capability, and holds one native port (one carvix-bridge process) per page.
+import { matchPattern } from "./origins.js";
 import { Errors, errorResponse, explained } from "./errors.js";
+import { HandleTypes, capability, effectiveRights, grantKey } from "./rights.js";
 
 const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
@@ -15,8 +16,9 @@ const PORTS_IN_PATTERNS = !chrome.runtime.getURL("").startsWith("moz-extension:"
 
 let policyPromise = null;
 
-// {origins: [...], hostMissing: bool, reason: text}. Asked of the host once per worker
-// life; the answer also lives in storage.session so a woken worker need not ask again.
+// {origins: [...], capabilities: {origin: [...]}, hostMissing: bool, reason: text}. Asked
+// of the host once per worker life; the answer also lives in storage.session so a woken
+// worker need not ask again.
 function policy() {
   if (!policyPromise) {
     policyPromise = loadPolicy();
@@ -35,9 +37,9 @@ async function loadPolicy() {
 async function askHost() {
   try {
     const answer = await chrome.runtime.sendNativeMessage(HOST, { op: "policy" });
-    return { origins: answer && answer.origins, hostMissing: false, reason: "" };
+    return { answer, hostMissing: false, reason: "" };
   } catch (e) {
-    return { origins: [], hostMissing: true, reason: String((e && e.message) || e) };
+    return { answer: null, hostMissing: true, reason: String((e && e.message) || e) };
   }
 }
 
@@ -60,8 +62,10 @@ function refreshPolicy() {
 
 async function doRefreshPolicy() {
   const [host, managed] = await Promise.all([askHost(), managedOrigins()]);
+  const rights = effectiveRights(host.answer, managed);
   const result = {
-    origins: effectiveOrigins(host.origins, managed),
+    origins: rights.origins,
+    capabilities: rights.capabilities,
     hostMissing: host.hostMissing,
     reason: host.reason,
   };
@@ -205,13 +209,26 @@ chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
 
 // --- consent ---------------------------------------------------------------------------
 
-async function consent(origin, page) {
-  const key = "consent:" + origin;
+// The user's answer for one origin and one capability (true or false) is kept until it is
+// withdrawn on the options page. A question that cannot be asked (no window, no storage)
+// counts as not allowed.
+async function consent(origin, name, page) {
+  try {
+    return await askConsent(origin, name, page);
+  } catch {
+    return false;
+  }
+}
+
+async function askConsent(origin, name, page) {
+  const key = grantKey(name, origin);
   const stored = await chrome.storage.local.get(key);
   if (typeof stored[key] === "boolean") {
     return stored[key];
   }
-  const answer = await ask({ kind: "consent", origin }, page);
+  const c = capability(name);
+  const answer = await ask({ kind: "consent", origin, capability: name,
+                             text: `${origin} ${c.consent}` }, page);
   if (answer === null) {
     return false;  // closed without an answer: ask again next time
   }
@@ -219,6 +236,16 @@ async function consent(origin, page) {
   await chrome.storage.local.set({ [key]: allowed });
   return allowed;
 }
+
+// Answers given before consent was asked per capability covered every use at once; they are
+// not carried over, so each capability is asked for afresh.
+chrome.runtime.onInstalled.addListener(async () => {
+  const all = await chrome.storage.local.get(null);
+  const old = Object.keys(all).filter((k) => k.startsWith("consent:"));
+  if (old.length > 0) {
+    await chrome.storage.local.remove(old);
+  }
+});
 
 // --- one page, one native port ---------------------------------------------------------
 
@@ -228,7 +255,9 @@ class PageSession {
     this.origin = origin;
     this.native = null;
     this.ended = null;     // the error every later request gets, once the host is gone
-    this.gate = null;      // consent, asked once per session
+    this.handles = new HandleTypes();
+    this.asking = new Map();  // capability -> the consent question open for it
+    this.checked = Promise.resolve();  // requests pass the rights check in arrival order
     this.pending = new Set();
     this.waitingKey = null;  // the prompt key of an open "waiting for a card" window
     port.onMessage.addListener((m) => this.fromPage(m));
@@ -249,11 +278,11 @@ class PageSession {
       this.post(errorResponse(id, Errors.badRequest()));
       return;
     }
-    if (!this.gate) {
-      this.gate = consent(this.origin, this);
-    }
-    if (!(await this.gate)) {
-      this.post(errorResponse(id, Errors.noConsent(this.origin)));
+    const check = this.checked.then(() => this.rightsRefusal(message));
+    this.checked = check.catch(() => {});
+    const refused = await check;
+    if (refused) {
+      this.post(errorResponse(id, refused));
       return;
     }
     if (this.ended) {
@@ -274,6 +303,36 @@ class PageSession {
       this.pending.delete(id);
       this.post(errorResponse(id, this.ended || Errors.hostEnded("")));
     }
+  }
+
+  // Why `message` may not go to the host, or null: a capability the administrator did not
+  // grant the origin (the host's list narrowed by the managed policy), or one the user did
+  // not allow. Consent is asked the first time the page needs each capability.
+  async rightsRefusal(message) {
+    const needs = this.handles.needsOf(message);
+    if (needs === null) {
+      return Errors.noSuchHandle();
+    }
+    const granted = (await policy()).capabilities?.[this.origin] || [];
+    for (const name of needs) {
+      if (!granted.includes(name)) {
+        return Errors.notGranted(this.origin, capability(name));
+      }
+    }
+    for (const name of needs) {
+      if (!this.asking.has(name)) {
+        const question = consent(this.origin, name, this);
+        this.asking.set(name, question);
+        question.finally(() => this.asking.delete(name));
+      }
+      if (!(await this.asking.get(name))) {
+        return Errors.noConsent(this.origin, capability(name));
+      }
+    }
+    if (message.op === "release") {
+      this.handles.forget(message.handle);
+    }
+    return null;
   }
 
   openNative() {
@@ -308,6 +367,9 @@ class PageSession {
     }
     if (message && message.ok === false && message.error) {
       message = { ...message, error: explained(message.error) };
+    }
+    if (message && message.ok === true) {
+      this.handles.note(message.result);
     }
     this.post(message);
   }

@@ -1,5 +1,6 @@
 // The sample web application in a real browser (Chromium, or Firefox with
-// CARVIX_BROWSER=firefox) with the extension and the native host, on the bench: reading, writing, enrolment, and the ways a page can be refused or lose the
+// CARVIX_BROWSER=firefox) with the extension and the native host, on the bench: reading,
+// writing, enrolment, consent per capability, and the ways a page can be refused or lose the
 // host, each with the error the page shows.
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
@@ -49,10 +50,9 @@ describe("an allowed page with the user's consent", () => {
   before(async () => {
     world.profile = h.makeProfile(path.join(world.dir, "allowed"));
     browser = await h.launchBrowser(world, world.profile);
-    const consent = h.answerPrompt(browser.context, "consent", "ok");
+    // Nothing is asked before the page uses the card.
     page = await browser.context.newPage();
     await page.goto(world.server.url);
-    assert.match(await consent, /wants to read and use your identity card/);
     await page.waitForSelector("body[data-available]", { timeout: 30000 });
     assert.equal(await page.getAttribute("body", "data-available"), "yes",
                  await page.textContent("#status"));
@@ -62,7 +62,10 @@ describe("an allowed page with the user's consent", () => {
   });
 
   test("lists the bench's readers", async () => {
+    // The first use of a capability asks for it, in its own words.
+    const consent = h.answerPrompt(browser.context, "consent", "ok");
     assert.equal(await act(page, "#list-readers"), "");
+    assert.equal(await consent, `${world.server.origin} wants to read your identity card.`);
     const readers = await page.$$eval("#readers li", (lis) => lis.map((li) => li.textContent));
     for (const reader of world.bench.readers) {
       assert.ok(readers.includes(reader), `${reader} in ${readers}`);
@@ -152,7 +155,9 @@ describe("an allowed page with the user's consent", () => {
     await page.fill("#street", "Bulevar Oslobođenja");
     await page.fill("#number", "17");
     await page.fill("#apartment", "2");
+    const consent = h.answerPrompt(browser.context, "consent", "ok");
     assert.equal(await act(page, "#write-address"), "");
+    assert.equal(await consent, `${world.server.origin} wants to change data on your card.`);
     assert.equal(await page.textContent("#address-result"),
                  "Written and read back: Bulevar Oslobođenja 17, apartment 2");
     // Another client sees it on the card.
@@ -164,7 +169,9 @@ describe("an allowed page with the user's consent", () => {
 
   test("enrols a certificate on the token, the PIN asked in the extension", async () => {
     const done = Number((await page.getAttribute("body", "data-done")) || 0);
+    const consent = h.answerPrompt(browser.context, "consent", "ok");
     await page.click("#run-enrolment");
+    assert.equal(await consent, `${world.server.origin} wants to create keys on your token.`);
     // Every PIN prompt gets the PIN until the enrolment ends.
     let finished = false;
     const finishing = page.waitForFunction((n) => Number(document.body.dataset.done || 0) > n,
@@ -194,6 +201,8 @@ describe("an allowed page with the user's consent", () => {
       }
     });
     let listed = [];
+    assert.match(await h.answerPrompt(browser.context, "consent", "ok"),
+                 /wants to choose which card reader is used\.$/);
     await h.answerPrompt(browser.context, "reader", "ok", async (p) => {
       listed = await p.$$eval("#choices label", (ls) => ls.map((l) => l.textContent));
       await p.check("#choice-1");
@@ -331,28 +340,58 @@ describe("an allowed page with the user's consent", () => {
   });
 });
 
-describe("a page the user did not allow", () => {
-  test("gets the refusal, and the answer is remembered", async () => {
-    const profile = h.makeProfile(path.join(world.dir, "refusing"));
-    const browser = await h.launchBrowser(world, profile);
+describe("a page whose origin may only read", () => {
+  test("cannot write, and each answer is remembered until withdrawn on the options page",
+       async () => {
+    const origin = world.server.origin;
+    const readOnly = h.writeOrigins(world.dir, [`${origin} read`]);
+    const profile = h.makeProfile(path.join(world.dir, "read-only"));
+    const browser = await h.launchBrowser(world, profile,
+                                          { CARVIX_BRIDGE_ORIGINS: readOnly.file });
+    const prompts = async () => (await browser.context.pages())
+      .filter((p) => p.url().includes("prompt.html")).length;
     try {
-      const consent = h.answerPrompt(browser.context, "consent", "cancel");
-      const page = await browser.context.newPage();
-      await page.goto(world.server.url);
+      const page = await openSample(browser.context, world.server.url);
+      assert.equal(await page.getAttribute("body", "data-available"), "yes");
+      // The options page, opened from the extension as the browser's add-on manager does,
+      // shows the answer as soon as it is given.
+      const optionsOpened = browser.context.waitForEvent("page", {
+        predicate: (p) => p.url().includes("/options.html"),
+        timeout: 30000,
+      });
+      const consent = h.answerPrompt(browser.context, "consent", "ok", (p) =>
+        p.evaluate(() => chrome.runtime.openOptionsPage()));
+      assert.equal(await act(page, "#list-readers"), "");
       await consent;
-      await page.waitForSelector("body[data-available]");
-      const message = `The user did not allow ${world.server.origin} to use the card.`;
-      assert.equal(await page.textContent("#status"), message);
-      assert.equal(await act(page, "#list-readers"), `${message} (0x800704C7)`);
-      // Asked once: a reload gets the same answer without a prompt, and no host ran.
+      const options = await optionsOpened;
+      // Writing was not granted: refused without asking the user, naming the capability.
+      await page.selectOption("#address-reader", world.bench.readers[1]);
+      assert.equal(await act(page, "#write-address"),
+                   `The page ${origin} is not allowed to change data on the card ` +
+                   '(capability "write"). (0x80070005)');
+      assert.equal(await prompts(), 0);
+
+      // The options page lists the answer; withdrawn, it is asked again.
+      await options.waitForSelector('body[data-shown="1"]');
+      const row = `tr[data-origin="${origin}"][data-capability="read"]`;
+      assert.match(await options.textContent(row), /read your identity card\s*Allowed/);
+      await options.click(`${row} button`);
+      await options.waitForSelector('body[data-shown="0"]');
+
+      const refusing = h.answerPrompt(browser.context, "consent", "cancel");
+      const refused = `The user did not allow ${origin} to read the card (capability "read").`;
+      assert.equal(await act(page, "#list-readers"), `${refused} (0x800704C7)`);
+      await refusing;
+      // The refusal is remembered too: after a reload, refused again without a question.
       await page.reload();
       await page.waitForSelector("body[data-available]");
-      assert.equal(await page.textContent("#status"), message);
-      assert.equal((await browser.context.pages()).filter((p) => p.url().includes("prompt.html"))
-                     .length, 0);
-      assert.deepEqual(h.bridgeProcesses(browser.marker), []);
+      assert.equal(await act(page, "#list-readers"), `${refused} (0x800704C7)`);
+      assert.equal(await prompts(), 0);
+      await options.waitForSelector('body[data-shown="1"]');
+      assert.match(await options.textContent(row), /Not allowed/);
     } finally {
       await browser.close();
+      readOnly.remove();
     }
   });
 });

@@ -36,6 +36,9 @@ export const tools = {
   cards: path.join(build, "tests", "integration", "app", "cards"),
 };
 
+// What the sample application needs: everything but the contactless part.
+export const SAMPLE_CAPABILITIES = "read write pki select";
+
 // The Chromium flags for this machine: headless, no sandbox as root, and nothing that
 // reaches out to the network on its own.
 export const chromiumFlags = [
@@ -116,7 +119,8 @@ export function makeToken(dir) {
 }
 
 // The allow-list: a file owned by root and writable by root only, in a folder of the same
-// kind, as the host demands of CARVIX_BRIDGE_ORIGINS.
+// kind, as the host demands of CARVIX_BRIDGE_ORIGINS. Each line an origin and its
+// capabilities.
 export function writeOrigins(dir, origins) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), "carvix-origins-"));
   fs.chmodSync(folder, 0o755);
@@ -318,7 +322,7 @@ export async function makeWorld() {
     world.softhsmConf = makeToken(dir);
     world.server = await startServer();
     cleanups.push(() => world.server.stop());
-    world.origins = writeOrigins(dir, [world.server.origin]);
+    world.origins = writeOrigins(dir, [`${world.server.origin} ${SAMPLE_CAPABILITIES}`]);
     cleanups.push(() => world.origins.remove());
   } catch (e) {
     await world.close();

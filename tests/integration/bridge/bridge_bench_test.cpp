@@ -31,13 +31,16 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr const char* kOrigin = "https://id.example.org";
+constexpr const char* kReadOnlyOrigin = "https://reader.example.org";
 
 class Profile : public ::testing::Environment {
   public:
     void SetUp() override {
         carvix::bench::UseFreshProfile();
         const fs::path list = ProfileRoot() / "allowed-origins";
-        std::ofstream(list) << "# the test's pages\n" << kOrigin << "\n";
+        std::ofstream(list) << "# the test's pages\n"
+                            << kOrigin << " read write select\n"
+                            << kReadOnlyOrigin << " read\n";
         ::chmod(list.c_str(), 0644);
         ::setenv("CARVIX_BRIDGE_ORIGINS", list.c_str(), 1);
     }
@@ -301,6 +304,42 @@ TEST(Bridge, ListsReadersAndReportsFailuresWithTheirHresult) {
     EXPECT_EQ(wrongArgs["error"]["hresult"], 0x8002000Eu);  // DISP_E_BADPARAMCOUNT
 }
 
+// An origin granted reading only: the module's own objects and type information decide what
+// a request needs, whatever case the page writes a name in.
+TEST(Bridge, RefusesWhatTheOriginWasNotGranted) {
+    Bridge bridge;
+    const auto request = [&bridge](json message) {
+        message["origin"] = kReadOnlyOrigin;
+        return bridge.Request(std::move(message));
+    };
+    const json admin = request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.DocAdmin"}});
+    ExpectOk(admin, 1);
+    const json handle = admin["result"]["$object"];
+    for (const char* name : {"WriteVLVariablePersoData", "writevlvariablepersodata"}) {
+        const json write = request({{"id", 2},
+                                    {"op", "call"},
+                                    {"handle", handle},
+                                    {"name", name},
+                                    {"args", json::array({nullptr, nullptr, ""})}});
+        EXPECT_EQ(write["error"]["hresult"], 0x80070005u) << write.dump();
+        EXPECT_EQ(write["error"]["message"],
+                  std::string("The page ") + kReadOnlyOrigin +
+                      " is not allowed to change data on the card (capability \"write\").");
+        // Asked as a property, the method needs the same.
+        const json asGet = request({{"id", 3}, {"op", "get"}, {"handle", handle}, {"name", name}});
+        EXPECT_EQ(asGet["error"]["hresult"], 0x80070005u) << asGet.dump();
+    }
+    const json pki = request({{"id", 4}, {"op", "create"}, {"progId", "carvix.pki"}});
+    EXPECT_NE(pki["error"]["message"].get<std::string>().find("(capability \"pki\")"),
+              std::string::npos)
+        << pki.dump();
+    // A name the object does not have fails as unknown, not as refused.
+    const json unknown =
+        request({{"id", 5}, {"op", "call"}, {"handle", handle}, {"name", "NoSuchMember"}});
+    EXPECT_EQ(unknown["error"]["hresult"], 0x80020006u) << unknown.dump();  // DISP_E_UNKNOWNNAME
+    ExpectOk(request({{"id", 6}, {"op", "release"}, {"handle", handle}}), 6);
+}
+
 TEST(Bridge, RefusesPagesOutsideTheListAndOversizedMessages) {
     Bridge bridge;
     const json refused =
@@ -310,7 +349,10 @@ TEST(Bridge, RefusesPagesOutsideTheListAndOversizedMessages) {
     EXPECT_EQ(refused["error"]["message"],
               "The page https://evil.example is not allowed to use carvix-qx.");
     const json policy = bridge.Request({{"op", "policy"}, {"origin", nullptr}});
-    EXPECT_EQ(policy, (json{{"origins", {kOrigin}}}));
+    EXPECT_EQ(policy,
+              (json{{"origins", {kOrigin, kReadOnlyOrigin}},
+                    {"capabilities",
+                     {{kOrigin, {"read", "write", "select"}}, {kReadOnlyOrigin, {"read"}}}}}));
 
     // An empty message is malformed; a length beyond the host's limit is a broken stream:
     // answered, then the end, without waiting for 64 MiB that never come.

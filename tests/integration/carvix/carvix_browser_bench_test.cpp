@@ -173,7 +173,7 @@ class Doctor : public BrowserManifests {
         }
         origins_ = dir_ / "origins" / "allowed-origins";
         fs::create_directories(origins_.parent_path());
-        std::ofstream(origins_) << "# test\nhttps://app.example.org\n";
+        std::ofstream(origins_) << "# test\nhttps://app.example.org read write\n";
         fs::permissions(origins_, fs::perms::owner_read | fs::perms::owner_write |
                                       fs::perms::group_read | fs::perms::others_read);
         ASSERT_EQ(RunCli("register --browser --host " + Quote(host_.string())).status, 0);
@@ -219,7 +219,8 @@ TEST_F(Doctor, HealthyBenchPassesEveryCheck) {
     EXPECT_EQ(Find(report, "registration", "Component for this user").value("status", ""), "ok");
     const Json allow = Find(report, "allow-list", "Allowed origins");
     EXPECT_EQ(allow.value("status", ""), "ok");
-    EXPECT_NE(allow.value("detail", "").find("https://app.example.org"), std::string::npos);
+    EXPECT_NE(allow.value("detail", "").find("https://app.example.org (read write)"),
+              std::string::npos);
     for (const char* browser : {"Chromium", "Firefox"}) {
         const Json b = Find(report, "browser", browser);
         EXPECT_EQ(b.value("status", ""), "ok") << b.dump();

@@ -52,6 +52,53 @@ TEST(AllowList, OnlyHttpsAndLocalHttpOriginsCanBeAllowed) {
     EXPECT_FALSE(list.Allows(""));
 }
 
+TEST(AllowList, EachLineGrantsItsCapabilitiesAndABareLineOnlyReads) {
+    std::ostringstream warnings;
+    const AllowList list = AllowList::Parse(
+        "https://admin.example.org read write pki   # the issuing office\n"
+        "https://kiosk.example.org\n"
+        "https://rf.example.org\tREAD contactless teleport\n"
+        "https://rf.example.org select\n"
+        "https://none.example.org fly\n",
+        warnings);
+    EXPECT_EQ(list.CapabilitiesOf("https://admin.example.org"), kRead | kWrite | kPki);
+    EXPECT_EQ(list.CapabilitiesOf("https://kiosk.example.org"), kRead);
+    // Another line for the same origin adds to it; unknown words are skipped, case is not
+    // significant.
+    EXPECT_EQ(list.CapabilitiesOf("https://rf.example.org"), kRead | kContactless | kSelect);
+    EXPECT_EQ(list.CapabilitiesOf("https://none.example.org"), 0u);
+    EXPECT_EQ(list.CapabilitiesOf("https://other.example.org"), 0u);
+    EXPECT_EQ(list.Origins().size(), 4u);
+    const std::string text = warnings.str();
+    EXPECT_NE(text.find("line 2 of the allowed origins (https://kiosk.example.org) lists no "
+                        "capabilities; it may only read the card"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("line 3 of the allowed origins names an unknown capability \"teleport\""),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"fly\""), std::string::npos);
+    EXPECT_EQ(text.find("line 1 "), std::string::npos);
+    EXPECT_EQ(text.find("line 4 "), std::string::npos);
+}
+
+TEST(AllowList, OriginsCompareAsTheBrowserWritesThem) {
+    std::ostringstream warnings;
+    const AllowList list = AllowList::Parse(
+        "HTTPS://ID.Example.org:443/ read\n"
+        "http://localhost:80 read\n"
+        "https://shop.example.org:80 read\n",
+        warnings);
+    EXPECT_EQ(list.Origins(),
+              (std::vector<std::string>{"https://id.example.org", "http://localhost",
+                                        "https://shop.example.org:80"}));
+    EXPECT_EQ(list.CapabilitiesOf("https://id.example.org"), kRead);
+    EXPECT_EQ(list.CapabilitiesOf("https://id.example.org:443"), kRead);
+    EXPECT_TRUE(list.Allows("http://localhost"));
+    EXPECT_FALSE(list.Allows("https://shop.example.org"));  // 80 is not https's own port
+    EXPECT_FALSE(list.Allows("https://id.example.org:8443"));
+}
+
 TEST(AllowList, NoListOrAnEmptyOneAllowsNothing) {
     std::ostringstream warnings;
     EXPECT_TRUE(AllowList::Parse("", warnings).Origins().empty());
@@ -82,7 +129,7 @@ class ListFile : public ::testing::Test {
         char pattern[] = "/tmp/carvix-origins-test.XXXXXX";
         dir_ = ::mkdtemp(pattern);
         path_ = dir_ / "allowed-origins";
-        std::ofstream(path_) << "https://id.example.org\n";
+        std::ofstream(path_) << "https://id.example.org read\n";
         ::chmod(path_.c_str(), 0644);
         ::setenv(kOriginsVariable, path_.c_str(), 1);
     }
@@ -137,7 +184,7 @@ TEST_F(ListFile, AFifoIsRefusedWithoutWaitingForAWriter) {
 }
 
 TEST(OriginGate, TheFirstAllowedOriginBindsTheConnection) {
-    OriginGate gate(AllowList({"https://a.example", "https://b.example"}));
+    OriginGate gate(AllowList({{"https://a.example", kRead}, {"https://b.example", kRead}}));
     EXPECT_EQ(gate.Refusal("https://c.example"),
               "The page https://c.example is not allowed to use carvix-qx.");
     EXPECT_FALSE(gate.Refusal("https://a.example"));

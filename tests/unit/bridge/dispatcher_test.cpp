@@ -10,7 +10,7 @@ namespace {
 
 class Dispatching : public ::testing::Test {
   protected:
-    OriginGate gate{AllowList({"https://id.example.org"})};
+    OriginGate gate{AllowList({{"https://id.example.org", kRead}})};
     // No module: every creation fails as for an unregistered class.
     Dispatcher dispatcher{gate, [](const std::u16string&, IDispatch** out) {
                               *out = nullptr;
@@ -89,12 +89,14 @@ TEST_F(Dispatching, EveryRequestIsCheckedAgainstTheAllowList) {
 }
 
 TEST_F(Dispatching, PolicyNeedsNoOriginAndAnswersGetNoResponse) {
-    EXPECT_EQ(Send(R"({"op":"policy"})"), (Json{{"origins", {"https://id.example.org"}}}));
+    EXPECT_EQ(Send(R"({"op":"policy"})"),
+              (Json{{"origins", {"https://id.example.org"}},
+                    {"capabilities", {{"https://id.example.org", {"read"}}}}}));
     EXPECT_EQ(dispatcher.HandleText(R"({"op":"answer","prompt":1,"index":0})"), "");
 }
 
 TEST_F(Dispatching, AFailedCreationCarriesItsHresultAndAMessage) {
-    ExpectError(Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.Nothing"}}),
+    ExpectError(Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.DocAdmin"}}),
                 REGDB_E_CLASSNOTREG, 1);
 }
 

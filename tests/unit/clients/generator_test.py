@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The client generator: a stale committed file is named; a broken failure table is refused;
-the Python exceptions follow the table's situations.
+the Python exceptions follow the table's situations; a class or member without a capability,
+or a capability rule that covers nothing, is refused.
 
   generator_test.py SOURCE_TREE TYPELIB_JSON
 """
@@ -19,7 +20,9 @@ TABLE = TREE / "src/automation/failures/failures.json"
 STATUS_WORDS = TREE / "src/support/status_words.cpp"
 KEPT = ["web/carvix.d.ts.in", "web/carvix.d.ts", "web/carvix.js", "web/extension/failures.js",
         "python/carvix/_failures.py", "python/carvix/_interfaces.py",
-        "python/carvix/_interfaces.pyi", "python/carvix/py.typed"]
+        "python/carvix/_interfaces.pyi", "python/carvix/py.typed",
+        "tools/bridge/capabilities.json", "tools/bridge/capability_table.inc",
+        "web/extension/capabilities.js"]
 
 
 def run(*args, table=TABLE, tree=TREE):
@@ -101,6 +104,62 @@ class BrokenTables(unittest.TestCase):
             codes = [int(line[1:11], 16) for line in rows if line.startswith("{0x")]
             self.assertEqual(codes, sorted(codes))
             self.assertEqual(len(codes), len(json.loads(TABLE.read_text())["failures"]))
+
+
+class CapabilityRules(unittest.TestCase):
+    """Every class and member of the type library needs a capability before anything is
+    generated."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.tree = pathlib.Path(self.folder.name)
+        for name in KEPT:
+            (self.tree / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(TREE / name, self.tree / name)
+        self.rules_path = self.tree / "tools/bridge/capabilities.json"
+        self.rules = json.loads(self.rules_path.read_text())
+        self.typelib = json.loads(TYPELIB.read_text())
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def check(self, typelib=None):
+        path = self.tree / "typelib.json"
+        path.write_text(json.dumps(typelib or self.typelib))
+        self.rules_path.write_text(json.dumps(self.rules))
+        return subprocess.run([sys.executable, str(GENERATOR), "--table", str(TABLE),
+                               "--status-words", str(STATUS_WORDS), "--typelib", str(path),
+                               "--tree", str(self.tree), "--check"],
+                              capture_output=True, text=True)
+
+    def test_a_new_member_or_class_without_a_capability_is_refused(self):
+        admin = next(i for i in self.typelib["interfaces"] if i["name"] == "IDocAdminService")
+        admin["members"].append({"name": "EraseCard", "kind": "method", "params": []})
+        self.typelib["coclasses"].append(dict(self.typelib["coclasses"][0], name="NewService",
+                                              versionIndependentProgId="CARVIX.New"))
+        result = self.check()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("IDocAdminService.EraseCard (method) has no capability", result.stderr)
+        self.assertIn("class NewService (CARVIX.New) has no capability", result.stderr)
+
+    def test_a_rule_that_covers_nothing_or_names_an_unknown_capability_is_refused(self):
+        self.rules["members"]["IDocAdminService"]["method Erase*"] = "write"
+        self.rules["members"]["IPKIService"]["method GenerateKeyPair"] = "pki admin"
+        result = self.check()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("'method Erase*' of IDocAdminService covers no member", result.stderr)
+        self.assertIn("unknown capability admin", result.stderr)
+
+    def test_an_exact_name_wins_over_a_pattern_and_every_member_has_a_row(self):
+        self.assertEqual(self.check().returncode, 0)
+        table = (TREE / "web/extension/capabilities.js").read_text()
+        self.assertIn('"method readvlcontactlessdata": ["contactless"]', table)
+        self.assertIn('"method readvldocumentdata": ["read"]', table)
+        self.assertIn('"method updatevlcontactlessdata": ["write", "contactless"]', table)
+        rows = (TREE / "tools/bridge/capability_table.inc").read_text()
+        for interface in self.typelib["interfaces"]:
+            for member in interface["members"]:
+                self.assertIn(f'{{"{interface["name"]}", "{member["name"]}", ', rows)
 
 
 class PythonExceptions(unittest.TestCase):

@@ -40,9 +40,11 @@ describe("named failures", () => {
   });
 
   test("the extension names its own errors and the host's", () => {
-    const response = errorResponse(4, Errors.noConsent("https://a.example"));
+    const response = errorResponse(4, Errors.noConsent("https://a.example",
+                                                       { name: "read", refusal: "read the card" }));
     assert.equal(response.error.failure, "OperationCancelled");
-    assert.equal(response.error.message, "The user did not allow https://a.example to use the card.");
+    assert.equal(response.error.message,
+                 'The user did not allow https://a.example to read the card (capability "read").');
     const fromHost = explained({ hresult: 0x80100069, hex: "0x80100069", message: "removed" });
     assert.equal(fromHost.failure, "CardRemoved");
     assert.equal(fromHost.nextStep, "put it back and try again");

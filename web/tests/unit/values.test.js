@@ -3,7 +3,7 @@ import assert from "node:assert/strict";
 import { describe, test } from "node:test";
 
 import { CarvixError, decode, encode, isObject } from "../../carvix.js";
-import { effectiveOrigins, isServableOrigin, matchPattern } from "../../extension/origins.js";
+import { isServableOrigin, matchPattern } from "../../extension/origins.js";
 import { Errors, errorResponse } from "../../extension/errors.js";
 
 describe("values from the host", () => {
@@ -77,9 +77,16 @@ describe("errors", () => {
       hresult: 0x80070005, hex: "0x80070005",
       message: "The page https://shop.example is not allowed to use carvix-qx.",
     });
-    assert.equal(Errors.noConsent("https://a.example").message,
-                 "The user did not allow https://a.example to use the card.");
-    assert.equal(Errors.noConsent("https://a.example").hresult, 0x800704c7);
+    const write = { name: "write", refusal: "change data on the card" };
+    assert.equal(Errors.noConsent("https://a.example", write).message,
+                 'The user did not allow https://a.example to change data on the card ' +
+                 '(capability "write").');
+    assert.equal(Errors.noConsent("https://a.example", write).hresult, 0x800704c7);
+    assert.deepEqual(Errors.notGranted("https://a.example", write), {
+      hresult: 0x80070005, hex: "0x80070005",
+      message: 'The page https://a.example is not allowed to change data on the card ' +
+               '(capability "write").',
+    });
     assert.deepEqual(errorResponse(3, Errors.badRequest()).id, 3);
   });
 
@@ -111,15 +118,7 @@ describe("the allow-list", () => {
     }
   });
 
-  test("the managed list can only narrow the host's list", () => {
-    const host = ["https://a.example", "https://b.example", "http://evil.example"];
-    assert.deepEqual(effectiveOrigins(host, undefined), ["https://a.example", "https://b.example"]);
-    assert.deepEqual(effectiveOrigins(host, ["https://b.example", "https://c.example"]),
-                     ["https://b.example"]);
-    assert.deepEqual(effectiveOrigins(host, []), []);
-    assert.deepEqual(effectiveOrigins(undefined, ["https://a.example"]), []);
-    assert.deepEqual(effectiveOrigins(["https://a.example", "https://a.example", 5]),
-                     ["https://a.example"]);
+  test("content scripts go on the allowed origins' pages", () => {
     assert.equal(matchPattern("http://localhost:8411"), "http://localhost:8411/*");
     // Firefox: patterns without a port, one per host.
     assert.equal(matchPattern("http://localhost:8411", false), "http://localhost/*");
