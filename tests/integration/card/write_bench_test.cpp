@@ -195,6 +195,11 @@ TEST_P(BenchWrites, AReaderBesideAWriterNeverSeesAHalfWrittenCard) {
         }
         return failures;
     });
+    // The reader stops however the writes end: a future's destructor waits for its thread.
+    struct StopReading {
+        std::atomic<bool>& flag;
+        ~StopReading() { flag = false; }
+    } stop{writing};
     for (int i = 0; i < 8; ++i) {
         write(static_cast<std::uint8_t>(i + 2));
     }
