@@ -10,8 +10,15 @@ const ERROR_CANCELLED = Failures.OperationCancelled;
 const HOST_ENDED = Failures.Disconnected;
 const HOST_MISSING = Failures.FileNotFound;
 
-function error(hresult, message) {
-  return { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+// `situation` names the page's error class where the HRESULT alone does not (a refused
+// consent shares ERROR_CANCELLED with a cancelled call, a missing host ERROR_FILE_NOT_FOUND
+// with any missing file).
+function error(hresult, message, situation) {
+  const e = { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+  if (situation) {
+    e.situation = situation;
+  }
+  return e;
 }
 
 // An error of the host or the extension with the failure table's name, meaning and next step
@@ -29,7 +36,7 @@ export const Errors = {
   notAllowed: (origin) =>
     error(E_ACCESSDENIED, `The page ${origin} is not allowed to use carvix-qx.`),
   noConsent: (origin) =>
-    error(ERROR_CANCELLED, `The user did not allow ${origin} to use the card.`),
+    error(ERROR_CANCELLED, `The user did not allow ${origin} to use the card.`, "ConsentRefused"),
   badRequest: () => error(E_INVALIDARG, "The page sent a request the extension does not pass on."),
   // The host cannot be started: no manifest for this browser ("not found", "No such native
   // application"), or one whose program is missing or fails at once. Both tell the user
@@ -41,7 +48,8 @@ export const Errors = {
               "`carvix register --browser` (or install the carvix-qx package)."
             : "The carvix-qx host (carvix-bridge) is registered for this browser but does not " +
               "start; register it again with `carvix register --browser`.") +
-          " `carvix doctor` names every missing piece and its fix." + (why ? ` (${why})` : "")),
+          " `carvix doctor` names every missing piece and its fix." + (why ? ` (${why})` : ""),
+          "HostMissing"),
   hostEnded: (why) =>
     error(HOST_ENDED, "The carvix-qx host ended unexpectedly; the page's objects are gone." +
                       (why ? ` (${why})` : "")),

@@ -3,6 +3,7 @@
 // holds one native port (one carvix-bridge process) per page.
 import { effectiveOrigins, matchPattern } from "./origins.js";
 import { Errors, errorResponse, explained } from "./errors.js";
+import { helloToHost, pageVersionProblem } from "./versions.js";
 
 const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
@@ -230,6 +231,7 @@ class PageSession {
     this.ended = null;     // the error every later request gets, once the host is gone
     this.gate = null;      // consent, asked once per session
     this.pending = new Set();
+    this.arriving = new Map();  // id -> cancelled, for requests waiting for the consent
     this.waitingKey = null;  // the prompt key of an open "waiting for a card" window
     port.onMessage.addListener((m) => this.fromPage(m));
     port.onDisconnect.addListener(() => this.close());
@@ -244,6 +246,10 @@ class PageSession {
   }
 
   async fromPage(message) {
+    if (message && message.op === "cancel") {
+      this.cancel(message);
+      return;
+    }
     const id = message && Number.isInteger(message.id) ? message.id : null;
     if (!message || !PAGE_OPS.has(message.op) || id === null) {
       this.post(errorResponse(id, Errors.badRequest()));
@@ -252,7 +258,14 @@ class PageSession {
     if (!this.gate) {
       this.gate = consent(this.origin, this);
     }
-    if (!(await this.gate)) {
+    this.arriving.set(id, false);
+    const allowed = await this.gate;
+    const cancelled = this.arriving.get(id);
+    this.arriving.delete(id);
+    if (cancelled) {
+      return;  // the page gave up on it before it could be sent: it never runs
+    }
+    if (!allowed) {
       this.post(errorResponse(id, Errors.noConsent(this.origin)));
       return;
     }
@@ -260,11 +273,17 @@ class PageSession {
       this.post(errorResponse(id, this.ended));
       return;
     }
+    const versionProblem = message.op === "hello" ? pageVersionProblem(message) : null;
+    if (versionProblem) {
+      this.post(errorResponse(id, versionProblem));
+      return;
+    }
     if (!this.native) {
       this.openNative();
     }
     // The origin is the one the browser gave this port, never what the page wrote.
-    const request = { ...message, origin: this.origin };
+    const request = { ...(message.op === "hello" ? helloToHost(message) : message),
+                      origin: this.origin };
     this.pending.add(id);
     try {
       this.native.postMessage(request);
@@ -273,6 +292,35 @@ class PageSession {
       // answered what was pending, this one gets the same error.
       this.pending.delete(id);
       this.post(errorResponse(id, this.ended || Errors.hostEnded("")));
+    }
+  }
+
+  // The page gave up on a request (its time limit, its AbortSignal): the host drops it if it
+  // has not run yet, or ends its open prompt or wait for a card; the prompt windows of the
+  // running request close. The host still answers the request; the page ignores that.
+  cancel(message) {
+    const request = message.request;
+    if (this.arriving.has(request)) {
+      this.arriving.set(request, true);
+      return;
+    }
+    if (!Number.isInteger(request) || !this.pending.has(request) || !this.native) {
+      return;  // answered already, or never sent: nothing runs for it
+    }
+    const running = this.pending.values().next().value === request;
+    this.toHost({ op: "cancel", origin: this.origin, request });
+    if (running) {
+      this.userAsked(false);
+      cancelPromptsOf(this);
+    }
+  }
+
+  // Tells the page that the user is being asked something for its running request (open)
+  // or has answered, so that the call's time limit for the user applies meanwhile.
+  userAsked(open) {
+    const running = this.pending.values().next().value;
+    if (running !== undefined) {
+      this.post({ event: "prompt", id: running, open });
     }
   }
 
@@ -314,6 +362,10 @@ class PageSession {
 
   async relayPrompt(prompt) {
     const details = { ...prompt, origin: this.origin };
+    const asking = prompt.kind !== "notice";  // the host does not wait for a notice
+    if (asking) {
+      this.userAsked(true);
+    }
     const value = await ask(details, this);
     if (!this.native) {
       return;
@@ -326,7 +378,9 @@ class PageSession {
     }
     this.toHost(answer);
     if (prompt.kind === "reader" && (prompt.readers || []).length === 0 && answer.index === 0) {
-      this.waitForCard(prompt);
+      this.waitForCard(prompt);  // the user still waits: the call's time limit stays theirs
+    } else if (asking) {
+      this.userAsked(false);
     }
   }
 
