@@ -44,9 +44,9 @@ export class CarvixError extends Error {
     const hresult = Number(error && error.hresult) >>> 0;
     const known = explain(hresult);
     const given = error && typeof error.situation === "string" ? error.situation : "";
-    const situation = (given in SITUATION_CLASSES ? given : "") ||
+    const situation = (Object.hasOwn(SITUATION_CLASSES, given) ? given : "") ||
                       (known && known.situation) || null;
-    if (new.target === CarvixError && situation && SITUATION_CLASSES[situation]) {
+    if (new.target === CarvixError && situation && Object.hasOwn(SITUATION_CLASSES, situation)) {
       return new SITUATION_CLASSES[situation](error);
     }
     super((error && error.message) || "carvix-qx failed");

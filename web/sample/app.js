@@ -17,14 +17,31 @@ const AT_SIGNATURE = 2;
 let docAdmin = null;
 let readers = [];
 
+// What the page adds to an error by its class: the user's next step where the message
+// itself is for a developer.
+function advice(e) {
+  if (e instanceof carvix.NoCardError) return "Insert the card and try again.";
+  if (e instanceof carvix.CardRemovedError) return "Leave the card in the reader until the page is done.";
+  if (e instanceof carvix.WrongCardError) return "This card cannot be used here.";
+  if (e instanceof carvix.InUseError) return "Close the program that uses the card and try again.";
+  if (e instanceof carvix.TimeoutError) return "It took too long; try again.";
+  if (e instanceof carvix.ConsentRefusedError) return "Allow this site in the carvix-qx extension to go on.";
+  if (e instanceof carvix.VersionMismatchError) return `Update needed: the ${e.part === "library" ? "site" : e.part}.`;
+  return "";
+}
+
 function showError(e) {
   const text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
   $("error").textContent = text;
   document.body.dataset.error = e && e.hex ? e.hex : "error";
+  document.body.dataset.errorClass = e instanceof carvix.CarvixError ? e.name : "Error";
+  if (e instanceof carvix.CancelledError) {
+    return;  // the user (or the page) stopped it: nothing to explain
+  }
   // What the failure table says: its meaning and what to do next.
-  $("explanation").textContent = e && e.meaning
-    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}.`
-    : "";
+  $("explanation").textContent = (e && e.meaning
+    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}. `
+    : "") + advice(e);
 }
 
 function clearError() {
@@ -154,7 +171,11 @@ async function readCard(reader) {
   let first;
   try {
     first = await admin.ReadVLDocumentData(reader, VL_APP);
-  } catch {
+  } catch (e) {
+    // Only a card that is not a VL card is tried as a ZK card.
+    if (!(e instanceof carvix.CardRefusedError || e instanceof carvix.WrongCardError)) {
+      throw e;
+    }
     app = ZK_APP;
     methods = ZK_BLOCKS;
     first = await admin.ReadZKDocumentData(reader, ZK_APP);
@@ -183,7 +204,7 @@ async function readAll() {
     try {
       cards.push(await readCard(reader));
     } catch (e) {
-      if (e.hresult !== carvix.Failures.NoCard && e.hresult !== carvix.Failures.CardRemoved) {
+      if (!(e instanceof carvix.NoCardError || e instanceof carvix.CardRemovedError)) {
         throw e;
       }
     }
