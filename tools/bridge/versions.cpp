@@ -5,6 +5,7 @@
 #include "carvix/automation/failure_codes.h"
 
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace carvix::bridge {

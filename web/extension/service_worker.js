@@ -257,9 +257,18 @@ class PageSession {
     }
     if (!this.gate) {
       this.gate = consent(this.origin, this);
+      this.gate.then(() => { this.gateSettled = true; }, () => {});
     }
     this.arriving.set(id, false);
+    // While the user may be asked for consent, the request's time limit is the user's.
+    const asking = !this.gateSettled;
+    if (asking) {
+      this.post({ event: "prompt", id, open: true });
+    }
     const allowed = await this.gate;
+    if (asking) {
+      this.post({ event: "prompt", id, open: false });
+    }
     const cancelled = this.arriving.get(id);
     this.arriving.delete(id);
     if (cancelled) {

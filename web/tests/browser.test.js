@@ -441,6 +441,7 @@ describe("a page the user did not allow", () => {
       const message = `The user did not allow ${world.server.origin} to use the card.`;
       assert.equal(await page.textContent("#status"), message);
       assert.equal(await act(page, "#list-readers"), `${message} (0x800704C7)`);
+      assert.equal(await page.getAttribute("body", "data-error-class"), "ConsentRefusedError");
       // Asked once: a reload gets the same answer without a prompt, and no host ran.
       await page.reload();
       await page.waitForSelector("body[data-available]");

@@ -387,7 +387,9 @@ TEST(Bridge, TheReaderChooserIsAskedInThePageAndClosingThePortFreesTheCard) {
 }
 
 TEST(Bridge, ACancelEndsTheReaderChoiceAndAQueuedRequestNeverRuns) {
-    BenchCard card(Image("vl-minimal", 0));
+    // Two cards: with one the chooser does not ask.
+    BenchCard first(Image("vl-full", 1));
+    BenchCard second(Image("vl-minimal", 0));
     Bridge bridge;
     const json smartCard =
         bridge.Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.SmartCard"}});
