@@ -39,9 +39,10 @@ function showError(e) {
     return;  // the user (or the page) stopped it: nothing to explain
   }
   // What the failure table says: its meaning and what to do next.
-  $("explanation").textContent = (e && e.meaning
-    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}. `
-    : "") + advice(e);
+  const meaning = e && e.meaning
+    ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}.`
+    : "";
+  $("explanation").textContent = [meaning, advice(e)].filter((s) => s).join(" ");
 }
 
 function clearError() {
