@@ -16,6 +16,9 @@ const AT_SIGNATURE = 2;
 
 let docAdmin = null;
 let readers = [];
+// The running action's calls end when the user presses Stop (a CancelledError).
+let stopping = new AbortController();
+const callOptions = () => carvix.options({ signal: stopping.signal });
 
 // What the page adds to an error by its class: the user's next step where the message
 // itself is for a developer.
@@ -59,6 +62,7 @@ function action(id, f) {
       event.preventDefault();
     }
     clearError();
+    stopping = new AbortController();
     document.body.dataset.busy = id;
     try {
       await f();
@@ -83,7 +87,7 @@ async function service() {
 
 async function listReaders() {
   const smartCard = await carvix.createObject("CARVIX.SmartCard");
-  const list = await smartCard.ListReaders();
+  const list = await smartCard.ListReaders(callOptions());
   await smartCard.release();
   readers = Array.isArray(list) ? list : [];
   const ul = $("readers");
@@ -171,7 +175,7 @@ async function readCard(reader) {
   let methods = VL_BLOCKS;
   let first;
   try {
-    first = await admin.ReadVLDocumentData(reader, VL_APP);
+    first = await admin.ReadVLDocumentData(reader, VL_APP, callOptions());
   } catch (e) {
     // Only a card that is not a VL card is tried as a ZK card.
     if (!(e instanceof carvix.CardRefusedError || e instanceof carvix.WrongCardError)) {
@@ -179,7 +183,7 @@ async function readCard(reader) {
     }
     app = ZK_APP;
     methods = ZK_BLOCKS;
-    first = await admin.ReadZKDocumentData(reader, ZK_APP);
+    first = await admin.ReadZKDocumentData(reader, ZK_APP, callOptions());
   }
   const card = document.createElement("div");
   card.className = "card";
@@ -189,7 +193,7 @@ async function readCard(reader) {
   h.textContent = `${reader} (application ${app})`;
   card.append(h);
   for (const method of methods) {
-    const block = method === methods[0] ? first : await admin[method](reader, app);
+    const block = method === methods[0] ? first : await admin[method](reader, app, callOptions());
     card.append(renderBlock(method.replace(/^Read|Data$/g, ""), await blockValues(block)));
     await block.release();
   }
@@ -287,6 +291,7 @@ action("list-readers", listReaders);
 action("read-all", readAll);
 action("address", writeAddress);
 action("enrol", enrol);
+$("stop").addEventListener("click", () => stopping.abort("Stopped by the user."));
 
 fetch("/api/config").then((r) => r.json()).then((c) => {
   if (c.token) {
