@@ -2,9 +2,13 @@
 // Type declarations for carvix.js (the template of carvix.d.ts: the failure table and the
 // scripting classes are added after it).
 
-/** A failure of carvix-qx: the HRESULT of the failed step and its message text. */
+/**
+ * A failure of carvix-qx: the HRESULT of the failed step and its message text. Every error
+ * is an instance of its situation's class (NoCardError, TimeoutError, ...; see below).
+ */
 export class CarvixError extends Error {
-  readonly name: "CarvixError";
+  /** The class's name ("NoCardError", or "CarvixError" when no situation fits). */
+  readonly name: string;
   /** The HRESULT as an unsigned 32-bit number. */
   readonly hresult: number;
   /** The HRESULT as "0x8010006C". */
@@ -17,7 +21,41 @@ export class CarvixError extends Error {
   readonly meaning: string;
   /** What the user does next ("" when there is nothing to add). */
   readonly nextStep: string;
+  /** A version mismatch: the part to update. */
+  readonly part?: "host" | "extension" | "library";
+  /** A cancelled call: the AbortSignal's reason. */
+  readonly reason?: unknown;
 }
+
+/** The version of this page library and of the bridge protocol it speaks ("1.1"). */
+export const VERSION: string;
+export const PROTOCOL: string;
+
+/** The options of one call: its time limits in milliseconds and an AbortSignal. */
+export interface CallOptionsInit {
+  /** The time limit while the host works (default 60 s). */
+  timeoutMs?: number;
+  /** The time limit while the user is asked something for this call (default 10 min). */
+  userTimeoutMs?: number;
+  /** Cancels the call; the error is a CancelledError (a TimeoutError for
+   * AbortSignal.timeout()) with the signal's reason. */
+  signal?: AbortSignal;
+}
+/** Options made by `options()`, passed as the last argument of a method. */
+export interface CallOptions {
+  readonly timeoutMs?: number;
+  readonly userTimeoutMs?: number;
+  readonly signal?: AbortSignal;
+  readonly __carvixCallOptions: true;
+}
+/** Options for one call: `await obj.Method(a, b, options({ signal }))`. */
+export function options(init: CallOptionsInit): CallOptions;
+/** Changes the default time limits of every later call; returns them. */
+export function setDefaults(init: { timeoutMs?: number; userTimeoutMs?: number }):
+  { timeoutMs: number; userTimeoutMs: number };
+
+/** The VersionMismatchError for a host's hello answer, or null when the parts fit. */
+export function versionProblem(hello: unknown): CarvixError | null;
 
 /** HRESULT of "the extension is missing" (nothing answered the page). */
 export const E_EXTENSION_MISSING: number;
@@ -48,10 +86,11 @@ export interface CarvixObject {
   readonly $properties: Record<string, { get: boolean; put: boolean }>;
   /** The properties read when the object was handed out, with later puts applied. */
   $snapshot(): Record<string, CarvixValue>;
-  /** Reads a property from the module (parameterised properties take their arguments). */
-  $get(name: string, ...args: CarvixValue[]): Promise<CarvixValue>;
+  /** Reads a property from the module (parameterised properties take their arguments, and
+   * options() last). */
+  $get(name: string, ...args: (CarvixValue | CallOptions)[]): Promise<CarvixValue>;
   /** Sets a property and waits for the module's answer. */
-  $put(name: string, value: CarvixValue): Promise<void>;
+  $put(name: string, value: CarvixValue, options?: CallOptions | CallOptionsInit): Promise<void>;
   /** Releases the object in the host; the page's objects all go when the page goes. */
   $release(): Promise<void>;
   release(): Promise<void>;
@@ -67,10 +106,15 @@ export interface Availability {
   /** The native host is installed (false: the extension could not start it). */
   host: boolean;
   /** The host's hello answer when ok. */
-  version?: { version: number; host: string; module: string };
+  version?: { version: number; protocol: string; host: string; hostVersion: string;
+              module: string; library?: string; extension?: string; extensionProtocol?: string };
   hresult: number;
   /** Why not, for the user. */
   message: string;
+  /** The error itself, when not ok. */
+  error?: CarvixError;
+  /** A version mismatch: the part to update. */
+  update?: "host" | "extension" | "library";
 }
 
 /** Whether and why not the page can use carvix-qx. Asks for the user's consent when needed. */
@@ -100,6 +144,8 @@ export function statusWordMeaning(statusWord: number): string;
 
 /** The named failures and their HRESULTs (`err.failure` is one of the names). */
 export declare const Failures: {
+  /** The operation is not known or not implemented here. */
+  readonly NotImplemented: 0x80004001;
   /** The operation failed. */
   readonly Failed: 0x80004005;
   /** The object has no such member, or it cannot be used that way. */
@@ -134,6 +180,10 @@ export declare const Failures: {
   readonly MoreData: 0x800700EA;
   /** The operation was cancelled: the user declined, or no reader or certificate was chosen. */
   readonly OperationCancelled: 0x800704C7;
+  /** The page library, the browser extension and the host are of versions that do not work together. */
+  readonly VersionMismatch: 0x8007051A;
+  /** The call did not end within its time limit. */
+  readonly Timeout: 0x800705B4;
   /** The data is not valid for the key. */
   readonly BadData: 0x80090005;
   /** The signature is not valid. */
@@ -164,10 +214,14 @@ export declare const Failures: {
   readonly InUse: 0x8010000B;
   /** There is no card in the reader. */
   readonly NoCard: 0x8010000C;
+  /** The card is not of a kind this program knows. */
+  readonly UnknownCard: 0x8010000D;
   /** The connection to the PC/SC service (pcscd) broke: it stopped or restarted. */
   readonly ServiceConnectionLost: 0x80100013;
   /** The reader cannot be used. */
   readonly ReaderUnavailable: 0x80100017;
+  /** The card does not meet the minimal requirements for use. */
+  readonly CardUnsupported: 0x8010001C;
   /** The PC/SC service (pcscd) is not running. */
   readonly NoService: 0x8010001D;
   /** The PC/SC service (pcscd) stopped. */
@@ -176,6 +230,8 @@ export declare const Failures: {
   readonly NoSuchCertificate: 0x8010002C;
   /** No reader is connected. */
   readonly NoReaders: 0x8010002E;
+  /** The reader cannot talk to the card (its answer to reset does not suit the reader). */
+  readonly UnsupportedCard: 0x80100065;
   /** The card does not answer. */
   readonly UnresponsiveCard: 0x80100066;
   /** The card has no power. */
@@ -195,6 +251,7 @@ export declare const Failures: {
 };
 /** A failure's name; a card's status words have theirs too. */
 export type FailureName =
+  | "NotImplemented"
   | "Failed"
   | "MemberNotFound"
   | "TypeMismatch"
@@ -212,6 +269,8 @@ export type FailureName =
   | "Disconnected"
   | "MoreData"
   | "OperationCancelled"
+  | "VersionMismatch"
+  | "Timeout"
   | "BadData"
   | "BadSignature"
   | "BadAlgorithm"
@@ -227,12 +286,15 @@ export type FailureName =
   | "UnknownReader"
   | "InUse"
   | "NoCard"
+  | "UnknownCard"
   | "ServiceConnectionLost"
   | "ReaderUnavailable"
+  | "CardUnsupported"
   | "NoService"
   | "ServiceStopped"
   | "NoSuchCertificate"
   | "NoReaders"
+  | "UnsupportedCard"
   | "UnresponsiveCard"
   | "UnpoweredCard"
   | "CardReset"
@@ -264,76 +326,166 @@ export type FailureSituation =
   | "Token"
   | "Trust"
   | "BadCall"
+  | "WrongCard"
+  | "NotAllowed"
+  | "ConsentRefused"
+  | "HostMissing"
+  | "ExtensionMissing"
+  | "VersionMismatch"
+  | "Timeout"
   ;
+
+// ---- the error classes ----
+
+/** The PC/SC service (pcscd) is not running or cannot be reached. */
+export class NoServiceError extends CarvixError {
+  readonly situation: "NoService";
+}
+/** No reader is connected, or none has the name asked for. */
+export class NoReaderError extends CarvixError {
+  readonly situation: "NoReader";
+}
+/** There is no card in the reader, or the card does not answer. */
+export class NoCardError extends CarvixError {
+  readonly situation: "NoCard";
+}
+/** The card was removed or reset while it was in use. */
+export class CardRemovedError extends CarvixError {
+  readonly situation: "CardRemoved";
+}
+/** Another program holds the card. */
+export class InUseError extends CarvixError {
+  readonly situation: "InUse";
+}
+/** The card refused the PIN or the authentication; `tries_left` is the number of tries the card still allows, or None when it did not say. */
+export class WrongPinError extends CarvixError {
+  readonly situation: "WrongPin";
+}
+/** The PIN or the authentication method is blocked. */
+export class PinBlockedError extends CarvixError {
+  readonly situation: "PinBlocked";
+}
+/** The user cancelled, or nothing was chosen. */
+export class CancelledError extends CarvixError {
+  readonly situation: "Cancelled";
+}
+/** The carvix-qx module is not registered or cannot be loaded. */
+export class NotRegisteredError extends CarvixError {
+  readonly situation: "NotRegistered";
+}
+/** The card answered a command with a failure status word (`status_word`). */
+export class CardRefusedError extends CarvixError {
+  readonly situation: "CardRefused";
+}
+/** A key, key container or certificate on the token is missing or unusable. */
+export class TokenError extends CarvixError {
+  readonly situation: "Token";
+}
+/** A certificate or signature is not trusted or not valid. */
+export class TrustError extends CarvixError {
+  readonly situation: "Trust";
+}
+/** The call itself was wrong: a member, an argument or a value the object does not take. */
+export class BadCallError extends CarvixError {
+  readonly situation: "BadCall";
+}
+/** The card in the reader is not one this program can use. */
+export class WrongCardError extends CarvixError {
+  readonly situation: "WrongCard";
+}
+/** The caller is not allowed to do this (a page outside the allow-list, a refused capability, a denied access). */
+export class NotAllowedError extends CarvixError {
+  readonly situation: "NotAllowed";
+}
+/** The user did not allow the page to use the card. */
+export class ConsentRefusedError extends CarvixError {
+  readonly situation: "ConsentRefused";
+}
+/** The browser cannot start the carvix-qx host (carvix-bridge). */
+export class HostMissingError extends CarvixError {
+  readonly situation: "HostMissing";
+}
+/** The carvix-qx browser extension is not installed or not enabled. */
+export class ExtensionMissingError extends CarvixError {
+  readonly situation: "ExtensionMissing";
+}
+/** The page library, the browser extension and the host are of versions that do not work together; the message names the part to update. */
+export class VersionMismatchError extends CarvixError {
+  readonly situation: "VersionMismatch";
+}
+/** The call did not end within its time limit. */
+export class TimeoutError extends CarvixError {
+  readonly situation: "Timeout";
+}
 
 // ---- the scripting classes ----
 
 /** IAuthenticationService Interface */
 export interface IAuthenticationService extends CarvixObject {
   /** method Init */
-  Init(bsReaderName: string, uwAppID: number): Promise<void>;
+  Init(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<void>;
   /** method GetChallenge */
-  GetChallenge(): Promise<string>;
+  GetChallenge(options?: CallOptions): Promise<string>;
   /** method ExternalAuthenticate */
-  ExternalAuthenticate(ulRoleID: number, bsResponse: string): Promise<void>;
+  ExternalAuthenticate(ulRoleID: number, bsResponse: string, options?: CallOptions): Promise<void>;
   /** method Logout */
-  Logout(ulRoleID: number): Promise<void>;
+  Logout(ulRoleID: number, options?: CallOptions): Promise<void>;
   /** method GetConnection */
-  GetConnection(): Promise<bigint>;
+  GetConnection(options?: CallOptions): Promise<bigint>;
   /** method GetAppID */
-  GetAppID(): Promise<number>;
+  GetAppID(options?: CallOptions): Promise<number>;
 }
 
 /** IDocAdminService Interface */
 export interface IDocAdminService extends CarvixObject {
   /** method ReadVLDocumentData */
-  ReadVLDocumentData(bsReaderName: string, uwAppID: number): Promise<IVLDocumentBlock>;
+  ReadVLDocumentData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IVLDocumentBlock>;
   /** method ReadVLFixedPersoData */
-  ReadVLFixedPersoData(bsReaderName: string, uwAppID: number): Promise<IVLFixedPersoBlock>;
+  ReadVLFixedPersoData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IVLFixedPersoBlock>;
   /** method ReadVLPhotoData */
-  ReadVLPhotoData(bsReaderName: string, uwAppID: number): Promise<IVLPhotoBlock>;
+  ReadVLPhotoData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IVLPhotoBlock>;
   /** method ReadVLVariablePersoData */
-  ReadVLVariablePersoData(bsReaderName: string, uwAppID: number): Promise<IVLVariablePersoBlock>;
+  ReadVLVariablePersoData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IVLVariablePersoBlock>;
   /** method WriteVLVariablePersoData */
-  WriteVLVariablePersoData(pAuth: IAuthenticationService, pBlock: IVLVariablePersoBlock, bsSignerCertB64: string): Promise<void>;
+  WriteVLVariablePersoData(pAuth: IAuthenticationService, pBlock: IVLVariablePersoBlock, bsSignerCertB64: string, options?: CallOptions): Promise<void>;
   /** method ReadZKDocumentData */
-  ReadZKDocumentData(bsReaderName: string, uwAppID: number): Promise<IZKDocumentBlock>;
+  ReadZKDocumentData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IZKDocumentBlock>;
   /** method ReadZKFixedAdminData */
-  ReadZKFixedAdminData(bsReaderName: string, uwAppID: number): Promise<IZKFixedAdminBlock>;
+  ReadZKFixedAdminData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IZKFixedAdminBlock>;
   /** method ReadZKFixedPersoData */
-  ReadZKFixedPersoData(bsReaderName: string, uwAppID: number): Promise<IZKFixedPersoBlock>;
+  ReadZKFixedPersoData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IZKFixedPersoBlock>;
   /** method ReadZKVariableAdminData */
-  ReadZKVariableAdminData(bsReaderName: string, uwAppID: number): Promise<IZKVariableAdminBlock>;
+  ReadZKVariableAdminData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IZKVariableAdminBlock>;
   /** method WriteZKVariableAdminData */
-  WriteZKVariableAdminData(pAuth: IAuthenticationService, pBlock: IZKVariableAdminBlock, bsSignerCertB64: string): Promise<void>;
+  WriteZKVariableAdminData(pAuth: IAuthenticationService, pBlock: IZKVariableAdminBlock, bsSignerCertB64: string, options?: CallOptions): Promise<void>;
   /** method ReadZKVariablePersoData */
-  ReadZKVariablePersoData(bsReaderName: string, uwAppID: number): Promise<IZKVariablePersoBlock>;
+  ReadZKVariablePersoData(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<IZKVariablePersoBlock>;
   /** method WriteZKVariablePersoData */
-  WriteZKVariablePersoData(pAuth: IAuthenticationService, pBlock: IZKVariablePersoBlock, bsSignerCertB64: string): Promise<void>;
+  WriteZKVariablePersoData(pAuth: IAuthenticationService, pBlock: IZKVariablePersoBlock, bsSignerCertB64: string, options?: CallOptions): Promise<void>;
   /** method ReadVLContactlessData */
-  ReadVLContactlessData(bsContactlessReaderName: string, bCheckCLSod: number): Promise<IVLContactlessBlock>;
+  ReadVLContactlessData(bsContactlessReaderName: string, bCheckCLSod: number, options?: CallOptions): Promise<IVLContactlessBlock>;
   /** method UpdateVLContactlessData */
-  UpdateVLContactlessData(bsContactReaderName: string, uwAppID: number, bsContactlessReaderName: string, bCheckCLSod: number, bsEncryptedKeyB64: string, bsSignerCertB64: string): Promise<void>;
+  UpdateVLContactlessData(bsContactReaderName: string, uwAppID: number, bsContactlessReaderName: string, bCheckCLSod: number, bsEncryptedKeyB64: string, bsSignerCertB64: string, options?: CallOptions): Promise<void>;
 }
 
 /** IPKIService Interface */
 export interface IPKIService extends CarvixObject {
   /** method GenerateKeyPair */
-  GenerateKeyPair(bsContainerName: string, ulKeySpec: number, ulFlags: number): Promise<void>;
+  GenerateKeyPair(bsContainerName: string, ulKeySpec: number, ulFlags: number, options?: CallOptions): Promise<void>;
   /** method CreateCertificateRequest */
-  CreateCertificateRequest(bsContainerName: string, ulKeySpec: number, bsCommonName: string, bSetHeaderFooter: number): Promise<string>;
+  CreateCertificateRequest(bsContainerName: string, ulKeySpec: number, bsCommonName: string, bSetHeaderFooter: number, options?: CallOptions): Promise<string>;
   /** method ImportCertificate */
-  ImportCertificate(bsContainerName: string, ulKeySpec: number, bsCertB64: string): Promise<void>;
+  ImportCertificate(bsContainerName: string, ulKeySpec: number, bsCertB64: string, options?: CallOptions): Promise<void>;
   /** method SelectEncryptionCertificate */
-  SelectEncryptionCertificate(bsReaderName: string): Promise<string>;
+  SelectEncryptionCertificate(bsReaderName: string, options?: CallOptions): Promise<string>;
   /** method SelectSigningCertificate */
-  SelectSigningCertificate(bsReaderName: string): Promise<string>;
+  SelectSigningCertificate(bsReaderName: string, options?: CallOptions): Promise<string>;
 }
 
 /** ISignerTrustService Interface */
 export interface ISignerTrustService extends CarvixObject {
   /** Returns the signer of a block that was read, with its trust */
-  SignerOf(pBlock: CarvixObject): Promise<CarvixValue>;
+  SignerOf(pBlock: CarvixObject, options?: CallOptions): Promise<CarvixValue>;
   /** property AnchorsInstalled */
   readonly AnchorsInstalled: boolean | Promise<boolean>;
   /** property TrustedSignerRequired */
@@ -343,23 +495,23 @@ export interface ISignerTrustService extends CarvixObject {
 /** ISmartCardService Interface */
 export interface ISmartCardService extends CarvixObject {
   /** Returns name of the selected smart card reader */
-  SelectReader(): Promise<string>;
+  SelectReader(options?: CallOptions): Promise<string>;
   /** Returns name of the selected contactless smart card reader */
-  SelectContactlessReader(): Promise<string>;
+  SelectContactlessReader(options?: CallOptions): Promise<string>;
   /** Returns list of the readers available on the system */
-  ListReaders(): Promise<CarvixValue>;
+  ListReaders(options?: CallOptions): Promise<CarvixValue>;
 }
 
 /** IUtilitiesService Interface */
 export interface IUtilitiesService extends CarvixObject {
   /** Returns formated message string for the requested error code */
-  GetErrorMessage(ulErrorCode: number): Promise<string>;
+  GetErrorMessage(ulErrorCode: number, options?: CallOptions): Promise<string>;
 }
 
 /** IWholeCardService Interface */
 export interface IWholeCardService extends CarvixObject {
   /** Reads every block of the application in one card transaction; returns the block objects */
-  ReadApplication(bsReaderName: string, uwAppID: number): Promise<CarvixValue>;
+  ReadApplication(bsReaderName: string, uwAppID: number, options?: CallOptions): Promise<CarvixValue>;
 }
 
 /** IVLContactlessBlock Interface */
@@ -693,5 +845,5 @@ export interface CarvixClasses {
 }
 
 /** Creates an object by ProgID, e.g. "CARVIX.DocAdmin". */
-export function createObject<P extends keyof CarvixClasses>(progId: P): Promise<CarvixClasses[P]>;
-export function createObject(progId: string): Promise<CarvixObject>;
+export function createObject<P extends keyof CarvixClasses>(progId: P, options?: CallOptions | CallOptionsInit): Promise<CarvixClasses[P]>;
+export function createObject(progId: string, options?: CallOptions | CallOptionsInit): Promise<CarvixObject>;

@@ -1,7 +1,8 @@
 // One message as the page might send it: parsed and dispatched (origin check, operation,
-// fields), and any "args" or "value" turned into VARIANTs and back to JSON. No module is
-// registered, so creating an object fails as on a machine without it; everything else runs
-// as in the host. Every input must give exactly one well-formed response or none (answers).
+// fields, the versions of a hello), and any "args" or "value" turned into VARIANTs and back to
+// JSON. No module is registered, so creating an object fails as on a machine without it; everything
+// else runs as in the host. Every input must give exactly one well-formed response or none (answers
+// and cancels).
 #include "dispatcher.h"
 
 #include <cstdint>
@@ -50,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (parsed.is_discarded() || !parsed.is_object()) {
             std::abort();  // the host answered something the browser cannot read
         }
-    } else if (!request.is_object() || request.value("op", Json()) != "answer") {
+    } else if (!request.is_object() || (request.value("op", Json()) != "answer" &&
+                                        request.value("op", Json()) != "cancel")) {
         std::abort();  // a request went unanswered
     }
     if (request.is_object()) {

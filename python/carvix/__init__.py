@@ -20,8 +20,8 @@ from ._errors import (ComError, ReadOnlyProperty, UnknownMember, WrongArgumentCo
                       error_message, explanation, status_word_meaning)
 from ._failures import (BadCallError, CancelledError, CardRefusedError, CardRemovedError,
                         InUseError, NoCardError, NoReaderError, NoServiceError,
-                        NotRegisteredError, PinBlockedError, TokenError, TrustError,
-                        WrongPinError)
+                        NotAllowedError, NotRegisteredError, PinBlockedError, TokenError,
+                        TrustError, WrongCardError, WrongPinError)
 from ._hooks import (CertificateOffer, PinState, ReaderOffer, set_certificate_chooser,
                      set_desktop_dialogs, set_notifier, set_pin_prompt, set_reader_chooser)
 from ._runtime import RuntimeNotFound, library_path
@@ -30,7 +30,7 @@ from ._settings import card_wait_limit, set_card_wait_limit
 __all__ = [
     "BadCallError", "CancelledError", "CardRefusedError", "CardRemovedError", "InUseError",
     "NoCardError", "NoReaderError", "NoServiceError", "NotRegisteredError", "PinBlockedError",
-    "TokenError", "TrustError", "WrongPinError", "explanation", "status_word_meaning",
+    "TokenError", "TrustError", "WrongPinError", "WrongCardError", "NotAllowedError", "explanation", "status_word_meaning",
     "CertificateOffer", "ComError", "Dispatch", "PinState", "ReaderOffer", "RuntimeNotFound",
     "ReadOnlyProperty", "UnknownMember", "WrongArgumentCount", "card_wait_limit", "error_message",
     "library_path", "methods", "properties",

@@ -5,6 +5,7 @@ from ._errors import ComError
 
 TABLE = {
  "failures": {
+  "0x80004001": ["NotImplemented", "BadCall", "the operation is not known or not implemented here", ""],
   "0x80004005": ["Failed", "", "the operation failed", ""],
   "0x80020003": ["MemberNotFound", "BadCall", "the object has no such member, or it cannot be used that way", ""],
   "0x80020005": ["TypeMismatch", "BadCall", "a value has a type the member does not take", ""],
@@ -16,12 +17,14 @@ TABLE = {
   "0x800401F8": ["ModuleMissing", "NotRegistered", "the registered carvix-qx module file is missing", "register it again with carvix register --module PATH/carvix-qx.so"],
   "0x800401F9": ["ModuleBroken", "NotRegistered", "the registered carvix-qx module could not be loaded", "register it again with carvix register --module PATH/carvix-qx.so"],
   "0x80070002": ["FileNotFound", "", "a file was not found", ""],
-  "0x80070005": ["AccessDenied", "", "access was denied", ""],
+  "0x80070005": ["AccessDenied", "NotAllowed", "access was denied", ""],
   "0x80070057": ["InvalidArgument", "BadCall", "an argument is not valid", ""],
   "0x8007007E": ["ModuleNotLoaded", "NotRegistered", "the registered carvix-qx module cannot be loaded", "register it again with carvix register --module PATH/carvix-qx.so"],
   "0x800700E9": ["Disconnected", "", "the other side of the connection went away", ""],
   "0x800700EA": ["MoreData", "", "more data is available than the buffer takes", ""],
   "0x800704C7": ["OperationCancelled", "Cancelled", "the operation was cancelled: the user declined, or no reader or certificate was chosen", ""],
+  "0x8007051A": ["VersionMismatch", "VersionMismatch", "the page library, the browser extension and the host are of versions that do not work together", "update the part the message names"],
+  "0x800705B4": ["Timeout", "Timeout", "the call did not end within its time limit", "try again, or allow the call more time"],
   "0x80090005": ["BadData", "Token", "the data is not valid for the key", ""],
   "0x80090006": ["BadSignature", "Trust", "the signature is not valid", ""],
   "0x80090008": ["BadAlgorithm", "Token", "the key algorithm is not supported", ""],
@@ -37,12 +40,15 @@ TABLE = {
   "0x80100009": ["UnknownReader", "NoReader", "no reader has that name", "carvix readers lists them"],
   "0x8010000B": ["InUse", "InUse", "another program holds the card (connected exclusively, or in a long transaction)", "close it and try again, or wait longer with --card-wait SECONDS"],
   "0x8010000C": ["NoCard", "NoCard", "there is no card in the reader", "insert one"],
+  "0x8010000D": ["UnknownCard", "WrongCard", "the card is not of a kind this program knows", "is this the right card?"],
   "0x80100013": ["ServiceConnectionLost", "NoService", "the connection to the PC/SC service (pcscd) broke: it stopped or restarted", "start it again (systemctl start pcscd.socket) and repeat; carvix doctor checks every piece"],
   "0x80100017": ["ReaderUnavailable", "NoReader", "the reader cannot be used", "check its cable, and that pcscd sees it (carvix readers)"],
+  "0x8010001C": ["CardUnsupported", "WrongCard", "the card does not meet the minimal requirements for use", "is this the right card?"],
   "0x8010001D": ["NoService", "NoService", "the PC/SC service (pcscd) is not running", "start it (systemctl start pcscd.socket); carvix doctor checks every piece"],
   "0x8010001E": ["ServiceStopped", "NoService", "the PC/SC service (pcscd) stopped", "start it again (systemctl start pcscd.socket); carvix doctor checks every piece"],
   "0x8010002C": ["NoSuchCertificate", "Token", "the requested certificate does not exist", ""],
   "0x8010002E": ["NoReaders", "NoReader", "no reader is connected", "plug one in, and check that pcscd sees it (carvix readers)"],
+  "0x80100065": ["UnsupportedCard", "WrongCard", "the reader cannot talk to the card (its answer to reset does not suit the reader)", "is this the right card?"],
   "0x80100066": ["UnresponsiveCard", "NoCard", "the card does not answer", "take it out and put it back in the right way round"],
   "0x80100067": ["UnpoweredCard", "NoCard", "the card has no power", "take it out and put it back in"],
   "0x80100068": ["CardReset", "CardRemoved", "the card was reset while it was in use", "try again"],
@@ -107,6 +113,7 @@ TABLE = {
 }
 
 # The named failures and their HRESULTs (unsigned).
+NotImplemented = 0x80004001
 Failed = 0x80004005
 MemberNotFound = 0x80020003
 TypeMismatch = 0x80020005
@@ -124,6 +131,8 @@ ModuleNotLoaded = 0x8007007E
 Disconnected = 0x800700E9
 MoreData = 0x800700EA
 OperationCancelled = 0x800704C7
+VersionMismatch = 0x8007051A
+Timeout = 0x800705B4
 BadData = 0x80090005
 BadSignature = 0x80090006
 BadAlgorithm = 0x80090008
@@ -139,12 +148,15 @@ Cancelled = 0x80100002
 UnknownReader = 0x80100009
 InUse = 0x8010000B
 NoCard = 0x8010000C
+UnknownCard = 0x8010000D
 ServiceConnectionLost = 0x80100013
 ReaderUnavailable = 0x80100017
+CardUnsupported = 0x8010001C
 NoService = 0x8010001D
 ServiceStopped = 0x8010001E
 NoSuchCertificate = 0x8010002C
 NoReaders = 0x8010002E
+UnsupportedCard = 0x80100065
 UnresponsiveCard = 0x80100066
 UnpoweredCard = 0x80100067
 CardReset = 0x80100068
@@ -207,6 +219,34 @@ class BadCallError(ComError):
     "The call itself was wrong: a member, an argument or a value the object does not take."
 
 
+class WrongCardError(ComError):
+    "The card in the reader is not one this program can use."
+
+
+class NotAllowedError(ComError):
+    "The caller is not allowed to do this (a page outside the allow-list, a refused capability, a denied access)."
+
+
+class ConsentRefusedError(ComError):
+    "The user did not allow the page to use the card."
+
+
+class HostMissingError(ComError):
+    "The browser cannot start the carvix-qx host (carvix-bridge)."
+
+
+class ExtensionMissingError(ComError):
+    "The carvix-qx browser extension is not installed or not enabled."
+
+
+class VersionMismatchError(ComError):
+    "The page library, the browser extension and the host are of versions that do not work together; the message names the part to update."
+
+
+class CarvixTimeoutError(ComError):
+    "The call did not end within its time limit."
+
+
 # The exception class of each situation.
 SITUATIONS = {
     "NoService": NoServiceError,
@@ -222,6 +262,13 @@ SITUATIONS = {
     "Token": TokenError,
     "Trust": TrustError,
     "BadCall": BadCallError,
+    "WrongCard": WrongCardError,
+    "NotAllowed": NotAllowedError,
+    "ConsentRefused": ConsentRefusedError,
+    "HostMissing": HostMissingError,
+    "ExtensionMissing": ExtensionMissingError,
+    "VersionMismatch": VersionMismatchError,
+    "Timeout": CarvixTimeoutError,
 }
 
 __all__ = [
@@ -238,4 +285,11 @@ __all__ = [
     "TokenError",
     "TrustError",
     "BadCallError",
+    "WrongCardError",
+    "NotAllowedError",
+    "ConsentRefusedError",
+    "HostMissingError",
+    "ExtensionMissingError",
+    "VersionMismatchError",
+    "CarvixTimeoutError",
 ]

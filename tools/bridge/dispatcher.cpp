@@ -3,6 +3,9 @@
 #include "capability_gate.h"
 #include "framing.h"
 #include "message_json.h"
+#include "versions.h"
+
+#include "carvix/automation/failure_codes.h"
 
 #include <new>
 
@@ -86,8 +89,8 @@ std::string Dispatcher::Handle(const Json& request) {
             }
             return Dump(answer);
         }
-        if (name == "answer") {
-            return {};  // answers go to the prompt relay as they arrive, never through here
+        if (name == "answer" || name == "cancel") {
+            return {};  // answers and cancels are handled as they arrive, never through here
         }
         if (idField == request.end() || !idField->is_number_integer()) {
             throw BridgeError{E_INVALIDARG, "The request has no integer \"id\"."};
@@ -127,9 +130,7 @@ void Dispatcher::CheckCapabilities(const std::string& op, const Json& request,
 
 Json Dispatcher::Run(const std::string& op, const Json& request) {
     if (op == "hello") {
-        return Json{{"version", 1},
-                    {"host", "carvix-bridge"},
-                    {"module", std::string("carvix-qx ") + CARVIX_QX_VERSION}};
+        return HelloAnswer(request, CARVIX_QX_VERSION);
     }
     if (op == "create") {
         return Create(request);
@@ -146,7 +147,19 @@ Json Dispatcher::Run(const std::string& op, const Json& request) {
     if (op == "release") {
         return Release(request);
     }
-    throw BridgeError{E_INVALIDARG, "The host knows no operation \"" + op + "\"."};
+    throw UnknownOperation(op);
+}
+
+BridgeError Dispatcher::UnknownOperation(const std::string& op) {
+    // E_NOTIMPL, not E_INVALIDARG: the request may be well formed for a newer host.
+    return {E_NOTIMPL, "The carvix-qx host " CARVIX_QX_VERSION " (protocol " + ProtocolText() +
+                           ") knows no operation \"" + op.substr(0, 64) +
+                           "\"; a page that needs it needs a newer host."};
+}
+
+std::string Dispatcher::Cancelled(const Json& id) {
+    return Fail(id, {automation::failures::OperationCancelled,
+                     "The page cancelled the request before it ran; it was not run."});
 }
 
 Json Dispatcher::Create(const Json& request) {

@@ -32,6 +32,8 @@ class Dispatcher {
     std::string Handle(const Json& request);
     /// Parses and handles one message.
     std::string HandleText(std::string_view message);
+    /// The response to a request the page cancelled before it ran.
+    std::string Cancelled(const Json& id);
 
     ObjectTable& Objects() { return objects_; }
 
@@ -40,6 +42,7 @@ class Dispatcher {
     Json PolicyAnswer() const;
     void CheckCapabilities(const std::string& op, const Json& request,
                            const std::string& origin) const;
+    static BridgeError UnknownOperation(const std::string& op);
     Json Create(const Json& request);
     Json Invoke(const Json& request, std::uint16_t flags);
     Json Put(const Json& request);

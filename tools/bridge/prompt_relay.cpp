@@ -76,7 +76,7 @@ void PromptRelay::Uninstall() {
 
 std::optional<Json> PromptRelay::Ask(Json prompt) {
     std::unique_lock hold(lock_);
-    if (closed_) {
+    if (closed_ || requestCancelled_) {
         return std::nullopt;
     }
     const std::int64_t number = next_++;
@@ -130,6 +130,19 @@ void PromptRelay::BeginRequest() {
     const std::lock_guard hold(lock_);
     waitPrompt_ = 0;
     waitCancelled_ = false;
+    requestCancelled_ = false;
+}
+
+void PromptRelay::CancelRequest() {
+    const std::lock_guard hold(lock_);
+    requestCancelled_ = true;
+    waitCancelled_ = true;
+    for (auto& [number, answer] : open_) {
+        if (!answer) {
+            answer = Json{{"prompt", number}};  // neither an index nor a PIN: a cancel
+        }
+    }
+    answered_.notify_all();
 }
 
 std::optional<std::uint32_t> PromptRelay::AskIndex(Json prompt, std::uint32_t count) {
@@ -156,7 +169,7 @@ std::int32_t PromptRelay::ChooseReader(const char16_t* title, const CarvixReader
         // cancels the prompt answered before.
         {
             const std::lock_guard hold(lock_);
-            if (closed_) {
+            if (closed_ || requestCancelled_) {
                 return 0;
             }
             if (waitPrompt_ != 0) {

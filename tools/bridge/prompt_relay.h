@@ -47,6 +47,9 @@ class PromptRelay {
     void SetQuiet(bool quiet);
     /// A new request starts: an earlier "go on waiting for a card" no longer holds.
     void BeginRequest();
+    /// The page cancelled the running request: its open prompts are answered as cancelled,
+    /// a wait for a card ends, and nothing more is asked until the next request begins.
+    void CancelRequest();
 
     // The hooks, reachable for tests without installing them.
     std::int32_t ChooseReader(const char16_t* title, const CarvixReaderOffer* offers,
@@ -73,6 +76,7 @@ class PromptRelay {
     // later null answer to it ends the wait.
     std::int64_t waitPrompt_ = 0;
     bool waitCancelled_ = false;
+    bool requestCancelled_ = false;
     bool installed_ = false;
     bool quiet_ = false;
 };

@@ -12,8 +12,15 @@ const HOST_MISSING = Failures.FileNotFound;
 // A handle that names no object of the page (ERROR_INVALID_HANDLE), as the host answers it.
 const E_HANDLE = 0x80070006;
 
-function error(hresult, message) {
-  return { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+// `situation` names the page's error class where the HRESULT alone does not (a refused
+// consent shares ERROR_CANCELLED with a cancelled call, a missing host ERROR_FILE_NOT_FOUND
+// with any missing file).
+function error(hresult, message, situation) {
+  const e = { hresult, hex: "0x" + hresult.toString(16).toUpperCase().padStart(8, "0"), message };
+  if (situation) {
+    e.situation = situation;
+  }
+  return e;
 }
 
 // An error of the host or the extension with the failure table's name, meaning and next step
@@ -36,7 +43,7 @@ export const Errors = {
                           `(capability "${capability.name}").`),
   noConsent: (origin, capability) =>
     error(ERROR_CANCELLED, `The user did not allow ${origin} to ${capability.refusal} ` +
-                           `(capability "${capability.name}").`),
+                           `(capability "${capability.name}").`, "ConsentRefused"),
   noSuchHandle: () =>
     error(E_HANDLE, "The request names no object of this page (\"handle\")."),
   badRequest: () => error(E_INVALIDARG, "The page sent a request the extension does not pass on."),
@@ -50,7 +57,8 @@ export const Errors = {
               "`carvix register --browser` (or install the carvix-qx package)."
             : "The carvix-qx host (carvix-bridge) is registered for this browser but does not " +
               "start; register it again with `carvix register --browser`.") +
-          " `carvix doctor` names every missing piece and its fix." + (why ? ` (${why})` : "")),
+          " `carvix doctor` names every missing piece and its fix." + (why ? ` (${why})` : ""),
+          "HostMissing"),
   hostEnded: (why) =>
     error(HOST_ENDED, "The carvix-qx host ended unexpectedly; the page's objects are gone." +
                       (why ? ` (${why})` : "")),

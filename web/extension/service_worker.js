@@ -4,6 +4,7 @@
 import { matchPattern } from "./origins.js";
 import { Errors, errorResponse, explained } from "./errors.js";
 import { HandleTypes, capability, effectiveRights, grantKey } from "./rights.js";
+import { helloToHost, pageVersionProblem } from "./versions.js";
 
 const HOST = "carvix.qx.bridge";
 // What a page may ask of the host. "answer" comes only from the extension's own prompt
@@ -227,8 +228,15 @@ async function askConsent(origin, name, page) {
     return stored[key];
   }
   const c = capability(name);
-  const answer = await ask({ kind: "consent", origin, capability: name,
-                             text: `${origin} ${c.consent}` }, page);
+  // While the user is asked, the waiting requests' time limit is the user's.
+  page.consentAsked(true);
+  let answer;
+  try {
+    answer = await ask({ kind: "consent", origin, capability: name,
+                         text: `${origin} ${c.consent}` }, page);
+  } finally {
+    page.consentAsked(false);
+  }
   if (answer === null) {
     return false;  // closed without an answer: ask again next time
   }
@@ -259,6 +267,7 @@ class PageSession {
     this.asking = new Map();  // capability -> the consent question open for it
     this.checked = Promise.resolve();  // requests pass the rights check in arrival order
     this.pending = new Set();
+    this.arriving = new Map();  // id -> cancelled, for requests waiting for the consent
     this.waitingKey = null;  // the prompt key of an open "waiting for a card" window
     port.onMessage.addListener((m) => this.fromPage(m));
     port.onDisconnect.addListener(() => this.close());
@@ -273,14 +282,24 @@ class PageSession {
   }
 
   async fromPage(message) {
+    if (message && message.op === "cancel") {
+      this.cancel(message);
+      return;
+    }
     const id = message && Number.isInteger(message.id) ? message.id : null;
     if (!message || !PAGE_OPS.has(message.op) || id === null) {
       this.post(errorResponse(id, Errors.badRequest()));
       return;
     }
+    this.arriving.set(id, false);
     const check = this.checked.then(() => this.rightsRefusal(message));
     this.checked = check.catch(() => {});
     const refused = await check;
+    const cancelled = this.arriving.get(id);
+    this.arriving.delete(id);
+    if (cancelled) {
+      return;  // the page gave up on it before it could be sent: it never runs
+    }
     if (refused) {
       this.post(errorResponse(id, refused));
       return;
@@ -289,11 +308,17 @@ class PageSession {
       this.post(errorResponse(id, this.ended));
       return;
     }
+    const versionProblem = message.op === "hello" ? pageVersionProblem(message) : null;
+    if (versionProblem) {
+      this.post(errorResponse(id, versionProblem));
+      return;
+    }
     if (!this.native) {
       this.openNative();
     }
     // The origin is the one the browser gave this port, never what the page wrote.
-    const request = { ...message, origin: this.origin };
+    const request = { ...(message.op === "hello" ? helloToHost(message) : message),
+                      origin: this.origin };
     this.pending.add(id);
     try {
       this.native.postMessage(request);
@@ -333,6 +358,45 @@ class PageSession {
       this.handles.forget(message.handle);
     }
     return null;
+  }
+
+  // The page gave up on a request (its time limit, its AbortSignal): the host drops it if it
+  // has not run yet, or ends its open prompt or wait for a card; the prompt windows of the
+  // running request close. The host still answers the request; the page ignores that.
+  cancel(message) {
+    const request = message.request;
+    if (this.arriving.has(request)) {
+      this.arriving.set(request, true);
+      return;
+    }
+    if (!Number.isInteger(request) || !this.pending.has(request) || !this.native) {
+      return;  // answered already, or never sent: nothing runs for it
+    }
+    const running = this.pending.values().next().value === request;
+    this.toHost({ op: "cancel", origin: this.origin, request });
+    if (running) {
+      this.userAsked(false);
+      cancelPromptsOf(this);
+    }
+  }
+
+  // Tells the page that the user is being asked for consent (open) or has answered, for every
+  // request waiting for that answer.
+  consentAsked(open) {
+    for (const [id, cancelled] of this.arriving) {
+      if (!cancelled) {
+        this.post({ event: "prompt", id, open });
+      }
+    }
+  }
+
+  // Tells the page that the user is being asked something for its running request (open)
+  // or has answered, so that the call's time limit for the user applies meanwhile.
+  userAsked(open) {
+    const running = this.pending.values().next().value;
+    if (running !== undefined) {
+      this.post({ event: "prompt", id: running, open });
+    }
   }
 
   openNative() {
@@ -376,6 +440,10 @@ class PageSession {
 
   async relayPrompt(prompt) {
     const details = { ...prompt, origin: this.origin };
+    const asking = prompt.kind !== "notice";  // the host does not wait for a notice
+    if (asking) {
+      this.userAsked(true);
+    }
     const value = await ask(details, this);
     if (!this.native) {
       return;
@@ -388,7 +456,9 @@ class PageSession {
     }
     this.toHost(answer);
     if (prompt.kind === "reader" && (prompt.readers || []).length === 0 && answer.index === 0) {
-      this.waitForCard(prompt);
+      this.waitForCard(prompt);  // the user still waits: the call's time limit stays theirs
+    } else if (asking) {
+      this.userAsked(false);
     }
   }
 

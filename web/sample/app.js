@@ -16,15 +16,36 @@ const AT_SIGNATURE = 2;
 
 let docAdmin = null;
 let readers = [];
+// The running action's calls end when the user presses Stop (a CancelledError).
+let stopping = new AbortController();
+const callOptions = () => carvix.options({ signal: stopping.signal });
+
+// What the page adds to an error by its class: the user's next step where the message
+// itself is for a developer.
+function advice(e) {
+  if (e instanceof carvix.NoCardError) return "Insert the card and try again.";
+  if (e instanceof carvix.CardRemovedError) return "Leave the card in the reader until the page is done.";
+  if (e instanceof carvix.WrongCardError) return "This card cannot be used here.";
+  if (e instanceof carvix.InUseError) return "Close the program that uses the card and try again.";
+  if (e instanceof carvix.TimeoutError) return "It took too long; try again.";
+  if (e instanceof carvix.ConsentRefusedError) return "Allow this site in the carvix-qx extension to go on.";
+  if (e instanceof carvix.VersionMismatchError) return `Update needed: the ${e.part === "library" ? "site" : e.part}.`;
+  return "";
+}
 
 function showError(e) {
   const text = e && e.hex ? `${e.message} (${e.hex})` : String((e && e.message) || e);
   $("error").textContent = text;
   document.body.dataset.error = e && e.hex ? e.hex : "error";
+  document.body.dataset.errorClass = e instanceof carvix.CarvixError ? e.name : "Error";
+  if (e instanceof carvix.CancelledError) {
+    return;  // the user (or the page) stopped it: nothing to explain
+  }
   // What the failure table says: its meaning and what to do next.
-  $("explanation").textContent = e && e.meaning
+  const meaning = e && e.meaning
     ? `${e.meaning[0].toUpperCase()}${e.meaning.slice(1)}${e.nextStep ? `: ${e.nextStep}` : ""}.`
     : "";
+  $("explanation").textContent = [meaning, advice(e)].filter((s) => s).join(" ");
 }
 
 function clearError() {
@@ -41,6 +62,7 @@ function action(id, f) {
       event.preventDefault();
     }
     clearError();
+    stopping = new AbortController();
     document.body.dataset.busy = id;
     try {
       await f();
@@ -65,7 +87,7 @@ async function service() {
 
 async function listReaders() {
   const smartCard = await carvix.createObject("CARVIX.SmartCard");
-  const list = await smartCard.ListReaders();
+  const list = await smartCard.ListReaders(callOptions());
   await smartCard.release();
   readers = Array.isArray(list) ? list : [];
   const ul = $("readers");
@@ -153,11 +175,15 @@ async function readCard(reader) {
   let methods = VL_BLOCKS;
   let first;
   try {
-    first = await admin.ReadVLDocumentData(reader, VL_APP);
-  } catch {
+    first = await admin.ReadVLDocumentData(reader, VL_APP, callOptions());
+  } catch (e) {
+    // Only a card that is not a VL card is tried as a ZK card.
+    if (!(e instanceof carvix.CardRefusedError || e instanceof carvix.WrongCardError)) {
+      throw e;
+    }
     app = ZK_APP;
     methods = ZK_BLOCKS;
-    first = await admin.ReadZKDocumentData(reader, ZK_APP);
+    first = await admin.ReadZKDocumentData(reader, ZK_APP, callOptions());
   }
   const card = document.createElement("div");
   card.className = "card";
@@ -167,7 +193,7 @@ async function readCard(reader) {
   h.textContent = `${reader} (application ${app})`;
   card.append(h);
   for (const method of methods) {
-    const block = method === methods[0] ? first : await admin[method](reader, app);
+    const block = method === methods[0] ? first : await admin[method](reader, app, callOptions());
     card.append(renderBlock(method.replace(/^Read|Data$/g, ""), await blockValues(block)));
     await block.release();
   }
@@ -183,7 +209,7 @@ async function readAll() {
     try {
       cards.push(await readCard(reader));
     } catch (e) {
-      if (e.hresult !== carvix.Failures.NoCard && e.hresult !== carvix.Failures.CardRemoved) {
+      if (!(e instanceof carvix.NoCardError || e instanceof carvix.CardRemovedError)) {
         throw e;
       }
     }
@@ -265,6 +291,7 @@ action("list-readers", listReaders);
 action("read-all", readAll);
 action("address", writeAddress);
 action("enrol", enrol);
+$("stop").addEventListener("click", () => stopping.abort("Stopped by the user."));
 
 fetch("/api/config").then((r) => r.json()).then((c) => {
   if (c.token) {

@@ -211,6 +211,110 @@ describe("an allowed page with the user's consent", () => {
     assert.equal(await choosing, world.bench.readers[1]);
   });
 
+  // The reader chooser's window, once open (left unanswered).
+  async function chooserWindow() {
+    const prompt = await browser.context.waitForEvent("page", {
+      predicate: (p) => p.url().includes("/prompt.html"),
+      timeout: 30000,
+    });
+    await prompt.waitForSelector('body[data-kind="reader"]', { timeout: 10000 });
+    return prompt;
+  }
+
+  // Waits until no window of the extension's prompts is open.
+  async function promptsClosed(prompt) {
+    await h.waitFor(async () => prompt.isClosed() ||
+                      (await browser.context.pages()).every((p) => !p.url().includes("prompt.html")),
+                    10000, "the chooser window to close");
+  }
+
+  test("a call times out while the card chooser waits, and its window closes", async () => {
+    const calling = page.evaluate(async () => {
+      const carvix = await import("/carvix.js");
+      const smartCard = await carvix.createObject("CARVIX.SmartCard");
+      try {
+        await smartCard.SelectReader(carvix.options({ timeoutMs: 2000, userTimeoutMs: 2000 }));
+        return null;
+      } catch (e) {
+        return { name: e.name, timeout: e instanceof carvix.TimeoutError,
+                 hresult: e.hresult, message: e.message };
+      } finally {
+        await smartCard.release();
+      }
+    });
+    const prompt = await chooserWindow();
+    const error = await calling;
+    assert.deepEqual([error.name, error.timeout, error.hresult], ["TimeoutError", true, 0x800705b4]);
+    assert.match(error.message, /SelectReader\(\) did not end within 2 s/);
+    await promptsClosed(prompt);
+    // The host is free for the next call.
+    assert.equal(await act(page, "#list-readers"), "");
+  });
+
+  test("an AbortSignal cancels the chooser, with the page's reason", async () => {
+    const calling = page.evaluate(async () => {
+      const carvix = await import("/carvix.js");
+      const smartCard = await carvix.createObject("CARVIX.SmartCard");
+      window.stopChoosing = new AbortController();
+      try {
+        await smartCard.SelectReader(carvix.options({ signal: window.stopChoosing.signal }));
+        return null;
+      } catch (e) {
+        return { cancelled: e instanceof carvix.CancelledError, reason: e.reason,
+                 hresult: e.hresult };
+      } finally {
+        await smartCard.release();
+      }
+    });
+    const prompt = await chooserWindow();
+    await page.evaluate(() => window.stopChoosing.abort("the form was closed"));
+    assert.deepEqual(await calling, { cancelled: true, reason: "the form was closed",
+                                      hresult: 0x800704c7 });
+    await promptsClosed(prompt);
+    assert.equal(await act(page, "#list-readers"), "");
+  });
+
+  test("a page library of another protocol is told which part to update", async () => {
+    // What carvix.js of another version would send: its hello, straight on the channel.
+    const answers = await page.evaluate(async () => {
+      const ask = (id, protocol) => new Promise((resolve) => {
+        const listen = (event) => {
+          const m = event.data && event.data.message;
+          if (event.data && event.data.channel === "carvix:extension->page" && m && m.id === id) {
+            window.removeEventListener("message", listen);
+            resolve(m.error);
+          }
+        };
+        window.addEventListener("message", listen);
+        window.postMessage({ channel: "carvix:page->extension",
+                             message: { id, op: "hello", protocol, library: "9.0.0" } },
+                           window.location.origin);
+      });
+      const carvix = await import("/carvix.js");
+      const describe = (error) => {
+        const e = new carvix.CarvixError(error);
+        return { name: e.name, part: e.part, hresult: e.hresult, message: e.message };
+      };
+      const [major, minor] = carvix.PROTOCOL.split(".").map(Number);
+      return [describe(await ask(900001, `${major + 1}.0`)),
+              describe(await ask(900002, `${major}.${minor + 1}`)),
+              describe(await ask(900003, `${major - 1}.0`))];
+    });
+    for (const [answer, part, words] of [[answers[0], "extension", /^Update the carvix-qx browser extension/],
+                                         [answers[1], "extension", /^Update the carvix-qx browser extension/],
+                                         [answers[2], "library", /^Update the page library/]]) {
+      assert.equal(answer.name, "VersionMismatchError", JSON.stringify(answer));
+      assert.equal(answer.part, part);
+      assert.equal(answer.hresult, 0x8007051a);
+      assert.match(answer.message, words);
+    }
+    // The hello of this library passes, with every part's version.
+    const hello = await page.evaluate(async () => (await import("/carvix.js")).available());
+    assert.equal(hello.ok, true, hello.message);
+    assert.equal(hello.version.protocol, hello.version.extensionProtocol);
+    assert.ok(hello.version.hostVersion && hello.version.extension);
+  });
+
   test("a PIN prompt cancelled in the extension fails the call, not the page", async () => {
     const other = await openSample(browser.context, world.server.url);
     const calling = other.evaluate(async (token) => {
@@ -369,6 +473,7 @@ describe("a page whose origin may only read", () => {
       assert.equal(await act(page, "#write-address"),
                    `The page ${origin} is not allowed to change data on the card ` +
                    '(capability "write"). (0x80070005)');
+      assert.equal(await page.getAttribute("body", "data-error-class"), "NotAllowedError");
       assert.equal(await prompts(), 0);
 
       // The options page lists the answer; withdrawn, it is asked again.
@@ -381,6 +486,7 @@ describe("a page whose origin may only read", () => {
       const refusing = h.answerPrompt(browser.context, "consent", "cancel");
       const refused = `The user did not allow ${origin} to read the card (capability "read").`;
       assert.equal(await act(page, "#list-readers"), `${refused} (0x800704C7)`);
+      assert.equal(await page.getAttribute("body", "data-error-class"), "ConsentRefusedError");
       await refusing;
       // The refusal is remembered too: after a reload, refused again without a question.
       await page.reload();

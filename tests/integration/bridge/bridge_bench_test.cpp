@@ -428,4 +428,38 @@ TEST(Bridge, TheReaderChooserIsAskedInThePageAndClosingThePortFreesTheCard) {
     ExpectOk(doc, 2);
 }
 
+TEST(Bridge, ACancelEndsTheReaderChoiceAndAQueuedRequestNeverRuns) {
+    // Two cards: with one the chooser does not ask.
+    BenchCard first(Image("vl-full", 1));
+    BenchCard second(Image("vl-minimal", 0));
+    Bridge bridge;
+    const json smartCard =
+        bridge.Request({{"id", 1}, {"op", "create"}, {"progId", "CARVIX.SmartCard"}});
+    ExpectOk(smartCard, 1);
+    const json handle = smartCard["result"]["$object"];
+    bridge.Send({{"id", 2}, {"op", "call"}, {"handle", handle}, {"name", "SelectReader"}});
+    ASSERT_EQ(bridge.Receive()["kind"], "reader");
+    // Queued behind the open question, then cancelled: releasing the object must not happen.
+    bridge.Send({{"id", 3}, {"op", "release"}, {"handle", handle}});
+    bridge.Send({{"op", "cancel"}, {"request", 3}});
+    bridge.Send({{"op", "cancel"}, {"request", 2}});
+    const json chooser = bridge.Receive();
+    EXPECT_EQ(chooser["id"], 2) << chooser.dump();
+    EXPECT_EQ(chooser["ok"], false) << "the reader choice ended as cancelled";
+    const json queued = bridge.Receive();
+    EXPECT_EQ(queued["id"], 3) << queued.dump();
+    EXPECT_EQ(queued["error"]["hresult"], 0x800704C7u) << queued.dump();
+    // The object is still there, and the next request asks the user again.
+    ExpectOk(
+        bridge.Request({{"id", 4}, {"op", "call"}, {"handle", handle}, {"name", "ListReaders"}}),
+        4);
+    bridge.Send({{"id", 5}, {"op", "call"}, {"handle", handle}, {"name", "SelectReader"}});
+    ASSERT_EQ(bridge.Receive()["kind"], "reader");
+    // A cancel of a request already answered, or from another page, changes nothing.
+    bridge.Send({{"op", "cancel"}, {"request", 4}});
+    bridge.Send({{"op", "cancel"}, {"request", 5}, {"origin", "https://evil.example"}});
+    bridge.Send({{"op", "cancel"}, {"request", 5}});
+    EXPECT_EQ(bridge.Receive()["id"], 5);
+}
+
 }  // namespace

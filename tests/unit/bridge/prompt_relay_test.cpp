@@ -188,5 +188,41 @@ TEST_F(Relay, APromptThatCannotBeSentIsACancel) {
     EXPECT_EQ(relay.ChooseReader(u"", offers, 1, &chosen), 0);
 }
 
+TEST_F(Relay, ACancelledRequestEndsItsOpenPromptAndAsksNothingMoreUntilTheNext) {
+    const CarvixReaderOffer offers[] = {{u"Reader A", nullptr, 0}};
+    std::uint32_t chosen = 7;
+    std::thread cancel([this] {
+        page.WaitForPrompt(1);
+        relay.CancelRequest();
+    });
+    EXPECT_EQ(relay.ChooseReader(u"", offers, 1, &chosen), 0) << "the open prompt is cancelled";
+    cancel.join();
+    EXPECT_EQ(chosen, 7u);
+    // The module may ask again in the same request: nothing reaches the page.
+    EXPECT_EQ(relay.ChooseReader(u"", offers, 1, &chosen), 0);
+    char pin[8];
+    std::uint32_t length = 9;
+    EXPECT_EQ(relay.AskPin(u"Token", pin, sizeof pin, &length), 0);
+    EXPECT_EQ(page.prompts.size(), 1u);
+    // The next request asks as usual.
+    relay.BeginRequest();
+    std::thread answer = AnswerLater(2, Json{{"index", 0}});
+    EXPECT_EQ(relay.ChooseReader(u"", offers, 1, &chosen), 1);
+    answer.join();
+    EXPECT_EQ(chosen, 0u);
+}
+
+TEST_F(Relay, ACancelEndsTheWaitForACard) {
+    relay.BeginRequest();
+    std::uint32_t chosen = 0;
+    std::thread waitOn = AnswerLater(1, Json{{"index", 0}});
+    EXPECT_EQ(relay.ChooseReader(u"", nullptr, 0, &chosen), 1) << "the user chose to wait";
+    waitOn.join();
+    EXPECT_EQ(relay.ChooseReader(u"", nullptr, 0, &chosen), 1) << "still waiting, not asked again";
+    relay.CancelRequest();
+    EXPECT_EQ(relay.ChooseReader(u"", nullptr, 0, &chosen), 0) << "the wait is over";
+    EXPECT_EQ(page.prompts.size(), 1u);
+}
+
 }  // namespace
 }  // namespace carvix::bridge

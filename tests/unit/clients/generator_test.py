@@ -22,7 +22,9 @@ KEPT = ["web/carvix.d.ts.in", "web/carvix.d.ts", "web/carvix.js", "web/extension
         "python/carvix/_failures.py", "python/carvix/_interfaces.py",
         "python/carvix/_interfaces.pyi", "python/carvix/py.typed",
         "tools/bridge/capabilities.json", "tools/bridge/capability_table.inc",
-        "web/extension/capabilities.js"]
+        "web/extension/capabilities.js", "CMakeLists.txt",
+        "tools/bridge/protocol_version.h", "tools/bridge/METHODS.md",
+        "web/extension/manifest.json", "web/extension/version.js"]
 
 
 def run(*args, table=TABLE, tree=TREE):
@@ -66,6 +68,23 @@ class Staleness(unittest.TestCase):
         self.assertEqual(run("--check", table=changed, tree=self.tree).returncode, 0)
         self.assertIn("a meaning nobody generated yet",
                       (self.tree / "web/extension/failures.js").read_text())
+
+    def test_the_versions_come_from_the_project_and_the_protocol_header(self):
+        cmake = self.tree / "CMakeLists.txt"
+        cmake.write_text(cmake.read_text().replace("project(carvix-qx VERSION ",
+                                                   "project(carvix-qx VERSION 7.8.9 #", 1))
+        header = self.tree / "tools/bridge/protocol_version.h"
+        header.write_text(header.read_text().replace("kProtocolMinor = ", "kProtocolMinor = 4", 1))
+        checked = run("--check", tree=self.tree)
+        self.assertEqual(checked.returncode, 1)
+        for name in ["web/carvix.js", "web/extension/version.js", "web/extension/manifest.json"]:
+            self.assertIn(name, checked.stderr)
+        self.assertEqual(run("--write", tree=self.tree).returncode, 0)
+        version = (self.tree / "web/extension/version.js").read_text()
+        self.assertIn('VERSION = "7.8.9"', version)
+        self.assertRegex(version, r'PROTOCOL = "\d+\.4\d*"')
+        self.assertIn('"version": "7.8.9"', (self.tree / "web/extension/manifest.json").read_text())
+        self.assertIn('VERSION = "7.8.9"', (self.tree / "web/carvix.js").read_text())
 
     def test_a_missing_file_is_stale(self):
         (self.tree / "python/carvix/py.typed").unlink()
