@@ -101,7 +101,7 @@ export interface Availability {
   ok: boolean;
   /** The extension answered. */
   extension: boolean;
-  /** The page's origin is on the allow-list and the user consented. */
+  /** The page's origin is on the allow-list (consent is asked per capability on first use). */
   allowed: boolean;
   /** The native host is installed (false: the extension could not start it). */
   host: boolean;
@@ -117,7 +117,7 @@ export interface Availability {
   update?: "host" | "extension" | "library";
 }
 
-/** Whether and why not the page can use carvix-qx. Asks for the user's consent when needed. */
+/** Whether and why not the page can use carvix-qx: extension, allow-list, host, versions. */
 export function available(options?: { timeoutMs?: number }): Promise<Availability>;
 
 /** Whether a value is an object of the module. */

@@ -845,8 +845,8 @@ export async function createObject(progId, callOptions) {
 }
 
 /// Whether the page can use carvix-qx: {ok, extension, allowed, host, version, hresult,
-/// message}. Tells a missing extension, a refused page, a missing host and a refused
-/// consent apart with a message for the user.
+/// message}. Tells a missing extension, a refused page, a missing host and a version
+/// mismatch apart with a message for the user (consent is asked per capability on first use).
 export async function available({ timeoutMs = 1500 } = {}) {
   let pong;
   try {
