@@ -1,27 +1,13 @@
 #include "capabilities.h"
 
+#include "carvix/automation/client.h"
+
 #include <iterator>
 
 namespace carvix::bridge {
 namespace {
 
 #include "capability_table.inc"
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -56,7 +42,7 @@ std::vector<std::string> CapabilityNames(Capabilities set) {
 
 std::optional<Capabilities> NeededToCreate(std::string_view progId) {
     for (const ClassNeed& c : kClassNeeds) {
-        if (SameText(progId, c.progId)) {
+        if (automation::SameName(progId, c.progId)) {
             return c.needs;
         }
     }
@@ -69,7 +55,8 @@ std::optional<Capabilities> NeededForMember(std::string_view interfaceName, std:
     for (const MemberNeed& m : kMemberNeeds) {
         const bool kindCounts =
             m.kind == kind || m.kind == MemberKind::Method || kind == MemberKind::Method;
-        if (kindCounts && SameText(member, m.member) && SameText(interfaceName, m.interfaceName)) {
+        if (kindCounts && automation::SameName(member, m.member) &&
+            automation::SameName(interfaceName, m.interfaceName)) {
             needs = needs.value_or(0) | m.needs;
         }
     }

@@ -33,6 +33,18 @@ std::string HexCode(HRESULT hr) {
     return text;
 }
 
+std::u16string TakeErrorDescription() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) {
+        return {};
+    }
+    ScopedBstr text;
+    info->GetDescription(text.Put());
+    info->Release();
+    return text.Get() == nullptr ? std::u16string()
+                                 : std::u16string(text.Get(), SysStringLen(text.Get()));
+}
+
 std::string MessageText(HRESULT hr) {
     // The runtime's own message table: no object is created to find a text.
     OLECHAR* text = nullptr;

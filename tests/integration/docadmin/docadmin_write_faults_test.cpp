@@ -6,7 +6,7 @@
 #include "fault_sweep.h"
 #include "write_session.h"
 
-#include "carvix/automation/scoped.h"
+#include "carvix/automation/client.h"
 
 #include <gtest/gtest.h>
 
@@ -144,18 +144,6 @@ TEST_P(WriteFaultSweep, EveryCommandOfAWriteFailsHonestlyAndTheSameWriteRepairs)
     EXPECT_EQ(check, "") << check;
 }
 
-// The thread's error object's description, taken; empty when there is none.
-std::u16string TakeDescription() {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK) {
-        return {};
-    }
-    carvix::automation::ScopedBstr text;
-    info->GetDescription(text.Put());
-    info->Release();
-    return text.Get() == nullptr ? u"" : std::u16string(text.Get(), SysStringLen(text.Get()));
-}
-
 // The card pulled out during a write or a read: the code stays the card's, and the caller's
 // error object says that the card was removed and, once the SOD was written, that the card
 // is inconsistent until the same write is repeated.
@@ -188,7 +176,7 @@ TEST(PulledCard, TheErrorObjectSaysWhatHappenedAndHowToRepair) {
             armed = ArmFault(card, "remove", removeAt);
         }
         const HRESULT hr = block.write(*service, auth.get(), object.get(), noSigner.get());
-        const std::u16string description = TakeDescription();
+        const std::u16string description = carvix::automation::TakeErrorDescription();
         if (sent != nullptr) {
             *sent = card.ApduLog().size();
         }
@@ -220,7 +208,7 @@ TEST(PulledCard, TheErrorObjectSaysWhatHappenedAndHowToRepair) {
         auto armed = ArmFault(card, "remove", at);
         HRESULT readResult = S_OK;
         const Ref<IDispatch> none = ReadBlock(*service, block, reader, &readResult);
-        const std::u16string text = TakeDescription();
+        const std::u16string text = carvix::automation::TakeErrorDescription();
         armed.reset();
         DisarmFault(card);
         EXPECT_EQ(none, nullptr) << "command " << at;

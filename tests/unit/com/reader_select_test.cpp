@@ -1,8 +1,8 @@
 // SelectReader and SelectContactlessReader over readers in memory: which cards are offered,
 // when the host's reader chooser is asked, waiting for a card, cancels and PC/SC failures.
+#include "carvix/automation/client.h"
 #include "carvix/automation/host_hooks.h"
 #include "carvix/automation/oleauto.h"
-#include "carvix/automation/scoped.h"
 #include "fake_readers.h"
 #include "smartcard/smartcard_service.h"
 
@@ -46,18 +46,6 @@ struct Chooser {
         return self.answer;
     }
 };
-
-// The thread's error object's description, taken; empty when there is none.
-std::u16string TakeDescription() {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK) {
-        return {};
-    }
-    carvix::automation::ScopedBstr text;
-    info->GetDescription(text.Put());
-    info->Release();
-    return text.Get() == nullptr ? u"" : std::u16string(text.Get(), SysStringLen(text.Get()));
-}
 
 class SelectReader : public ::testing::Test {
   protected:
@@ -157,14 +145,14 @@ TEST_F(SelectReader, WithoutAChooserSeveralReadersAreACancelNeverASilentPick) {
     pcsc.Add("B", Card{.zk = true});
     // Still the cancel code, but the caller learns that nobody was asked and what to do.
     EXPECT_EQ(Select(), "0x800704C7");
-    std::u16string why = TakeDescription();
+    std::u16string why = carvix::automation::TakeErrorDescription();
     EXPECT_NE(why.find(u"Several readers (2) hold a suitable card"), std::u16string::npos);
     EXPECT_NE(why.find(u"install a reader chooser"), std::u16string::npos);
     // Nobody to tell the user to insert a card: no waiting either.
     pcsc.readers.clear();
     EXPECT_EQ(Select(), "0x800704C7");
     EXPECT_EQ(pcsc.waits, 0);
-    why = TakeDescription();
+    why = carvix::automation::TakeErrorDescription();
     EXPECT_NE(why.find(u"No reader holds a suitable card"), std::u16string::npos);
     // One acceptable reader needs no question.
     pcsc.Add("One", Card{.zk = true});

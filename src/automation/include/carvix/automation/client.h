@@ -48,6 +48,11 @@ CARVIX_COM_API std::string MessageText(HRESULT hr);
 /// "0x80070057".
 CARVIX_COM_API std::string HexCode(HRESULT hr);
 
+/// The description of the calling thread's error object, which the object is taken for (the
+/// thread has none afterwards); empty when there is none. For callers of an interface's methods
+/// directly: through Invoke the description arrives in EXCEPINFO instead.
+CARVIX_COM_API std::u16string TakeErrorDescription();
+
 /// UTF-8 and UTF-16 text; a broken sequence becomes U+FFFD.
 CARVIX_COM_API std::u16string Utf16(std::string_view text);
 CARVIX_COM_API std::string Utf8(std::u16string_view text);
