@@ -11,7 +11,7 @@ namespace carvix::cli {
 
 namespace pcsc = Orvel::PCSC;
 
-std::vector<ReaderSurvey> SurveyReaders(const std::string& only) {
+std::vector<ReaderSurvey> SurveyReaders(const std::string& only, bool contactless) {
     pcsc::PCSCContext context(pcsc::kScopeUser);
     pcsc::ReaderMonitor monitor(context);
     std::vector<ReaderSurvey> readers;
@@ -28,7 +28,7 @@ std::vector<ReaderSurvey> SurveyReaders(const std::string& only) {
                 r.error = "the card does not answer";
             } else {
                 CardEvent event{CardEvent::Kind::CardInserted, r.name, r.atr, {}, {}, {}, {}};
-                ProbeApplications(event);
+                ProbeApplications(event, contactless);
                 r.vl = event.vl;
                 r.zk = event.zk;
                 r.contactless = event.contactless;

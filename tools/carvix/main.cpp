@@ -108,7 +108,7 @@ int Usage(const std::string& text) {
 
 int Readers(bool json) {
     // Straight from PC/SC, so that a missing service is an error and not an empty list.
-    const std::vector<ReaderSurvey> readers = SurveyReaders();
+    const std::vector<ReaderSurvey> readers = SurveyReaders({}, true);
     if (json) {
         Json list = Json::array();
         for (const ReaderSurvey& r : readers) {

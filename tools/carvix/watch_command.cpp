@@ -72,7 +72,7 @@ bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& gua
 
 }  // namespace
 
-void ProbeApplications(CardEvent& event) {
+void ProbeApplications(CardEvent& event, bool contactless) {
     SCARDHANDLE handle = 0;
     std::uint32_t code = 0;
     // A context of its own, alive until the card is let go: a card another program holds is
@@ -108,8 +108,8 @@ void ProbeApplications(CardEvent& event) {
         event.zk.reset();
         event.error = "cannot ask the card";
     }
-    if (event.error.empty()) {
-        event.contactless = contactless::CheckContactlessCard(handle);
+    if (contactless && event.error.empty()) {
+        event.contactless = carvix::contactless::CheckContactlessCard(handle);
     }
     pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
 }
@@ -245,7 +245,7 @@ int Watch(bool json) {
                 std::vector<pcsc::ReaderState> now = monitor.Refresh();
                 for (CardEvent& e : EventsBetween(seen, now)) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
-                        ProbeApplications(e);
+                        ProbeApplications(e, true);
                     }
                     std::cout << EventLine(e, json, EventTime()) << std::endl;
                 }

@@ -41,8 +41,10 @@ std::string EventTime();
 
 /// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
 /// transaction on a shared connection that is let go afterwards; sets `error` when it cannot
-/// (a card another program holds beyond the card wait limit among them).
-void ProbeApplications(CardEvent& event);
+/// (a card another program holds beyond the card wait limit among them). With `contactless`
+/// it also asks the contactless library whether the card answers as a contactless card (which
+/// loads that library: only where the answer is shown).
+void ProbeApplications(CardEvent& event, bool contactless);
 
 /// Prints the readers and cards already there, then every change, until SIGINT or SIGTERM.
 /// Returns the exit status; PC/SC failures are reported on standard error.
