@@ -7,6 +7,14 @@ namespace carvix::contactless {
 
 bool CheckContactlessCard(SCARDHANDLE card) noexcept {
     try {
+        return CheckContactlessCard(card, GetModuleDirectory());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CheckContactlessCard(SCARDHANDLE card, const std::string& moduleDirectory) noexcept {
+    try {
         // Attached only: the handle stays the dialog's.
         const Orvel::PCSC::PCSCComm comm(card);
         const Orvel::PCSC::CardStatus status = comm.Status();
@@ -14,7 +22,7 @@ bool CheckContactlessCard(SCARDHANDLE card) noexcept {
             return false;
         }
         const std::unique_ptr<CLCard> clCard =
-            CLCard::Create(GetModuleDirectory(), status.readerNames.front());
+            CLCard::Create(moduleDirectory, status.readerNames.front());
         return clCard->GetCardInfo() != 0;
     } catch (...) {
         return false;

@@ -11,7 +11,8 @@ namespace carvix::cli {
 
 namespace pcsc = Orvel::PCSC;
 
-std::vector<ReaderSurvey> SurveyReaders(const std::string& only, bool contactless) {
+std::vector<ReaderSurvey> SurveyReaders(const std::string& only,
+                                        const std::optional<std::string>& contactlessFolder) {
     pcsc::PCSCContext context(pcsc::kScopeUser);
     pcsc::ReaderMonitor monitor(context);
     std::vector<ReaderSurvey> readers;
@@ -28,7 +29,7 @@ std::vector<ReaderSurvey> SurveyReaders(const std::string& only, bool contactles
                 r.error = "the card does not answer";
             } else {
                 CardEvent event{CardEvent::Kind::CardInserted, r.name, r.atr, {}, {}, {}, {}};
-                ProbeApplications(event, contactless);
+                ProbeApplications(event, contactlessFolder);
                 r.vl = event.vl;
                 r.zk = event.zk;
                 r.contactless = event.contactless;

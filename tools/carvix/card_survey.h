@@ -26,8 +26,10 @@ struct ReaderSurvey {
 /// it is given: asking a card selects its applications, which ends the authentication another
 /// program may hold on it, so cards the command will not use are left alone. Throws
 /// PCSCWin32Exception when the service cannot be reached (its message says why and what to do).
-/// With `contactless` each card is also asked whether it is a contactless card.
-std::vector<ReaderSurvey> SurveyReaders(const std::string& only = {}, bool contactless = false);
+/// With `contactlessFolder` each card is also asked whether it is a contactless card
+/// (ProbeApplications).
+std::vector<ReaderSurvey> SurveyReaders(const std::string& only = {},
+                                        const std::optional<std::string>& contactlessFolder = {});
 
 /// The applications of the card as words ("VL", "ZK"); empty when none answered.
 std::vector<std::string> ApplicationNames(const ReaderSurvey& reader);

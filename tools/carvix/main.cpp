@@ -60,6 +60,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <thread>
@@ -106,9 +107,19 @@ int Usage(const std::string& text) {
     return kUsage;
 }
 
+// Where the registered module finds the contactless library: the client asks it about cards
+// from there. Unset without a registration.
+std::optional<std::string> ContactlessFolder() {
+    const std::optional<std::string> module = RegisteredModulePath();
+    if (!module) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(*module).parent_path().string();
+}
+
 int Readers(bool json) {
     // Straight from PC/SC, so that a missing service is an error and not an empty list.
-    const std::vector<ReaderSurvey> readers = SurveyReaders({}, true);
+    const std::vector<ReaderSurvey> readers = SurveyReaders({}, ContactlessFolder());
     if (json) {
         Json list = Json::array();
         for (const ReaderSurvey& r : readers) {
@@ -672,7 +683,7 @@ int main(int argc, char** argv) {
         } else if (selectReader->parsed()) {
             rc = SelectReaderCommand(contactless);
         } else if (watch->parsed()) {
-            rc = Watch(watchJson);
+            rc = Watch(watchJson, ContactlessFolder());
         } else if (readCmd->parsed()) {
             rc = Read(read);
         } else if (writeCmd->parsed()) {

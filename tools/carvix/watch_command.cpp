@@ -72,7 +72,7 @@ bool Selects(std::uint16_t application, const SmartCardIO::TransactionGuard& gua
 
 }  // namespace
 
-void ProbeApplications(CardEvent& event, bool contactless) {
+void ProbeApplications(CardEvent& event, const std::optional<std::string>& contactlessFolder) {
     SCARDHANDLE handle = 0;
     std::uint32_t code = 0;
     // A context of its own, alive until the card is let go: a card another program holds is
@@ -108,8 +108,8 @@ void ProbeApplications(CardEvent& event, bool contactless) {
         event.zk.reset();
         event.error = "cannot ask the card";
     }
-    if (contactless && event.error.empty()) {
-        event.contactless = carvix::contactless::CheckContactlessCard(handle);
+    if (contactlessFolder && event.error.empty()) {
+        event.contactless = carvix::contactless::CheckContactlessCard(handle, *contactlessFolder);
     }
     pcsc::Api().Disconnect(handle, pcsc::kLeaveCard);
 }
@@ -229,7 +229,7 @@ std::string EventLine(const CardEvent& e, bool json, const std::string& time) {
     return text;
 }
 
-int Watch(bool json) {
+int Watch(bool json, const std::optional<std::string>& contactlessFolder) {
     struct sigaction action {};
     action.sa_handler = &OnSignal;
     sigemptyset(&action.sa_mask);
@@ -245,7 +245,7 @@ int Watch(bool json) {
                 std::vector<pcsc::ReaderState> now = monitor.Refresh();
                 for (CardEvent& e : EventsBetween(seen, now)) {
                     if (e.kind == CardEvent::Kind::CardInserted && e.error.empty()) {
-                        ProbeApplications(e, true);
+                        ProbeApplications(e, contactlessFolder);
                     }
                     std::cout << EventLine(e, json, EventTime()) << std::endl;
                 }

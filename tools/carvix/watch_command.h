@@ -41,13 +41,14 @@ std::string EventTime();
 
 /// Asks the card in `event.reader` for the VL (1) and the ZK (5) application, in one
 /// transaction on a shared connection that is let go afterwards; sets `error` when it cannot
-/// (a card another program holds beyond the card wait limit among them). With `contactless`
-/// it also asks the contactless library whether the card answers as a contactless card (which
-/// loads that library: only where the answer is shown).
-void ProbeApplications(CardEvent& event, bool contactless);
+/// (a card another program holds beyond the card wait limit among them). With
+/// `contactlessFolder` (the registered module's folder, where the module finds the contactless
+/// library) it also asks that library whether the card answers as a contactless card; this
+/// loads the library, so only commands that show the answer pass it.
+void ProbeApplications(CardEvent& event, const std::optional<std::string>& contactlessFolder);
 
 /// Prints the readers and cards already there, then every change, until SIGINT or SIGTERM.
 /// Returns the exit status; PC/SC failures are reported on standard error.
-int Watch(bool json);
+int Watch(bool json, const std::optional<std::string>& contactlessFolder);
 
 }  // namespace carvix::cli

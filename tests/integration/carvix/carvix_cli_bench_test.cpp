@@ -310,6 +310,24 @@ TEST_F(CarvixCli, TwoKindsOfCardEachReadFindsItsOwn) {
         }
     }
     EXPECT_TRUE(sawVl && sawZk) << listed.out;
+#ifdef CARVIX_CL_IMAGE
+    {
+        // A contactless card, told by the library the registered module would use.
+        BenchCard contactless(CARVIX_CL_IMAGE);
+        const CliResult withIt = RunCli("readers --json");
+        ASSERT_EQ(withIt.status, 0) << withIt.err;
+        bool sawContactless = false;
+        for (const json& r : json::parse(withIt.out)) {
+            if (r["name"] == contactless.ReaderName()) {
+                sawContactless = true;
+                EXPECT_EQ(r["applications"], json::array({"contactless"})) << r;
+            } else if (r["name"] == vl.ReaderName()) {
+                EXPECT_EQ(r["applications"], json::array({"VL"})) << r;
+            }
+        }
+        EXPECT_TRUE(sawContactless) << withIt.out;
+    }
+#endif
     const CliResult text = RunCli("readers");
     EXPECT_NE(text.out.find(zk.ReaderName() + "\n  card, ATR "), std::string::npos) << text.out;
 
