@@ -78,12 +78,12 @@ void ExplainLibraryFailure(const ClientError& e) {
         std::string::npos) {
         return;
     }
-    const std::optional<std::string> module = RegisteredModulePath();
-    if (!module) {
+    const std::optional<std::string> folder = ContactlessFolder();
+    if (!folder) {
         return;
     }
     const std::filesystem::path library =
-        std::filesystem::path(*module).parent_path() / contactless::kLibraryFileName;
+        std::filesystem::path(*folder) / contactless::kLibraryFileName;
     std::string why = "it was loaded but lacks one of its functions";
     if (void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL); handle != nullptr) {
         ::dlclose(handle);
@@ -97,6 +97,14 @@ void ExplainLibraryFailure(const ClientError& e) {
 }
 
 }  // namespace
+
+std::optional<std::string> ContactlessFolder() {
+    const std::optional<std::string> module = RegisteredModulePath();
+    if (!module) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(*module).parent_path().string();
+}
 
 int ContactlessRead(const ContactlessOptions& o) {
     static constexpr BlockInfo kExtract{"vl-contactless", u"ReadVLContactlessData", false};

@@ -2,9 +2,14 @@
 // and built again from the contact card, through CARVIX.DocAdmin as any script does it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace carvix::cli {
+
+/// Where the registered module finds the contactless library (its own folder), so that the
+/// client looks for it there too; unset without a registration.
+std::optional<std::string> ContactlessFolder();
 
 struct ContactlessOptions {
     std::string reader;         // the contactless reader

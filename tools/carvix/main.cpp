@@ -60,7 +60,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <thread>
@@ -105,16 +104,6 @@ Json FailureJson(const ClientError& e, Addressed addressed) {
 int Usage(const std::string& text) {
     std::cerr << "carvix: " << text << "\n";
     return kUsage;
-}
-
-// Where the registered module finds the contactless library: the client asks it about cards
-// from there. Unset without a registration.
-std::optional<std::string> ContactlessFolder() {
-    const std::optional<std::string> module = RegisteredModulePath();
-    if (!module) {
-        return std::nullopt;
-    }
-    return std::filesystem::path(*module).parent_path().string();
 }
 
 int Readers(bool json) {
