@@ -27,6 +27,15 @@ KEPT = ["web/carvix.d.ts.in", "web/carvix.d.ts", "web/carvix.js", "web/extension
         "web/extension/manifest.json", "web/extension/version.js"]
 
 
+def copy_of_tree(folder):
+    """The files the generator reads and keeps, copied into FOLDER, as a tree of their own."""
+    tree = pathlib.Path(folder)
+    for name in KEPT:
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(TREE / name, tree / name)
+    return tree
+
+
 def run(*args, table=TABLE, tree=TREE):
     return subprocess.run([sys.executable, str(GENERATOR), "--table", str(table),
                            "--status-words", str(STATUS_WORDS), "--typelib", str(TYPELIB),
@@ -36,10 +45,7 @@ def run(*args, table=TABLE, tree=TREE):
 class Staleness(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
-        self.tree = pathlib.Path(self.folder.name)
-        for name in KEPT:
-            (self.tree / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(TREE / name, self.tree / name)
+        self.tree = copy_of_tree(self.folder.name)
 
     def tearDown(self):
         self.folder.cleanup()
@@ -131,10 +137,7 @@ class CapabilityRules(unittest.TestCase):
 
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
-        self.tree = pathlib.Path(self.folder.name)
-        for name in KEPT:
-            (self.tree / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(TREE / name, self.tree / name)
+        self.tree = copy_of_tree(self.folder.name)
         self.rules_path = self.tree / "tools/bridge/capabilities.json"
         self.rules = json.loads(self.rules_path.read_text())
         self.typelib = json.loads(TYPELIB.read_text())
